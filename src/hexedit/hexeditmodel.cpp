@@ -1,0 +1,1 @@
+#include "hexedit/hexeditmodel.h"

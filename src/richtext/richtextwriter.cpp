@@ -1,0 +1,1 @@
+#include "richtext/richtextwriter.h"

@@ -1,0 +1,3 @@
+#include "buffer/imageloader.h"
+
+#include <gtest/gtest.h>

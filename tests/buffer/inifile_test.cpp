@@ -1,0 +1,3 @@
+#include "buffer/inifile.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#include "hexedit/hexeditmodel.h"
+
+#include <gtest/gtest.h>

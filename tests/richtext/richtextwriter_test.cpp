@@ -1,0 +1,3 @@
+#include "richtext/richtextwriter.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,2 @@
+// tarvexctl: command-line control of the emulator.
+int main() { return 0; }
