@@ -1,2 +1,9 @@
-// tarvexctl: command-line control of the emulator.
-int main() { return 0; }
+// tarvexctl: command-line control of the image loader and the emulator.
+#include "cli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    return tarvexctl::Run(argc, argv, {std::cout, std::cerr});
+}

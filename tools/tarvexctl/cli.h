@@ -1,0 +1,72 @@
+// tarvexctl's command frame: exit codes, the sub-command table and option parsing.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvexctl {
+
+// Exit codes; the overall --help lists them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 2,        // bad command line
+    kExitFile = 3,         // a file cannot be read or written
+    kExitNoEmulator = 4,   // no emulator found (emulator commands)
+    kExitTransfer = 5,     // a transfer to or from the emulator failed (emulator commands)
+};
+
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// A command line that does not fit the command's usage; reported with the usage, exit 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Command {
+    std::string_view name;
+    std::string_view summary;  // one line in the overall help
+    std::string_view help;     // usage line and options, shown by `tarvexctl CMD --help`
+    int (*run)(const std::vector<std::string>& args, Io& io);
+};
+
+// Every sub-command, in the order the overall help lists them (commands.cpp).
+std::span<const Command> Commands();
+
+// The whole tool: dispatches argv to a sub-command and returns the exit code.
+int Run(int argc, const char* const* argv, Io io);
+
+// Options of one sub-command: "--name value", "--name=value" and flags; "--" ends options.
+class ArgParser {
+public:
+    struct Spec {
+        std::string_view name;  // without the leading "--"
+        bool takesValue;
+    };
+
+    ArgParser(const std::vector<std::string>& args, std::initializer_list<Spec> specs);
+
+    bool Has(std::string_view name) const;
+    std::optional<std::string> Value(std::string_view name) const;
+    const std::vector<std::string>& Positional() const { return m_positional; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_options;  // last one given wins
+    std::vector<std::string> m_positional;
+};
+
+// Writes data to path through a temporary file and a rename, so path is never half-written.
+// On failure returns false with a message naming the file and the cause.
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data,
+                         std::string& error);
+
+}  // namespace tarvexctl

@@ -1,0 +1,84 @@
+// `tarvexctl load`: loads an image file as the buffer page's Load does.
+#include "cli.h"
+#include "commands.h"
+
+#include "buffer/imageloader.h"
+
+#include <cctype>
+#include <memory>
+
+namespace tarvexctl {
+
+const std::string_view kLoadHelp =
+    "Usage: tarvexctl load FILE [--format ihex|bin] [--fill HH] [--out IMAGE.bin]\n"
+    "\n"
+    "Loads FILE into a 1 MiB (0x100000-byte) ROM image that holds the fill byte wherever the\n"
+    "file sets nothing, and prints the \"Bytes were read\" count as eight lower-case hex digits:\n"
+    "for Intel HEX the highest address written plus one, for a binary file its length.\n"
+    "Intel HEX data at 0x100000 and above and binary bytes past 1 MiB are dropped.\n"
+    "\n"
+    "Options:\n"
+    "  --format ihex|bin  file format (default: ihex)\n"
+    "  --fill HH          fill byte, one or two hex digits (default: 00)\n"
+    "  --out IMAGE.bin    write the whole 1 MiB image to IMAGE.bin (replaced atomically)\n"
+    "  -h, --help         show this help\n"
+    "\n"
+    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read or IMAGE.bin cannot be written.\n";
+
+namespace {
+
+int ParseFormat(const std::optional<std::string>& text)
+{
+    if (!text || *text == "ihex")
+        return 0;
+    if (*text == "bin")
+        return 1;
+    throw UsageError("unknown format '" + *text + "' (use ihex or bin)");
+}
+
+std::uint8_t ParseFill(const std::optional<std::string>& text)
+{
+    if (!text)
+        return ParseFillByte("00");
+    // The page's field takes two characters; here anything but one or two hex digits is
+    // refused rather than silently read as 00.
+    const bool ok = !text->empty() && text->size() <= 2 &&
+                    std::isxdigit(static_cast<unsigned char>((*text)[0])) &&
+                    (text->size() == 1 || std::isxdigit(static_cast<unsigned char>((*text)[1])));
+    if (!ok)
+        throw UsageError("fill value '" + *text + "' is not one or two hex digits");
+    return ParseFillByte(*text);
+}
+
+}  // namespace
+
+int RunLoad(const std::vector<std::string>& args, Io& io)
+{
+    const ArgParser parser(args, {{"format", true}, {"fill", true}, {"out", true}});
+    if (parser.Positional().size() != 1)
+        throw UsageError(parser.Positional().empty() ? "missing FILE" : "more than one FILE given");
+    const std::string& file = parser.Positional().front();
+    const int format = ParseFormat(parser.Value("format"));
+    const std::uint8_t fill = ParseFill(parser.Value("fill"));
+    const std::optional<std::string> out = parser.Value("out");
+    if (out && out->empty())
+        throw UsageError("--out needs a file name");
+
+    const auto image = std::make_unique<std::uint8_t[]>(kRomImageSize);
+    const ImageLoadResult result = LoadImageFile(file, format, fill, RomImage(image.get(), kRomImageSize));
+    if (!result.ok) {
+        io.err << "tarvexctl load: " << result.message << '\n';
+        return kExitFile;
+    }
+    if (out) {
+        std::string error;
+        if (!WriteFileAtomically(*out, {image.get(), kRomImageSize}, error)) {
+            io.err << "tarvexctl load: " << error << '\n';
+            return kExitFile;
+        }
+    }
+    io.out << FormatBytesRead(result.bytesRead) << '\n';
+    return kExitOk;
+}
+
+}  // namespace tarvexctl
