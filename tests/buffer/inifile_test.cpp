@@ -1,3 +1,551 @@
+// Tests of the profile reader/writer, CIniFile's path rule and the buffer page's settings list.
+#include "buffer/buffersettings.h"
 #include "buffer/inifile.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteText(const fs::path& p, const std::string& text)
+{
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+// Sets or unsets an environment variable for one scope.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~EnvGuard()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class IniTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tarvex-ini-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ini = (dir / "tarvex.ini").string();
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
+    std::string Get(const std::string& section, const std::string& key,
+                    const std::string& def = "<default>") const
+    {
+        return profile::GetString(ini, section, key, def);
+    }
+
+    fs::path dir;
+    std::string ini;
+};
+
+// ---- Reading -------------------------------------------------------------------------------
+
+TEST_F(IniTest, MissingFileSectionOrKeyGivesTheDefault)
+{
+    EXPECT_EQ(Get("S", "k"), "<default>");
+    WriteText(ini, "");
+    EXPECT_EQ(Get("S", "k"), "<default>");
+    WriteText(ini, "[Other]\nk=1\n[S]\nj=2\n");
+    EXPECT_EQ(Get("S", "k"), "<default>");
+    EXPECT_EQ(Get("Missing", "j"), "<default>");
+    EXPECT_EQ(Get("S", "j"), "2");
+}
+
+TEST_F(IniTest, NamesMatchWithoutCaseAndBlanksAreIgnored)
+{
+    WriteText(ini, "  [ BufferPage ]  \n\t M_SFILENAME \t=   a b.hex \t\n");
+    EXPECT_EQ(Get("BUFFERPAGE", "m_sFileName"), "a b.hex");
+    EXPECT_EQ(Get("bufferpage", "m_sfilename"), "a b.hex");
+    EXPECT_EQ(Get("  BUFFERPAGE ", " m_sFileName "), "a b.hex");
+}
+
+TEST_F(IniTest, OnePairOfMatchingQuotesIsRemoved)
+{
+    WriteText(ini, "[S]\n"
+                   "dq=\"x y\"\n"
+                   "sq='x y'\n"
+                   "mixed=\"x'\n"
+                   "lone=\"\n"
+                   "empty=\"\"\n"
+                   "inner=\" a \"\n"
+                   "nested=\"a\"b\"\n"
+                   "middle=a\"b\"\n");
+    EXPECT_EQ(Get("S", "dq"), "x y");
+    EXPECT_EQ(Get("S", "sq"), "x y");
+    EXPECT_EQ(Get("S", "mixed"), "\"x'");
+    EXPECT_EQ(Get("S", "lone"), "\"");
+    EXPECT_EQ(Get("S", "empty"), "");
+    EXPECT_EQ(Get("S", "inner"), " a ");
+    EXPECT_EQ(Get("S", "nested"), "a\"b");
+    EXPECT_EQ(Get("S", "middle"), "a\"b\"");
+}
+
+TEST_F(IniTest, FirstDuplicateWinsAlsoAcrossARepeatedSection)
+{
+    WriteText(ini, "[S]\nk=first\nK=second\n[T]\nk=other\n[s]\nk=third\nlate=yes\n");
+    EXPECT_EQ(Get("S", "k"), "first");
+    EXPECT_EQ(Get("T", "k"), "other");
+    // A section that appears twice reads as one.
+    EXPECT_EQ(Get("S", "late"), "yes");
+}
+
+TEST_F(IniTest, EmptyValueIsTextAndOnlyAMissingKeyGivesTheDefault)
+{
+    WriteText(ini, "[S]\nk=\nblank=   \n");
+    EXPECT_EQ(Get("S", "k", "d"), "");
+    EXPECT_EQ(Get("S", "blank", "d"), "");
+    EXPECT_EQ(Get("S", "none", "d"), "d");
+}
+
+TEST_F(IniTest, CommentsHeadersAndKeysBeforeAnySectionAreNotKeysOfASection)
+{
+    WriteText(ini, "top=1\n[S]\n;c=1\n# h=1\nno equals sign\n=nameless\n");
+    EXPECT_EQ(Get("S", "top"), "<default>");
+    EXPECT_EQ(Get("S", "c"), "<default>");
+    EXPECT_EQ(Get("S", ";c"), "<default>");
+    EXPECT_EQ(Get("S", "# h"), "<default>");
+    EXPECT_EQ(Get("S", ""), "<default>");
+}
+
+TEST_F(IniTest, CrLfEndsMissingFinalNewlineAndByteOrderMarkAreRead)
+{
+    WriteText(ini, "[S]\r\nk=v\r\nlast=z");
+    EXPECT_EQ(Get("S", "k"), "v");
+    EXPECT_EQ(Get("S", "last"), "z");
+    WriteText(ini, "\xEF\xBB\xBF[S]\nk=bom\n");
+    EXPECT_EQ(Get("S", "k"), "bom");
+}
+
+TEST_F(IniTest, ValuesAndDefaultsAreCutTo255BytesNeverInsideAUtf8Character)
+{
+    const std::string longValue(300, 'x');
+    WriteText(ini, "[S]\nk=" + longValue + "\nquoted=\"" + longValue + "\"\nutf=" +
+                       std::string(254, 'a') + "\xC3\xA9" + "\n");
+    EXPECT_EQ(Get("S", "k"), std::string(255, 'x'));
+    EXPECT_EQ(Get("S", "quoted"), std::string(255, 'x'));
+    EXPECT_EQ(Get("S", "utf"), std::string(254, 'a'));
+    EXPECT_EQ(Get("S", "missing", longValue), std::string(255, 'x'));
+}
+
+TEST(ProfileToInt, ReadsLikeAtoiAndSaturatesInsteadOfOverflowing)
+{
+    EXPECT_EQ(profile::ToInt("42"), 42);
+    EXPECT_EQ(profile::ToInt(" \t42abc"), 42);
+    EXPECT_EQ(profile::ToInt("-7"), -7);
+    EXPECT_EQ(profile::ToInt("+5"), 5);
+    EXPECT_EQ(profile::ToInt("0x10"), 0);
+    EXPECT_EQ(profile::ToInt("abc"), 0);
+    EXPECT_EQ(profile::ToInt(""), 0);
+    EXPECT_EQ(profile::ToInt("- 5"), 0);
+    EXPECT_EQ(profile::ToInt("-2147483648"), INT_MIN);
+    EXPECT_EQ(profile::ToInt("99999999999999999999"), INT_MAX);
+    EXPECT_EQ(profile::ToInt("-99999999999999999999"), INT_MIN);
+    EXPECT_EQ(profile::ToInt(nullptr), 0);
+}
+
+// ---- Writing -------------------------------------------------------------------------------
+
+TEST_F(IniTest, WriteCreatesFileSectionAndKey)
+{
+    EXPECT_TRUE(profile::WriteString(ini, "S", "k", "v"));
+    EXPECT_EQ(ReadText(ini), "[S]\nk=v\n");
+    EXPECT_TRUE(profile::WriteString(ini, "S", "j", "w"));
+    EXPECT_TRUE(profile::WriteString(ini, "T", "k", "x"));
+    EXPECT_EQ(ReadText(ini), "[S]\nk=v\nj=w\n\n[T]\nk=x\n");
+}
+
+TEST_F(IniTest, WriteReplacesInPlaceAndKeepsEveryOtherLineInOrder)
+{
+    const std::string before = "; settings\n"
+                               "top=1\n"
+                               "[First]\n"
+                               "a=1\n"
+                               "\n"
+                               "; about the page\n"
+                               "[bufferpage]\n"
+                               "  M_SFILENAME = old.hex\n"
+                               "# note\n"
+                               "m_nFileFormat=0\n"
+                               "\n"
+                               "[Last]\n"
+                               "z=9\n"
+                               "[BUFFERPAGE]\n"
+                               "m_csFillValue=AA\n";
+    WriteText(ini, before);
+    ASSERT_TRUE(profile::WriteString(ini, "BUFFERPAGE", "m_sFileName", "new.hex"));
+    ASSERT_TRUE(profile::WriteString(ini, "BUFFERPAGE", "m_nFileFormat", "1"));
+    ASSERT_TRUE(profile::WriteString(ini, "BUFFERPAGE", "m_csFillValue", "FF"));
+    ASSERT_TRUE(profile::WriteString(ini, "BUFFERPAGE", "m_nRomSize", "8192"));
+    EXPECT_EQ(ReadText(ini), "; settings\n"
+                             "top=1\n"
+                             "[First]\n"
+                             "a=1\n"
+                             "\n"
+                             "; about the page\n"
+                             "[bufferpage]\n"
+                             "M_SFILENAME=new.hex\n"
+                             "# note\n"
+                             "m_nFileFormat=1\n"
+                             "m_nRomSize=8192\n"
+                             "\n"
+                             "[Last]\n"
+                             "z=9\n"
+                             "[BUFFERPAGE]\n"
+                             "m_csFillValue=FF\n");
+    EXPECT_EQ(Get("First", "a"), "1");
+}
+
+TEST_F(IniTest, WriteKeepsCrLfAndCopesWithAMissingFinalNewline)
+{
+    WriteText(ini, "[S]\r\nk=v\r\n[T]\r\nj=1");
+    ASSERT_TRUE(profile::WriteString(ini, "T", "n", "2"));
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "w"));
+    EXPECT_EQ(ReadText(ini), "[S]\r\nk=w\r\n[T]\r\nj=1\r\nn=2\r\n");
+
+    WriteText(ini, "[S]\nk=v");
+    ASSERT_TRUE(profile::WriteString(ini, "U", "u", "3"));
+    EXPECT_EQ(ReadText(ini), "[S]\nk=v\n\n[U]\nu=3\n");
+}
+
+TEST_F(IniTest, LineBreaksCannotCreateKeysOrSections)
+{
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "x\n[EVIL]\nm_nRomSize=1\r\ny"));
+    ASSERT_TRUE(profile::WriteString(ini, "S", "a\nz", "1"));
+    ASSERT_TRUE(profile::WriteString(ini, "T]\n[U", "b", "2"));
+    EXPECT_EQ(Get("EVIL", "m_nRomSize"), "<default>");
+    EXPECT_EQ(Get("S", "m_nRomSize"), "<default>");
+    EXPECT_EQ(Get("S", "z"), "<default>");
+    EXPECT_EQ(Get("U", "b"), "<default>");
+    // Breaks become blanks, so the text stays on its own line.
+    EXPECT_EQ(Get("S", "k"), "x [EVIL] m_nRomSize=1  y");
+    EXPECT_EQ(ReadText(ini), "[S]\nk=x [EVIL] m_nRomSize=1  y\na z=1\n\n[T] [U]\nb=2\n");
+}
+
+TEST_F(IniTest, WriteReplacesTheFileAtomicallyAndLeavesNoTemporaryFile)
+{
+    WriteText(ini, "[S]\nk=old\n");
+    ::chmod(ini.c_str(), 0640);
+    struct stat before {};
+    ASSERT_EQ(::stat(ini.c_str(), &before), 0);
+    const int oldFd = ::open(ini.c_str(), O_RDONLY);
+    ASSERT_GE(oldFd, 0);
+
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "new"));
+
+    struct stat after {};
+    ASSERT_EQ(::stat(ini.c_str(), &after), 0);
+    // Renamed over, not rewritten in place: a reader of the old file still sees all of it.
+    EXPECT_NE(after.st_ino, before.st_ino);
+    char buf[64] = {};
+    EXPECT_EQ(::pread(oldFd, buf, sizeof buf - 1, 0), 10);
+    EXPECT_STREQ(buf, "[S]\nk=old\n");
+    ::close(oldFd);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(Get("S", "k"), "new");
+
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"tarvex.ini"});
+}
+
+TEST_F(IniTest, WriteThroughASymlinkUpdatesItsTargetAndKeepsTheLink)
+{
+    const fs::path real = dir / "real.ini";
+    WriteText(real, "[S]\nk=old\n");
+    fs::create_symlink(real, ini);
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "new"));
+    EXPECT_TRUE(fs::is_symlink(ini));
+    EXPECT_EQ(ReadText(real), "[S]\nk=new\n");
+}
+
+TEST_F(IniTest, FailedWritesAreSilentAndChangeNothing)
+{
+    // A "folder" that is a regular file cannot hold the profile, not even for root.
+    WriteText(dir / "plainfile", "x");
+    const std::string blocked = (dir / "plainfile" / "sub" / "tarvex.ini").string();
+    EXPECT_FALSE(profile::WriteString(blocked, "S", "k", "v"));
+    CIniFile store = CIniFile::AtPath(blocked);
+    EXPECT_NO_THROW(store.WriteString("k", "v", "S"));
+    EXPECT_STREQ(store.GetString("k", "S", "d"), "d");
+    EXPECT_EQ(ReadText(dir / "plainfile"), "x");
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders; the permission case needs a user";
+    WriteText(ini, "[S]\nk=old\n");
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_FALSE(profile::WriteString(ini, "S", "k", "new"));
+    EXPECT_EQ(Get("S", "k"), "old");
+}
+
+// ---- CIniFile ------------------------------------------------------------------------------
+
+TEST_F(IniTest, StoreKeepsTheCurrentSectionAndReadsIntegersLikeAtoi)
+{
+    CIniFile store = CIniFile::AtPath(ini);
+    store.SetSection("A");
+    store.WriteInt("n", -5);
+    store.WriteInt("m", 7, "B"); // the section argument becomes current
+    EXPECT_EQ(store.GetSection(), "B");
+    store.WriteString("s", "12abc");
+    store.WriteString("t", "x");
+    EXPECT_EQ(ReadText(ini), "[A]\nn=-5\n\n[B]\nm=7\ns=12abc\nt=x\n");
+    EXPECT_EQ(store.GetInt("n", 3, "A"), -5);
+    EXPECT_EQ(store.GetInt("m", 3, "B"), 7);
+    EXPECT_EQ(store.GetInt("s"), 12);
+    EXPECT_EQ(store.GetInt("t", 3), 0);
+    EXPECT_EQ(store.GetInt("missing", -42), -42);
+    EXPECT_STREQ(store.GetString("missing"), "");
+    EXPECT_STREQ(store.GetString("s", nullptr, "d"), "12abc");
+}
+
+TEST_F(IniTest, UnsignedMembersTravelAsTheirSigned32Bits)
+{
+    CIniFile store = CIniFile::AtPath(ini);
+    unsigned big = 3000000000u;
+    store.ExchangeInt(false, big, "u", "S");
+    EXPECT_EQ(Get("S", "u"), "-1294967296");
+    unsigned back = 0;
+    store.ExchangeInt(true, back, "u", "S", 8192);
+    EXPECT_EQ(back, 3000000000u);
+    unsigned missing = 1;
+    store.ExchangeInt(true, missing, "none", "S", 8192);
+    EXPECT_EQ(missing, 8192u);
+}
+
+TEST_F(IniTest, StoreCreatesTheFolderOfItsFile)
+{
+    const fs::path nested = dir / "cfg" / "tarvex" / "emu.ini";
+    CIniFile store = CIniFile::AtPath(nested.string());
+    store.WriteString("k", "v", "S");
+    EXPECT_EQ(ReadText(nested), "[S]\nk=v\n");
+}
+
+// ---- Where the file lives ------------------------------------------------------------------
+
+TEST_F(IniTest, ProfileLivesBesideTheExecutableWhenThatFolderIsWritable)
+{
+    fs::create_directories(dir / "bin");
+    EXPECT_EQ(CIniFile::ProfilePathFor((dir / "bin" / "emu.bin").string(), true),
+              (dir / "bin" / "emu.ini").string());
+    EXPECT_EQ(CIniFile::ProfilePathFor((dir / "bin" / "tarvex").string(), true),
+              (dir / "bin" / "tarvex.ini").string());
+
+    // This very program: its own folder and name.
+    const std::string exe = CIniFile::ModulePath();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_EQ(fs::path(exe).filename(), "buffer_core_tests");
+    const fs::path beside = fs::path(exe).replace_filename("buffer_core_tests.ini");
+    const fs::path used = CIniFile(true).GetPath();
+    if (::access(beside.parent_path().c_str(), W_OK) == 0)
+        EXPECT_EQ(used, beside);
+    else // run by a user who may not write into the build tree
+        EXPECT_EQ(used.parent_path().filename(), "tarvex");
+    EXPECT_EQ(used.filename(), "buffer_core_tests.ini");
+}
+
+TEST_F(IniTest, ProfileFallsBackToTheConfigFolderWhenBesideIsNotWritable)
+{
+    // A folder that does not exist cannot be written, whoever runs the test.
+    const std::string exe = (dir / "missing" / "emu").string();
+    {
+        EnvGuard xdg("XDG_CONFIG_HOME", (dir / "xdg").c_str());
+        EXPECT_EQ(CIniFile::ProfilePathFor(exe, true), (dir / "xdg" / "tarvex" / "emu.ini").string());
+        // The location flag cleared always means the config folder.
+        fs::create_directories(dir / "bin");
+        EXPECT_EQ(CIniFile::ProfilePathFor((dir / "bin" / "emu").string(), false),
+                  (dir / "xdg" / "tarvex" / "emu.ini").string());
+    }
+    {
+        EnvGuard xdg("XDG_CONFIG_HOME", nullptr);
+        EnvGuard home("HOME", dir.c_str());
+        EXPECT_EQ(CIniFile::ProfilePathFor(exe, true), (dir / ".config" / "tarvex" / "emu.ini").string());
+    }
+    {
+        EnvGuard xdg("XDG_CONFIG_HOME", "relative/xdg"); // not absolute: ignored
+        EnvGuard home("HOME", dir.c_str());
+        EXPECT_EQ(CIniFile::ProfilePathFor(exe, true), (dir / ".config" / "tarvex" / "emu.ini").string());
+    }
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write into any folder; the read-only folder case needs a user";
+    EnvGuard xdg("XDG_CONFIG_HOME", (dir / "xdg").c_str());
+    fs::create_directories(dir / "ro");
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(CIniFile::ProfilePathFor((dir / "ro" / "emu").string(), true),
+              (dir / "xdg" / "tarvex" / "emu.ini").string());
+    fs::permissions(dir / "ro", fs::perms::owner_all);
+    WriteText(dir / "ro" / "emu.ini", "");
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    // A file already there is used even though its folder is read-only.
+    EXPECT_EQ(CIniFile::ProfilePathFor((dir / "ro" / "emu").string(), true),
+              (dir / "ro" / "emu.ini").string());
+    fs::permissions(dir / "ro", fs::perms::owner_all);
+}
+
+// ---- The buffer page's settings ------------------------------------------------------------
+
+TEST_F(IniTest, FirstRunLoadsDefaultsAndSavesAllEightKeysInOrder)
+{
+    CIniFile store = CIniFile::AtPath(ini);
+    CBufferPageSettings s;
+    s.m_sFileName = "junk";
+    s.m_nFileFormat = 5;
+    s.m_csFillValue = "zz";
+    s.m_nRomSize = 1;
+    ExchangeSettings(true, s, store);
+    EXPECT_EQ(s.m_sFileName, "");
+    EXPECT_EQ(s.m_nFileFormat, 0);
+    EXPECT_EQ(s.m_csBufferOffset, "00000000");
+    EXPECT_EQ(s.m_csFileOffset, "00000000");
+    EXPECT_EQ(s.m_csBufferStart, "00000000");
+    EXPECT_EQ(s.m_csBufferStop, "00000000");
+    EXPECT_EQ(s.m_csFillValue, "00");
+    EXPECT_EQ(s.m_nRomSize, 8192u);
+    EXPECT_FALSE(fs::exists(ini)); // loading never creates the file
+
+    ExchangeSettings(false, s, store);
+    EXPECT_EQ(ReadText(ini), "[BUFFERPAGE]\n"
+                             "m_sFileName=\n"
+                             "m_nFileFormat=0\n"
+                             "m_csBufferOffset=00000000\n"
+                             "m_csFileOffset=00000000\n"
+                             "m_csBufferStart=00000000\n"
+                             "m_csBufferStop=00000000\n"
+                             "m_csFillValue=00\n"
+                             "m_nRomSize=8192\n");
+
+    s.m_nRomSize = 1048576; // a run that ended on a 27C080
+    ExchangeSettings(false, s, store);
+    EXPECT_EQ(Get("BUFFERPAGE", "m_nRomSize"), "1048576");
+}
+
+TEST_F(IniTest, StoredFieldsRoundTripAndFileFormatOneLoadsAsOne)
+{
+    WriteText(ini, "[BUFFERPAGE]\nm_nFileFormat=1\n");
+    CIniFile store = CIniFile::AtPath(ini);
+    CBufferPageSettings s;
+    ExchangeSettings(true, s, store);
+    EXPECT_EQ(s.m_nFileFormat, 1);
+    EXPECT_EQ(s.m_nRomSize, 8192u);
+
+    CBufferPageSettings out;
+    out.m_sFileName = "/home/u/rom images/boot.hex";
+    out.m_nFileFormat = 1;
+    out.m_csBufferOffset = "00001000";
+    out.m_csFileOffset = "00000020";
+    out.m_csBufferStart = "00000100";
+    out.m_csBufferStop = "000FFFFF";
+    out.m_csFillValue = "FF";
+    out.m_nRomSize = 1048576;
+    ExchangeSettings(false, out, store);
+    CBufferPageSettings in;
+    ExchangeSettings(true, in, store);
+    EXPECT_EQ(in.m_sFileName, out.m_sFileName);
+    EXPECT_EQ(in.m_nFileFormat, 1);
+    EXPECT_EQ(in.m_csBufferOffset, "00001000");
+    EXPECT_EQ(in.m_csFileOffset, "00000020");
+    EXPECT_EQ(in.m_csBufferStart, "00000100");
+    EXPECT_EQ(in.m_csBufferStop, "000FFFFF");
+    EXPECT_EQ(in.m_csFillValue, "FF");
+    EXPECT_EQ(in.m_nRomSize, 1048576u);
+}
+
+TEST_F(IniTest, LongFileNameComesBackCutTo255)
+{
+    CIniFile store = CIniFile::AtPath(ini);
+    CBufferPageSettings s;
+    s.m_sFileName = "/" + std::string(299, 'n');
+    ExchangeSettings(false, s, store);
+    CBufferPageSettings in;
+    ExchangeSettings(true, in, store);
+    EXPECT_EQ(in.m_sFileName, s.m_sFileName.substr(0, 255));
+}
+
+TEST_F(IniTest, HandEditedFileInOneCaseIsRead)
+{
+    for (const bool upper : {false, true}) {
+        std::string text = "[bufferpage]\nm_sfilename=rom.bin\nm_nfileformat=1\nm_csfillvalue=5a\n"
+                           "m_nromsize=16384\n";
+        if (upper)
+            for (char& c : text)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        WriteText(ini, text);
+        CIniFile store = CIniFile::AtPath(ini);
+        CBufferPageSettings s;
+        ExchangeSettings(true, s, store);
+        EXPECT_EQ(s.m_sFileName, upper ? "ROM.BIN" : "rom.bin");
+        EXPECT_EQ(s.m_nFileFormat, 1);
+        EXPECT_EQ(s.m_csFillValue, upper ? "5A" : "5a");
+        EXPECT_EQ(s.m_nRomSize, 16384u);
+        // Saving updates the hand-written lines instead of adding a second section.
+        s.m_nFileFormat = 0;
+        ExchangeSettings(false, s, store);
+        const std::string after = ReadText(ini);
+        EXPECT_EQ(after.find('['), after.rfind('['));
+        EXPECT_NE(after.find(upper ? "M_NFILEFORMAT=0\n" : "m_nfileformat=0\n"), std::string::npos);
+    }
+}
+
+TEST_F(IniTest, DefaultExchangeUsesTheFileBesideTheExecutable)
+{
+    const std::string path = CIniFile(true).GetPath();
+    if (fs::exists(path))
+        GTEST_SKIP() << path << " already exists; not touching it";
+    CBufferPageSettings out;
+    out.m_sFileName = "beside.hex";
+    ExchangeSettings(false, out);
+    CIniFile store = CIniFile::AtPath(path);
+    EXPECT_STREQ(store.GetString("m_sFileName", "BUFFERPAGE"), "beside.hex");
+    CBufferPageSettings in;
+    ExchangeSettings(true, in);
+    EXPECT_EQ(in.m_sFileName, "beside.hex");
+    fs::remove(path);
+}
+
+} // namespace
