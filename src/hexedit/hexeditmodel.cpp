@@ -1,1 +1,402 @@
+// CHexEditModel: data, editing primitives, layout and caret placement of the hex editor.
 #include "hexedit/hexeditmodel.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Floor division: a caret above the top row must land on a negative row, not on row 0.
+int FloorDiv(int a, int b)
+{
+    int q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+} // namespace
+
+CHexEditModel::CHexEditModel(IHexEditView* view) : m_pView(view) {}
+
+std::unique_ptr<std::uint8_t[]> CHexEditModel::Allocate(long long n, bool zero) const
+{
+    if (n < 0 || n > m_nMaxLength)
+        return nullptr;
+    // new[] of 0 bytes still gives a distinct pointer, so empty data stays "data present".
+    std::unique_ptr<std::uint8_t[]> p(zero ? new (std::nothrow) std::uint8_t[static_cast<std::size_t>(n)]()
+                                           : new (std::nothrow) std::uint8_t[static_cast<std::size_t>(n)]);
+    return p;
+}
+
+void CHexEditModel::Redraw()
+{
+    // Layout normally runs inside painting; running it here as well keeps the rows and
+    // scroll bars right while the window is hidden and cannot paint.
+    EnsureLayout();
+    if (m_pView)
+        m_pView->Redraw();
+}
+
+void CHexEditModel::CaretChanged()
+{
+    if (m_pView)
+        m_pView->CaretChanged();
+}
+
+bool CHexEditModel::SetData(const std::uint8_t* data, int length)
+{
+    if (length < 0 || (length > 0 && !data))
+        return false;
+    auto p = Allocate(length, false);
+    if (!p)
+        return false;
+    if (length > 0)
+        std::memcpy(p.get(), data, static_cast<std::size_t>(length));
+    m_pData = std::move(p);
+    m_nLength = length;
+    m_nCaret = 0;
+    m_nCaretX = m_nCaretY = 0;
+    m_nCaretColumn = COL_HEX_HIGH;
+    m_nTopIndex = 0;
+    m_bLayoutDirty = true;
+    SetSelection(-1, -1);
+    return true;
+}
+
+int CHexEditModel::GetData(std::uint8_t* dest, int maximum) const
+{
+    const int n = std::min(std::max(maximum, 0), m_nLength);
+    if (n > 0 && dest)
+        std::memcpy(dest, m_pData.get(), static_cast<std::size_t>(n));
+    return m_nLength;
+}
+
+void CHexEditModel::SetOptions(bool showAddress, bool showHex, bool showAscii, bool wideAddress)
+{
+    m_bShowAddress = showAddress;
+    m_bShowHex = showHex;
+    m_bShowAscii = showAscii;
+    m_bWideAddress = wideAddress;
+    m_bLayoutDirty = true;
+}
+
+bool CHexEditModel::DeleteRange(int start, int end)
+{
+    if (!m_pData || start < 0 || start > end || end > m_nLength)
+        return false;
+    const int newLength = m_nLength - (end - start);
+    auto p = Allocate(newLength, false);
+    if (!p)
+        return false;
+    if (start > 0)
+        std::memcpy(p.get(), m_pData.get(), static_cast<std::size_t>(start));
+    if (end < m_nLength)
+        std::memcpy(p.get() + start, m_pData.get() + end, static_cast<std::size_t>(m_nLength - end));
+    m_pData = std::move(p);
+    m_nLength = newLength;
+    m_bLayoutDirty = true;
+    SetSelection(-1, -1);
+    if (m_nCaret >= m_nLength) {
+        m_nCaret = m_nLength > 0 ? m_nLength - 1 : 0;
+        PlaceCaret(m_nCaret);
+    }
+    return true;
+}
+
+bool CHexEditModel::InsertZeros(int position, int count)
+{
+    if (!m_pData || position < 0 || position > m_nLength || count < 0)
+        return false;
+    auto p = Allocate(static_cast<long long>(m_nLength) + count, true);
+    if (!p)
+        return false;
+    if (position > 0)
+        std::memcpy(p.get(), m_pData.get(), static_cast<std::size_t>(position));
+    if (position < m_nLength)
+        std::memcpy(p.get() + position + count, m_pData.get() + position,
+                    static_cast<std::size_t>(m_nLength - position));
+    m_pData = std::move(p);
+    m_nLength += count;
+    m_bLayoutDirty = true;
+    SetSelection(-1, -1);
+    return true;
+}
+
+void CHexEditModel::SetSelection(int start, int end)
+{
+    // Both ends -1, or both inside the data: anything else would let a paint or a copy
+    // reach past the buffer.
+    if (start < 0 || end < 0 || start > m_nLength || end > m_nLength)
+        start = end = -1;
+    DestroyCaret();
+    m_nSelStart = start;
+    m_nSelEnd = end;
+    Redraw();
+    RecreateCaret();
+}
+
+void CHexEditModel::RecreateCaret()
+{
+    if (m_nCaretX == 0 && m_bShowAddress)
+        CreateAddressCaret();
+    else
+        CreateCellCaret();
+    SetCaretPos(m_nCaretX, m_nCaretY);
+    ShowCaret();
+}
+
+void CHexEditModel::PlaceCaret(int n)
+{
+    const int bpr = m_nBytesPerRow;
+    const int row = FloorDiv(n - m_nTopIndex, bpr);
+    const int k = (n - m_nTopIndex) - row * bpr;
+    int x = 0;
+    switch (m_nCaretColumn) {
+    case COL_ADDRESS:
+        CreateAddressCaret();
+        x = 0;
+        break;
+    case COL_ASCII:
+        CreateCellCaret();
+        x = m_nAsciiLeft + k * m_nCharWidth;
+        break;
+    case COL_HEX_HIGH:
+        CreateCellCaret();
+        x = m_nHexLeft + 3 * k * m_nCharWidth;
+        break;
+    default:
+        CreateCellCaret();
+        x = m_nHexLeft + (3 * k + 1) * m_nCharWidth;
+        break;
+    }
+    const int y = row * m_nLineHeight;
+    m_nCaretX = x;
+    m_nCaretY = y;
+    // Only whole rows are painted, so a caret on the partial row below them stays hidden too.
+    if (x >= 0 && y >= 0 && x < m_nClientWidth && y < PaintBottom()) {
+        SetCaretPos(x, y);
+        ShowCaret();
+    }
+}
+
+void CHexEditModel::DestroyCaret()
+{
+    if (!m_caret.exists)
+        return;
+    m_caret = CaretState{};
+    CaretChanged();
+}
+
+void CHexEditModel::CreateAddressCaret()
+{
+    m_caret = CaretState{true, false, m_caret.x, m_caret.y, (m_bWideAddress ? 8 : 4) * m_nCharWidth,
+                         m_nLineHeight};
+    CaretChanged();
+}
+
+void CHexEditModel::CreateCellCaret()
+{
+    m_caret = CaretState{true, false, m_caret.x, m_caret.y, m_nCharWidth, m_nLineHeight};
+    CaretChanged();
+}
+
+void CHexEditModel::SetCaretPos(int x, int y)
+{
+    m_caret.x = x;
+    m_caret.y = y;
+    CaretChanged();
+}
+
+void CHexEditModel::ShowCaret()
+{
+    if (!m_caret.exists || m_caret.visible)
+        return;
+    m_caret.visible = true;
+    CaretChanged();
+}
+
+void CHexEditModel::SetFontMetrics(int charWidth, int lineHeight)
+{
+    m_nFontCharWidth = std::max(charWidth, 1);
+    m_nFontLineHeight = std::max(lineHeight, 1);
+    m_bLayoutDirty = true;
+}
+
+void CHexEditModel::SetClientSize(int width, int height)
+{
+    m_nClientWidth = std::max(width, 0);
+    m_nClientHeight = std::max(height, 0);
+}
+
+void CHexEditModel::EnsureLayout()
+{
+    if (m_bLayoutDirty && m_pData)
+        Layout();
+}
+
+int CHexEditModel::AddressDigits() const
+{
+    return m_bShowAddress ? (m_bWideAddress ? 8 : 4) : 0;
+}
+
+int CHexEditModel::DataRows() const
+{
+    return m_nLength / m_nBytesPerRow + (m_nLength % m_nBytesPerRow != 0 ? 1 : 0);
+}
+
+int CHexEditModel::PaintBottom() const
+{
+    const int lh = std::max(m_nLineHeight, 1);
+    return (m_nClientHeight / lh) * lh;
+}
+
+int CHexEditModel::HighlightColumn() const
+{
+    if (!HasSelection())
+        return -1;
+    if (m_nCaretColumn == COL_ASCII)
+        return m_bShowAscii ? COL_ASCII : -1;
+    if (m_nCaretColumn == COL_HEX_HIGH || m_nCaretColumn == COL_HEX_LOW)
+        return m_bShowHex ? COL_HEX_HIGH : -1;
+    return -1;
+}
+
+void CHexEditModel::Layout()
+{
+    m_nCharWidth = m_nFontCharWidth;
+    m_nLineHeight = m_nFontLineHeight;
+    const int base = m_bShowAddress ? (m_bWideAddress ? 12 : 5) * m_nCharWidth : 0;
+    m_nHexLeft = base;
+    m_nAsciiLeft = base + (m_bShowHex ? (m_nBytesPerRow + 1) * 3 * m_nCharWidth : 0);
+
+    m_bPartialLastRow = false;
+    m_nRowsPerPage = m_nClientHeight / m_nLineHeight;
+    if (static_cast<long long>(m_nRowsPerPage) * m_nBytesPerRow > m_nLength) {
+        m_nRowsPerPage = DataRows();
+        m_bPartialLastRow = m_nLength % m_nBytesPerRow != 0;
+    }
+    m_bLayoutDirty = false;
+    UpdateScrollBars();
+}
+
+void CHexEditModel::UpdateScrollBars()
+{
+    m_vScroll = ScrollBarState{0, DataRows() - 1, m_nRowsPerPage, m_nTopIndex / m_nBytesPerRow};
+    m_hScroll = ScrollBarState{
+        0, (AddressDigits() + (m_bShowHex ? 3 * m_nBytesPerRow : 0) + (m_bShowAscii ? m_nBytesPerRow : 0)) * m_nCharWidth,
+        1, 0};
+    if (m_pView)
+        m_pView->ScrollBarsChanged();
+}
+
+void CHexEditModel::MoveCaret(int dx, int dy)
+{
+    const int bpr = m_nBytesPerRow;
+    switch (m_nCaretColumn) {
+    case COL_ADDRESS:
+        return;
+    case COL_ASCII:
+        m_nCaret += dx + dy * bpr;
+        break;
+    case COL_HEX_HIGH:
+        if (dx != 0)
+            m_nCaretColumn = COL_HEX_LOW;
+        if (dx == -1)
+            m_nCaret -= 1;
+        m_nCaret += dy * bpr;
+        break;
+    default:
+        if (dx != 0)
+            m_nCaretColumn = COL_HEX_HIGH;
+        if (dx == 1)
+            m_nCaret += 1;
+        m_nCaret += dy * bpr;
+        break;
+    }
+    if (m_nCaret < 0)
+        m_nCaret = 0;
+    if (m_nCaret >= m_nLength)
+        m_nCaret -= dy * bpr + dx;
+    // Taking the step back can still leave the caret outside (an Up clamped to 0 on tiny
+    // data, or empty data): keep it on a byte.
+    ClampCaret();
+    if (m_bKeyboardScroll) {
+        if (m_nCaret < m_nTopIndex)
+            OnVScroll(SB_LINEUP);
+        else if (m_nCaret >= m_nTopIndex + m_nRowsPerPage * bpr)
+            OnVScroll(SB_LINEDOWN);
+        m_bKeyboardScroll = false;
+    }
+    PlaceCaret(m_nCaret);
+}
+
+void CHexEditModel::ClampCaret()
+{
+    if (m_nCaret >= m_nLength)
+        m_nCaret = m_nLength - 1;
+    if (m_nCaret < 0)
+        m_nCaret = 0;
+}
+
+void CHexEditModel::SetScrollPos()
+{
+    m_vScroll.pos = m_nTopIndex / m_nBytesPerRow;
+    if (m_pView)
+        m_pView->ScrollBarsChanged();
+}
+
+void CHexEditModel::OnVScroll(int code, int trackPos)
+{
+    if (!m_pData)
+        return;
+    const int bpr = m_nBytesPerRow;
+    const int page = m_nRowsPerPage * bpr;
+    const int oldTop = m_nTopIndex;
+    int top = oldTop;
+    switch (code) {
+    case SB_LINEUP:
+        if (top > 0)
+            top -= bpr;
+        break;
+    case SB_LINEDOWN:
+        if (top < m_nLength - page)
+            top += bpr;
+        break;
+    case SB_PAGEUP:
+        if (top > 0)
+            top = std::max(top - page, 0);
+        break;
+    case SB_PAGEDOWN:
+        if (top < m_nLength - page)
+            top = std::min(top + page, (DataRows() - m_nRowsPerPage) * bpr);
+        break;
+    case SB_THUMBTRACK:
+        // The bar only reports positions inside its range; anything else is not a row of the data.
+        if (trackPos < 0 || trackPos > std::max(DataRows() - 1, 0))
+            return;
+        top = bpr * trackPos;
+        break;
+    default:
+        break;
+    }
+    if (top != oldTop) {
+        m_nTopIndex = top;
+        Redraw();
+    }
+    SetScrollPos();
+    if (!m_bKeyboardScroll) {
+        m_nCaret += m_nTopIndex - oldTop;
+        ClampCaret();
+    }
+    PlaceCaret(m_nCaret);
+}
+
+void CHexEditModel::ScrollToRow(int row)
+{
+    m_nTopIndex = std::max(row, 0) * m_nBytesPerRow;
+    Redraw();
+    SetScrollPos();
+    PlaceCaret(m_nCaret);
+}

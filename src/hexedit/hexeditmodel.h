@@ -1,1 +1,197 @@
+// CHexEditModel: the hex editor's bytes, caret, selection and view rows, with its editing rules, free of any window system.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What the model asks of the window that shows it. The model keeps the caret and scroll-bar
+// state itself; the view only repaints and mirrors that state.
+class IHexEditView {
+public:
+    virtual ~IHexEditView() = default;
+    // Repaint the whole view from the model's state.
+    virtual void Redraw() = 0;
+    // The caret was created, destroyed, moved, shown or hidden.
+    virtual void CaretChanged() = 0;
+    // Range, page or position of a scroll bar changed.
+    virtual void ScrollBarsChanged() = 0;
+};
+
+class CHexEditModel {
+public:
+    enum Column { COL_ADDRESS = 0, COL_ASCII = 1, COL_HEX_HIGH = 2, COL_HEX_LOW = 3 };
+    // Vertical scroll requests, numbered as the scroll bar reports them.
+    enum ScrollCode {
+        SB_LINEUP = 0,
+        SB_LINEDOWN = 1,
+        SB_PAGEUP = 2,
+        SB_PAGEDOWN = 3,
+        SB_THUMBPOSITION = 4,
+        SB_THUMBTRACK = 5,
+        SB_TOP = 6,
+        SB_BOTTOM = 7,
+        SB_ENDSCROLL = 8
+    };
+
+    // The block caret the view draws: position and size in client pixels.
+    struct CaretState {
+        bool exists = false;
+        bool visible = false;
+        int x = 0;
+        int y = 0;
+        int width = 0;
+        int height = 0;
+    };
+
+    // A scroll bar's settings: positions run from min to max - page + 1.
+    struct ScrollBarState {
+        int min = 0;
+        int max = 0;
+        int page = 0;
+        int pos = 0;
+    };
+
+    explicit CHexEditModel(IHexEditView* view = nullptr);
+    CHexEditModel(const CHexEditModel&) = delete;
+    CHexEditModel& operator=(const CHexEditModel&) = delete;
+
+    void SetView(IHexEditView* view) { m_pView = view; }
+
+    // --- interface of the buffer page ---
+    // Copy of length bytes from data; length 0 gives empty data. Returns false (old data kept)
+    // when the copy cannot be allocated or the arguments are invalid.
+    bool SetData(const std::uint8_t* data, int length);
+    // Copies min(maximum, length) bytes to dest and returns the full current length.
+    int GetData(std::uint8_t* dest, int maximum) const;
+    void SetOptions(bool showAddress, bool showHex, bool showAscii, bool wideAddress);
+
+    // --- editing primitives ---
+    // Removes bytes start..end-1. False (nothing changed) for a range outside the data or a
+    // failed allocation.
+    bool DeleteRange(int start, int end);
+    // Inserts count zero bytes before position. False (nothing changed) for invalid arguments,
+    // a length that would overflow, or a failed allocation.
+    bool InsertZeros(int position, int count);
+    // Sets both selection ends, repaints and re-creates the caret at its remembered position.
+    void SetSelection(int start, int end);
+    // Positions and shapes the caret for byte n in the caret's current column.
+    void PlaceCaret(int n);
+    // Steps the caret by dx columns (nibbles in the hex column) and dy rows, keeping it in the data.
+    void MoveCaret(int dx, int dy);
+
+    // --- scrolling ---
+    // A vertical scroll request; trackPos is the thumb's tracking position for SB_THUMBTRACK.
+    void OnVScroll(int code, int trackPos = 0);
+    // Puts the given row at the top of the view.
+    void ScrollToRow(int row);
+
+    // --- metrics and layout ---
+    // What the font measures: advance of '0' and height of "0". Taken over at the next layout.
+    void SetFontMetrics(int charWidth, int lineHeight);
+    // Client area of the view; does not make the layout dirty.
+    void SetClientSize(int width, int height);
+    // Recomputes metrics, columns, rows and scroll bars when they are dirty.
+    void EnsureLayout();
+
+    // Largest length any buffer may have; a larger request fails like a failed allocation.
+    void SetMaxLength(int maxLength) { m_nMaxLength = maxLength; }
+
+    // --- state ---
+    bool HasData() const { return m_pData != nullptr; }
+    const std::uint8_t* Data() const { return m_pData.get(); }
+    int Length() const { return m_nLength; }
+    int TopIndex() const { return m_nTopIndex; }
+    int Caret() const { return m_nCaret; }
+    int CaretColumn() const { return m_nCaretColumn; }
+    int SelStart() const { return m_nSelStart; }
+    int SelEnd() const { return m_nSelEnd; }
+    bool HasSelection() const { return m_nSelStart != -1; }
+    int SelLow() const { return m_nSelStart < m_nSelEnd ? m_nSelStart : m_nSelEnd; }
+    int SelHigh() const { return m_nSelStart < m_nSelEnd ? m_nSelEnd : m_nSelStart; }
+    int BytesPerRow() const { return m_nBytesPerRow; }
+    int RowsPerPage() const { return m_nRowsPerPage; }
+    bool ShowAddress() const { return m_bShowAddress; }
+    bool ShowAscii() const { return m_bShowAscii; }
+    bool ShowHex() const { return m_bShowHex; }
+    bool WideAddress() const { return m_bWideAddress; }
+    bool KeyboardScroll() const { return m_bKeyboardScroll; }
+    bool PartialLastRow() const { return m_bPartialLastRow; }
+    bool LayoutDirty() const { return m_bLayoutDirty; }
+    int LineHeight() const { return m_nLineHeight; }
+    int CharWidth() const { return m_nCharWidth; }
+    int HexLeft() const { return m_nHexLeft; }
+    int AsciiLeft() const { return m_nAsciiLeft; }
+    int AddressLeft() const { return m_nAddressLeft; }
+    int CaretX() const { return m_nCaretX; }
+    int CaretY() const { return m_nCaretY; }
+    int ClientWidth() const { return m_nClientWidth; }
+    int ClientHeight() const { return m_nClientHeight; }
+    const CaretState& GetCaretState() const { return m_caret; }
+    const ScrollBarState& VScroll() const { return m_vScroll; }
+    const ScrollBarState& HScroll() const { return m_hScroll; }
+
+    // Number of address digits drawn (8 or 4), 0 without the address column.
+    int AddressDigits() const;
+    // Rows the data occupies, a partial last row counted.
+    int DataRows() const;
+    // Rows are painted while their top lies above this y.
+    int PaintBottom() const;
+    // The column that shows the selection, or -1: COL_HEX_HIGH for the hex column, COL_ASCII.
+    int HighlightColumn() const;
+
+private:
+    // Allocates n bytes (zero-filled when asked); null on failure or above the maximum length.
+    std::unique_ptr<std::uint8_t[]> Allocate(long long n, bool zero) const;
+    void Redraw();
+    void CaretChanged();
+    void Layout();
+    void UpdateScrollBars();
+    void DestroyCaret();
+    void CreateAddressCaret();
+    void CreateCellCaret();
+    void SetCaretPos(int x, int y);
+    void ShowCaret();
+    // Re-creates the caret from m_nCaretX / m_nCaretY and shows it.
+    void RecreateCaret();
+    // Sets the vertical bar's position to the top row.
+    void SetScrollPos();
+    // Keeps a caret that a scroll carried along on a byte of the data.
+    void ClampCaret();
+
+    IHexEditView* m_pView = nullptr;
+
+    std::unique_ptr<std::uint8_t[]> m_pData;
+    int m_nLength = 0;
+    int m_nTopIndex = 0;
+    int m_nCaret = 0;
+    int m_nCaretColumn = COL_ADDRESS;
+    int m_nSelStart = -1;
+    int m_nSelEnd = -1;
+    int m_nBytesPerRow = 16;
+    int m_nRowsPerPage = 1;
+    bool m_bShowAddress = true;
+    bool m_bShowAscii = true;
+    bool m_bShowHex = true;
+    bool m_bWideAddress = true;
+    bool m_bKeyboardScroll = false;
+    bool m_bPartialLastRow = true;
+    int m_nLineHeight = 0;
+    int m_nCharWidth = 0;
+    bool m_bLayoutDirty = true;
+    int m_nHexLeft = 0;
+    int m_nAsciiLeft = 0;
+    int m_nAddressLeft = 5;
+    int m_nCaretX = 5;
+    int m_nCaretY = 0;
+
+    int m_nFontCharWidth = 1;
+    int m_nFontLineHeight = 1;
+    int m_nClientWidth = 0;
+    int m_nClientHeight = 0;
+    int m_nMaxLength = 0x7FFFFFFF;
+    CaretState m_caret;
+    ScrollBarState m_vScroll;
+    ScrollBarState m_hScroll;
+};
