@@ -1,0 +1,197 @@
+// Differential test: Intel HEX written by srec_cat and python3-intelhex loads through
+// `tarvexctl load --fill XX --out` to the same 1 MiB image those tools make with that fill.
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kImageSize = 1048576;
+
+struct Block {
+    unsigned address;
+    std::size_t size;
+};
+
+struct DataSet {
+    const char* name;
+    std::vector<Block> blocks;  // non-overlapping
+};
+
+std::string Hex(unsigned v)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "0x%X", v);
+    return s;
+}
+
+// An interpreter that has the intelhex module (Debian installs it for /usr/bin/python3).
+std::string FindPython()
+{
+    for (const char* py : {"/usr/bin/python3", "python3"})
+        if (RunProcess({py, "-c", "import intelhex"}).exitCode == 0)
+            return py;
+    return {};
+}
+
+class LoaderDiffTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_python = FindPython();
+        ASSERT_FALSE(m_python.empty()) << "python3-intelhex is missing (scripts/deps.sh installs it)";
+        ASSERT_EQ(RunProcess({"srec_cat", "-version"}).exitCode, 0)
+            << "srec_cat is missing (scripts/deps.sh installs srecord)";
+    }
+
+    // Random bytes for every block, one binary file per block.
+    std::vector<std::string> WriteBlocks(const DataSet& set, std::uint32_t seed)
+    {
+        std::mt19937 rng(seed);
+        std::vector<std::string> files;
+        for (std::size_t i = 0; i < set.blocks.size(); ++i) {
+            std::string data(set.blocks[i].size, '\0');
+            for (char& c : data)
+                c = static_cast<char>(rng());
+            files.push_back(m_dir / (std::string(set.name) + std::to_string(i) + ".bin"));
+            WriteFile(files.back(), data);
+        }
+        return files;
+    }
+
+    std::string SrecWrite(const DataSet& set, const std::vector<std::string>& files, int perLine)
+    {
+        const std::string out = m_dir / (std::string(set.name) + "-srec" + std::to_string(perLine) + ".hex");
+        std::vector<std::string> argv{"srec_cat"};
+        for (std::size_t i = 0; i < files.size(); ++i)
+            argv.insert(argv.end(), {files[i], "-binary", "-offset", Hex(set.blocks[i].address)});
+        argv.insert(argv.end(), {"-o", out, "-intel", "-obs=" + std::to_string(perLine)});
+        const auto r = RunProcess(argv);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return out;
+    }
+
+    std::string PythonWrite(const DataSet& set, const std::vector<std::string>& files, int perLine)
+    {
+        const std::string out = m_dir / (std::string(set.name) + "-py" + std::to_string(perLine) + ".hex");
+        std::vector<std::string> argv{m_python, "-c",
+                                      "import sys\n"
+                                      "from intelhex import IntelHex\n"
+                                      "ih = IntelHex()\n"
+                                      "a = sys.argv[3:]\n"
+                                      "for f, off in zip(a[0::2], a[1::2]):\n"
+                                      "    ih.frombytes(open(f, 'rb').read(), offset=int(off, 0))\n"
+                                      "ih.write_hex_file(sys.argv[1], byte_count=int(sys.argv[2]))\n",
+                                      out, std::to_string(perLine)};
+        for (std::size_t i = 0; i < files.size(); ++i)
+            argv.insert(argv.end(), {files[i], Hex(set.blocks[i].address)});
+        const auto r = RunProcess(argv);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return out;
+    }
+
+    std::string SrecImage(const std::string& hex, unsigned fill)
+    {
+        const std::string out = hex + ".srec.bin";
+        const auto r = RunProcess({"srec_cat", hex, "-intel", "-fill", Hex(fill), "0", "0x100000",
+                                   "-o", out, "-binary"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return ReadFile(out);
+    }
+
+    // The image and the highest address + 1, as python3-intelhex sees the file.
+    std::pair<std::string, std::string> PythonImage(const std::string& hex, unsigned fill)
+    {
+        const std::string out = hex + ".py.bin";
+        const auto r = RunProcess({m_python, "-c",
+                                   "import sys\n"
+                                   "from intelhex import IntelHex\n"
+                                   "ih = IntelHex(sys.argv[1])\n"
+                                   "ih.padding = int(sys.argv[3], 0)\n"
+                                   "ih.tobinfile(sys.argv[2], start=0, size=0x100000)\n"
+                                   "print('%08x' % (ih.maxaddr() + 1))\n",
+                                   hex, out, Hex(fill)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return {ReadFile(out), r.out};
+    }
+
+    void ExpectSameImage(const std::string& hex, unsigned fill)
+    {
+        SCOPED_TRACE(hex + " fill " + Hex(fill));
+        const std::string out = hex + ".tarvex.bin";
+        char fillText[3];
+        std::snprintf(fillText, sizeof fillText, "%02X", fill);
+        const auto r = RunProcess({TARVEXCTL_PATH, "load", hex, "--fill", fillText, "--out", out});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string mine = ReadFile(out);
+        ASSERT_EQ(mine.size(), kImageSize);
+
+        const std::string srec = SrecImage(hex, fill);
+        const auto [py, pyCount] = PythonImage(hex, fill);
+        ASSERT_EQ(srec.size(), kImageSize);
+        ASSERT_EQ(py.size(), kImageSize);
+        EXPECT_TRUE(mine == srec) << "differs from srec_cat at byte " << FirstDifference(mine, srec);
+        EXPECT_TRUE(mine == py) << "differs from intelhex at byte " << FirstDifference(mine, py);
+        EXPECT_EQ(r.out, pyCount);
+        ++m_compared;
+    }
+
+    static std::size_t FirstDifference(const std::string& a, const std::string& b)
+    {
+        return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+    }
+
+    TempDir m_dir;
+    std::string m_python;
+    int m_compared = 0;
+};
+
+TEST_F(LoaderDiffTest, ImagesMatchSrecCatAndIntelHex)
+{
+    const std::vector<DataSet> sets = {
+        {"low", {{0x0000, 3000}}},
+        // Across a 64 KiB boundary, above 64 KiB, up to the last byte of the image.
+        {"spread", {{0x0100, 500}, {0xFFF0, 100}, {0x23456, 4096}, {0x7FFFF, 2}, {0xFFF00, 256}}},
+        {"dense", {{0x40000, 0x30000}}},
+    };
+    const unsigned fills[] = {0x00, 0xFF, 0x5A};
+    std::uint32_t seed = 1;
+    for (const DataSet& set : sets) {
+        const auto files = WriteBlocks(set, seed++);
+        std::vector<std::string> hexes = {SrecWrite(set, files, 16), SrecWrite(set, files, 255),
+                                          PythonWrite(set, files, 16), PythonWrite(set, files, 32)};
+        // Neither tool writes lower case; the same file in lower case must load the same.
+        std::string lower = ReadFile(hexes.front());
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        hexes.push_back(hexes.front() + ".lower.hex");
+        WriteFile(hexes.back(), lower);
+
+        for (std::size_t i = 0; i < hexes.size(); ++i)
+            ExpectSameImage(hexes[i], fills[(i + seed) % 3]);
+    }
+    EXPECT_EQ(m_compared, 15);
+}
+
+TEST_F(LoaderDiffTest, ToolOutputUsesExtendedLinearAddressRecords)
+{
+    // Guards the test above: the files really hold types 00, 01 and 04 and data above 64 KiB.
+    const DataSet set{"types", {{0x1FFF8, 64}}};
+    const auto files = WriteBlocks(set, 99);
+    for (const std::string& hex : {SrecWrite(set, files, 16), PythonWrite(set, files, 16)}) {
+        const std::string text = ReadFile(hex);
+        EXPECT_NE(text.find(":020000040001F9"), std::string::npos) << text;
+        EXPECT_NE(text.find(":020000040002F8"), std::string::npos) << text;
+        EXPECT_NE(text.find(":00000001FF"), std::string::npos) << text;
+        ExpectSameImage(hex, 0xC3);
+    }
+}
+
+}  // namespace

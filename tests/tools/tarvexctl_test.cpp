@@ -1,0 +1,143 @@
+// End-to-end tests of the built tarvexctl: help, usage errors, load output and --out image.
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kImageSize = 1048576;
+
+ProcessResult Ctl(std::vector<std::string> args)
+{
+    args.insert(args.begin(), TARVEXCTL_PATH);
+    return RunProcess(args);
+}
+
+TEST(Tarvexctl, HelpListsCommandsAndExitCodes)
+{
+    for (const char* help : {"--help", "-h", "help"}) {
+        const auto r = Ctl({help});
+        EXPECT_EQ(r.exitCode, 0) << help;
+        EXPECT_NE(r.out.find("load"), std::string::npos) << r.out;
+        for (const char* code : {"  0  ", "  2  ", "  3  ", "  4  ", "  5  "})
+            EXPECT_NE(r.out.find(code), std::string::npos) << code << " in " << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"load", "--help"}, {"help", "load"}, {"load", "x.hex", "-h"}}) {
+        const auto r = Ctl(args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out.rfind("Usage: tarvexctl load FILE", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("default: ihex"), std::string::npos);
+        EXPECT_NE(r.out.find("default: 00"), std::string::npos);
+    }
+}
+
+TEST(Tarvexctl, UsageErrorsExitWithTwoAndSayWhy)
+{
+    const TempDir dir;
+    WriteFile(dir / "a.bin", "abc");
+    const std::string file = dir / "a.bin";
+    struct Case {
+        std::vector<std::string> args;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {{}, "Usage: tarvexctl COMMAND"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"help", "frobnicate"}, "unknown command 'frobnicate'"},
+        {{"load"}, "missing FILE"},
+        {{"load", file, file}, "more than one FILE"},
+        {{"load", file, "--speed", "9"}, "unknown option '--speed'"},
+        {{"load", file, "-x"}, "unknown option '-x'"},
+        {{"load", file, "--format", "srec"}, "unknown format 'srec'"},
+        {{"load", file, "--format"}, "'--format' needs a value"},
+        {{"load", file, "--fill", "ZZ"}, "fill value 'ZZ'"},
+        {{"load", file, "--fill", "1FF"}, "fill value '1FF'"},
+        {{"load", file, "--fill="}, "fill value ''"},
+        {{"load", file, "--out="}, "--out needs a file name"},
+    };
+    for (const Case& c : cases) {
+        const auto r = Ctl(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.why;
+        EXPECT_NE(r.err.find(c.why), std::string::npos) << "stderr: " << r.err;
+        EXPECT_EQ(r.out, "") << c.why;
+    }
+}
+
+TEST(Tarvexctl, LoadPrintsTheCountAndWritesTheImage)
+{
+    const TempDir dir;
+    WriteFile(dir / "ten.bin", "0123456789");
+    const std::string out = dir / "image.bin";
+
+    auto r = Ctl({"load", dir / "ten.bin", "--format", "bin", "--fill", "FF", "--out", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "0000000a\n");
+    EXPECT_EQ(r.err, "");
+    std::string expected(kImageSize, '\xFF');
+    expected.replace(0, 10, "0123456789");
+    EXPECT_TRUE(ReadFile(out) == expected);
+
+    // Defaults: Intel HEX, fill 00; --opt=value works; an existing image is replaced.
+    WriteFile(dir / "a.hex", ":020000040001F9\n:02123400ABCDE2\n:00000001FF\n");
+    r = Ctl({"load", dir / "a.hex", "--out=" + out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "00011236\n");
+    expected.assign(kImageSize, '\0');
+    expected[0x11234] = '\xAB';
+    expected[0x11235] = '\xCD';
+    EXPECT_TRUE(ReadFile(out) == expected);
+
+    // Without --out only the count; lower-case fill digits; a single digit.
+    r = Ctl({"load", "--fill", "a", dir / "a.hex"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "00011236\n");
+
+    // No temporary files are left behind.
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 3u);
+}
+
+TEST(Tarvexctl, UnreadableInputOrUnwritableImageExitsWithThree)
+{
+    const TempDir dir;
+    const std::string missing = dir / "gone.hex";
+    const std::string out = dir / "image.bin";
+    auto r = Ctl({"load", missing, "--out", out});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tarvexctl load: " + missing + " was not found.\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    r = Ctl({"load", dir.Path().string()});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("is a directory"), std::string::npos) << r.err;
+
+    // The image cannot be written: no count on stdout, the reason on stderr.
+    WriteFile(dir / "ok.bin", "x");
+    const std::string badOut = dir / "no-such-dir" / "image.bin";
+    r = Ctl({"load", dir / "ok.bin", "--format", "bin", "--out", badOut});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("cannot write " + badOut), std::string::npos) << r.err;
+
+    // A directory in the way of the image: the rename fails and the directory stays.
+    std::filesystem::create_directory(dir / "taken");
+    r = Ctl({"load", dir / "ok.bin", "--format", "bin", "--out", dir / "taken"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "taken"));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 2u) << "temporary file left behind";
+}
+
+}  // namespace
