@@ -20,6 +20,32 @@ namespace {
 
 constexpr std::size_t kHeaderLength = 9;  // ':' count(2) offset(4) type(2)
 
+// CAscii::HexByte of every pair of characters, so the data bytes of a record decode by one
+// look-up each: a dense 1 MiB image has a million of them.
+class HexPairTable {
+public:
+    HexPairTable()
+    {
+        for (unsigned i = 0; i < 0x10000; ++i) {
+            const char pair[2] = {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)};
+            m_value[i] = CAscii::HexByte(pair);
+        }
+    }
+    std::uint8_t operator()(const char* p) const
+    {
+        return m_value[static_cast<std::uint8_t>(p[0]) << 8 | static_cast<std::uint8_t>(p[1])];
+    }
+
+private:
+    std::uint8_t m_value[0x10000];
+};
+
+const HexPairTable& HexPairs()
+{
+    static const HexPairTable table;
+    return table;
+}
+
 // Characters a record needs before it can be handled: the header, then the data of a type 00
 // record or the four address characters of a type 04 record. The checksum is not needed.
 std::size_t RecordLength(const char* r, std::size_t avail)
@@ -173,8 +199,9 @@ std::size_t CIntelHexScanner::Record(const char* r, std::size_t avail, bool fina
                 std::min<std::uint64_t>(count, kRomImageSize - a));
             std::uint8_t* dst = m_buffer.data() + a;
             const char* src = r + kHeaderLength;
+            const HexPairTable& hexByte = HexPairs();
             for (std::size_t k = 0; k < stored; ++k)
-                dst[k] = CAscii::HexByte(src + 2 * k);
+                dst[k] = hexByte(src + 2 * k);
             if (stored > 0 && a + stored > m_nHighest)
                 m_nHighest = a + stored;
         }
