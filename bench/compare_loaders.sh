@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Times `tarvexctl load` against srec_cat and python3-intelhex on one dense 1 MiB Intel HEX file.
+#   BUILD_DIR  build directory holding tools/tarvexctl/tarvexctl (default: build; built if missing)
+#   RUNS       timed runs per tool (default: 10; python3-intelhex gets at most 3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+RUNS=${RUNS:-10}
+CTL="$BUILD_DIR/tools/tarvexctl/tarvexctl"
+
+if [ ! -x "$CTL" ]; then
+  cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
+  cmake --build "$BUILD_DIR" -j2 --target tarvexctl
+fi
+command -v srec_cat >/dev/null || { echo "srec_cat missing: run scripts/deps.sh" >&2; exit 1; }
+PYTHON=""
+for py in /usr/bin/python3 python3; do
+  if "$py" -c 'import intelhex' 2>/dev/null; then PYTHON=$py; break; fi
+done
+[ -n "$PYTHON" ] || { echo "python3-intelhex missing: run scripts/deps.sh" >&2; exit 1; }
+
+WORK=$(mktemp -d /tmp/compare_loaders.XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+
+# Every byte of 1 MiB, 16 data bytes per record.
+head -c 1048576 /dev/urandom >"$WORK/data.bin"
+srec_cat "$WORK/data.bin" -binary -o "$WORK/image.hex" -intel -obs=16
+HEX="$WORK/image.hex"
+echo "input: $(stat -c %s "$HEX") bytes of Intel HEX, $(grep -c '^:' "$HEX") records"
+
+run_ctl()  { "$CTL" load "$HEX" --fill FF --out "$WORK/ctl.bin" >/dev/null; }
+run_srec() { srec_cat "$HEX" -intel -fill 0xFF 0 0x100000 -o "$WORK/srec.bin" -binary; }
+run_py()   {
+  "$PYTHON" -c 'import sys
+from intelhex import IntelHex
+ih = IntelHex(sys.argv[1]); ih.padding = 0xFF
+ih.tobinfile(sys.argv[2], start=0, size=0x100000)' "$HEX" "$WORK/py.bin"
+}
+
+# Mean wall time of $2 runs of $1 in milliseconds (one untimed warm-up run first).
+time_ms() {
+  local fn=$1 runs=$2 start end
+  "$fn"
+  start=$(date +%s%N)
+  for ((i = 0; i < runs; i++)); do "$fn"; done
+  end=$(date +%s%N)
+  echo $(( (end - start) / runs / 1000 ))  # microseconds
+}
+
+ctl_us=$(time_ms run_ctl "$RUNS")
+srec_us=$(time_ms run_srec "$RUNS")
+py_runs=$(( RUNS < 3 ? RUNS : 3 ))
+py_us=$(time_ms run_py "$py_runs")
+
+# All three must have produced the same image, or the timings mean nothing.
+cmp "$WORK/ctl.bin" "$WORK/srec.bin"
+cmp "$WORK/ctl.bin" "$WORK/py.bin"
+cmp <(head -c 1048576 "$WORK/ctl.bin") "$WORK/data.bin"
+echo "images: identical (1 MiB each)"
+
+awk -v c="$ctl_us" -v s="$srec_us" -v p="$py_us" -v r="$RUNS" -v pr="$py_runs" 'BEGIN {
+  printf "%-18s %10s %8s %s\n", "tool", "mean ms", "runs", "ratio to tarvexctl"
+  printf "%-18s %10.2f %8d %s\n", "tarvexctl load", c / 1000, r, "1.0x"
+  printf "%-18s %10.2f %8d %.1fx\n", "srec_cat", s / 1000, r, s / c
+  printf "%-18s %10.2f %8d %.1fx\n", "python3-intelhex", p / 1000, pr, p / c
+}'
