@@ -147,35 +147,46 @@ void CHexEditModel::RecreateCaret()
     ShowCaret();
 }
 
-void CHexEditModel::PlaceCaret(int n)
+bool CHexEditModel::InPaintedArea(int x, int y) const
+{
+    // Only whole rows are painted, so a caret on the partial row below them stays hidden too.
+    return x >= 0 && y >= 0 && x < m_nClientWidth && y < PaintBottom();
+}
+
+void CHexEditModel::CaretCellPos(int n, int& x, int& y) const
 {
     const int bpr = m_nBytesPerRow;
     const int row = FloorDiv(n - m_nTopIndex, bpr);
     const int k = (n - m_nTopIndex) - row * bpr;
-    int x = 0;
     switch (m_nCaretColumn) {
     case COL_ADDRESS:
-        CreateAddressCaret();
         x = 0;
         break;
     case COL_ASCII:
-        CreateCellCaret();
         x = m_nAsciiLeft + k * m_nCharWidth;
         break;
     case COL_HEX_HIGH:
-        CreateCellCaret();
         x = m_nHexLeft + 3 * k * m_nCharWidth;
         break;
     default:
-        CreateCellCaret();
         x = m_nHexLeft + (3 * k + 1) * m_nCharWidth;
         break;
     }
-    const int y = row * m_nLineHeight;
+    y = row * m_nLineHeight;
+}
+
+void CHexEditModel::PlaceCaret(int n)
+{
+    if (m_nCaretColumn == COL_ADDRESS)
+        CreateAddressCaret();
+    else
+        CreateCellCaret();
+    int x = 0;
+    int y = 0;
+    CaretCellPos(n, x, y);
     m_nCaretX = x;
     m_nCaretY = y;
-    // Only whole rows are painted, so a caret on the partial row below them stays hidden too.
-    if (x >= 0 && y >= 0 && x < m_nClientWidth && y < PaintBottom()) {
+    if (InPaintedArea(x, y)) {
         SetCaretPos(x, y);
         ShowCaret();
     }
@@ -211,7 +222,8 @@ void CHexEditModel::SetCaretPos(int x, int y)
 
 void CHexEditModel::ShowCaret()
 {
-    if (!m_caret.exists || m_caret.visible)
+    // Outside the painted rows the caret would not be seen; the state says so.
+    if (!m_caret.exists || m_caret.visible || !InPaintedArea(m_caret.x, m_caret.y))
         return;
     m_caret.visible = true;
     CaretChanged();

@@ -19,6 +19,23 @@ public:
     virtual void ScrollBarsChanged() = 0;
 };
 
+// The clipboard as the editor sees it: a raw form ("BinaryData") and a text form.
+class IHexClipboard {
+public:
+    struct Offers {
+        bool readable = false; // the clipboard could be inspected at all
+        bool binary = false;
+        bool text = false;
+    };
+    virtual ~IHexClipboard() = default;
+    virtual Offers Inspect() = 0;
+    // Replaces the clipboard's contents with both forms.
+    virtual void Write(const std::vector<std::uint8_t>& raw, const std::string& text) = 0;
+    virtual std::vector<std::uint8_t> ReadBinary() = 0;
+    // The text form's bytes, without a terminator.
+    virtual std::string ReadText() = 0;
+};
+
 class CHexEditModel {
 public:
     enum Column { COL_ADDRESS = 0, COL_ASCII = 1, COL_HEX_HIGH = 2, COL_HEX_LOW = 3 };
@@ -53,11 +70,25 @@ public:
         int pos = 0;
     };
 
+    // Keys the key-down rules know; every other key does nothing.
+    enum class Key { Tab, Down, Up, Right, Left, PageDown, PageUp, Home, End, Insert, Delete };
+
+    // Enabled state of the context menu's rows.
+    struct MenuState {
+        bool undo = false;
+        bool cut = false;
+        bool copy = false;
+        bool paste = false;
+        bool clear = false;
+        bool selectAll = false;
+    };
+
     explicit CHexEditModel(IHexEditView* view = nullptr);
     CHexEditModel(const CHexEditModel&) = delete;
     CHexEditModel& operator=(const CHexEditModel&) = delete;
 
     void SetView(IHexEditView* view) { m_pView = view; }
+    void SetClipboard(IHexClipboard* clipboard) { m_pClipboard = clipboard; }
 
     // --- interface of the buffer page ---
     // Copy of length bytes from data; length 0 gives empty data. Returns false (old data kept)
@@ -86,6 +117,33 @@ public:
     void OnVScroll(int code, int trackPos = 0);
     // Puts the given row at the top of the view.
     void ScrollToRow(int row);
+
+    // --- keyboard, focus, mouse ---
+    void OnKeyDown(Key key, bool shift, bool ctrl);
+    // A typed character code (8 Backspace, 13 Enter, 3/22/24/26 with Ctrl for the clipboard).
+    void OnChar(unsigned ch, bool ctrl);
+    void OnSetFocus();
+    void OnKillFocus();
+    // One row per wheel message; false (not handled) without data.
+    bool OnMouseWheel(int delta);
+    // Moves the caret to the byte and column under a client point; false when nothing is hit.
+    bool HitTest(int x, int y);
+    // Left button pressed. True when the press waits for the view to decide whether it starts
+    // a drag (then OnDragDecided follows).
+    bool OnLButtonDown(bool shift, int x, int y);
+    void OnDragDecided(bool dragged);
+    void OnMouseMove(bool leftHeld, int x, int y);
+
+    // --- edit commands ---
+    // Both clipboard forms of the selection; false without a selection or when memory runs out.
+    bool MakeCopyForms(std::vector<std::uint8_t>& raw, std::string& text) const;
+    bool OnEditCopy();
+    void OnEditCut();
+    void OnEditPaste();
+    void OnEditClear();
+    void OnEditSelectAll();
+    void OnEditUndo() {}
+    MenuState ContextMenuState() const;
 
     // --- metrics and layout ---
     // What the font measures: advance of '0' and height of "0". Taken over at the next layout.
@@ -155,12 +213,19 @@ private:
     void ShowCaret();
     // Re-creates the caret from m_nCaretX / m_nCaretY and shows it.
     void RecreateCaret();
+    bool InPaintedArea(int x, int y) const;
     // Sets the vertical bar's position to the top row.
     void SetScrollPos();
     // Keeps a caret that a scroll carried along on a byte of the data.
     void ClampCaret();
+    // Where the caret of byte n stands in the current column.
+    void CaretCellPos(int n, int& x, int& y) const;
+    bool InHexColumn() const { return m_nCaretColumn == COL_HEX_HIGH || m_nCaretColumn == COL_HEX_LOW; }
+    // Replaces bytes lo..hi-1 by n bytes from src in one allocation; false leaves all unchanged.
+    bool ReplaceRange(int lo, int hi, const std::uint8_t* src, std::size_t n);
 
     IHexEditView* m_pView = nullptr;
+    IHexClipboard* m_pClipboard = nullptr;
 
     std::unique_ptr<std::uint8_t[]> m_pData;
     int m_nLength = 0;
