@@ -1,0 +1,186 @@
+// tarvex-sim: runs a program against simulated emulators (umockdev), optionally with faults and a transfer log.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "simemulator.h"
+
+namespace {
+
+constexpr int kUsage = 2;
+constexpr uint64_t kFullSpeed = 1000000;  // about what a full-speed bulk pipe carries
+
+const char kHelp[] =
+    "usage: tarvex-sim [options] -- PROGRAM [ARGS...]\n"
+    "Runs PROGRAM with simulated Tarvex emulators attached and returns its exit status.\n"
+    "  -n, --emulators N    number of emulators attached, 0 to 4 (default 1)\n"
+    "      --id VVVV:PPPP   USB vendor and product id they report (default 0547:2131)\n"
+    "      --log FILE       write every bulk transfer: seq device direction length first-bytes sha256 [fault]\n"
+    "      --memory FILE    initial contents of every emulator's 1 MiB memory (default all FF)\n"
+    "      --dump FILE      write emulator 0's memory to FILE when PROGRAM ends\n"
+    "      --unplug-after K every emulator goes away after the K-th transfer\n"
+    "      --stall K        the K-th transfer stalls\n"
+    "      --timeout K      the K-th transfer is never answered\n"
+    "      --short-read K   the K-th transfer, if a read, delivers half its bytes\n"
+    "      --short-reads    every read delivers half its bytes\n"
+    "      --full-speed     limit transfers to about 1 MB/s, as full-speed USB\n"
+    "      --throughput B   limit transfers to B bytes per second\n"
+    "  -h, --help           show this text\n";
+
+[[noreturn]] void Usage(const std::string& why)
+{
+    std::cerr << "tarvex-sim: " << why << "\n" << kHelp;
+    std::exit(kUsage);
+}
+
+template <typename T>
+T Number(std::string_view option, const char* text, int base = 10)
+{
+    T value{};
+    std::string_view s = text ? text : "";
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, base);
+    if (s.empty() || ec != std::errc() || ptr != s.data() + s.size())
+        Usage(std::string(option) + " needs a number");
+    return value;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The child runs with umockdev's preload library in front of whatever it already preloads.
+void PrepareChildEnvironment()
+{
+    std::string preload = "libumockdev-preload.so.0";
+    if (const char* old = std::getenv("LD_PRELOAD"); old && *old)
+        preload += std::string(":") + old;
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    // An ASan-built program otherwise refuses to start behind the preload library.
+    std::string asan = "verify_asan_link_order=0";
+    if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old)
+        asan = std::string(old) + ":" + asan;
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SSimOptions options;
+    std::string memoryFile, dumpFile;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string_view a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto value = [&]() -> const char* {
+            if (!next)
+                Usage(std::string(a) + " needs a value");
+            ++i;
+            return next;
+        };
+        if (a == "--") {
+            ++i;
+            break;
+        } else if (a == "-h" || a == "--help") {
+            std::cout << kHelp;
+            return 0;
+        } else if (a == "-n" || a == "--emulators") {
+            options.nEmulators = Number<int>(a, value());
+            if (options.nEmulators < 0 || options.nEmulators > kSimMaxEmulators)
+                Usage("--emulators takes 0 to 4");
+        } else if (a == "--id") {
+            std::string_view id = value();
+            if (id.size() != 9 || id[4] != ':')
+                Usage("--id takes VVVV:PPPP");
+            options.nVendor = Number<uint16_t>(a, std::string(id.substr(0, 4)).c_str(), 16);
+            options.nProduct = Number<uint16_t>(a, std::string(id.substr(5)).c_str(), 16);
+        } else if (a == "--log") {
+            options.sLogFile = value();
+        } else if (a == "--memory") {
+            memoryFile = value();
+        } else if (a == "--dump") {
+            dumpFile = value();
+        } else if (a == "--unplug-after") {
+            options.nUnplugAfter = Number<unsigned>(a, value());
+        } else if (a == "--stall") {
+            options.nStallAt = Number<unsigned>(a, value());
+        } else if (a == "--timeout") {
+            options.nTimeoutAt = Number<unsigned>(a, value());
+        } else if (a == "--short-read") {
+            options.nShortReadAt = Number<unsigned>(a, value());
+        } else if (a == "--short-reads") {
+            options.bShortReads = true;
+        } else if (a == "--full-speed") {
+            options.nThroughput = kFullSpeed;
+        } else if (a == "--throughput") {
+            options.nThroughput = Number<uint64_t>(a, value());
+        } else {
+            Usage("unknown option " + std::string(a));
+        }
+    }
+    if (i >= argc)
+        Usage("no program to run");
+
+    try {
+        CSimulator sim(options);
+        if (!memoryFile.empty()) {
+            std::vector<uint8_t> image = ReadFile(memoryFile);
+            image.resize(std::min(image.size(), kSimMemorySize));
+            for (int d = 0; d < options.nEmulators; ++d)
+                sim.SetMemory(d, 0, image);
+        }
+
+        // Like system(): the terminal's interrupt goes to the program; we stay to clean up.
+        struct sigaction ignore {}, oldInt {}, oldQuit {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGINT, &ignore, &oldInt);
+        sigaction(SIGQUIT, &ignore, &oldQuit);
+
+        pid_t pid = fork();
+        if (pid < 0)
+            throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+        if (pid == 0) {
+            sigaction(SIGINT, &oldInt, nullptr);
+            sigaction(SIGQUIT, &oldQuit, nullptr);
+            PrepareChildEnvironment();
+            execvp(argv[i], argv + i);
+            std::fprintf(stderr, "tarvex-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));
+            _exit(127);
+        }
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!dumpFile.empty() && options.nEmulators > 0) {
+            const auto memory = sim.Firmware(0).m_memory;
+            std::ofstream out(dumpFile, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(memory.data()), static_cast<std::streamsize>(memory.size()));
+            if (!out)
+                std::cerr << "tarvex-sim: cannot write " << dumpFile << "\n";
+        }
+        if (WIFEXITED(status))
+            return WEXITSTATUS(status);
+        if (WIFSIGNALED(status))
+            return 128 + WTERMSIG(status);
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "tarvex-sim: " << e.what() << "\n";
+        return 1;
+    }
+}

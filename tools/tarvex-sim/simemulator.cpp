@@ -1,0 +1,399 @@
+// The simulated emulator: umockdev fakes the USB device(s), a firmware model answers the commands.
+#include "simemulator.h"
+
+#include <sys/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <umockdev.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+constexpr size_t kCommandSize = 64;
+constexpr size_t kBlockSize = 32768;
+
+std::string Hex(const uint8_t* data, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < length; ++i) {
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 15];
+    }
+    return s;
+}
+
+// Descriptors: device (vendor/product patched in), configuration, interface 0 with the bulk-IN
+// endpoint first (pipe 0) and the bulk-OUT endpoint second (pipe 1), both full-speed 64-byte packets.
+std::string DescriptorHex(uint16_t vendor, uint16_t product)
+{
+    uint8_t d[] = {
+        0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0, 0, 0, 0, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01,
+        0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+        0x09, 0x04, 0x00, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00,
+        0x07, 0x05, 0x81, 0x02, 0x40, 0x00, 0x00,
+        0x07, 0x05, 0x02, 0x02, 0x40, 0x00, 0x00,
+    };
+    d[8] = static_cast<uint8_t>(vendor);
+    d[9] = static_cast<uint8_t>(vendor >> 8);
+    d[10] = static_cast<uint8_t>(product);
+    d[11] = static_cast<uint8_t>(product >> 8);
+    // umockdev reads node contents only in upper-case hex.
+    std::string hex = Hex(d, sizeof d);
+    for (char& c : hex)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hex;
+}
+
+struct SGError {
+    GError* p = nullptr;
+    ~SGError() { g_clear_error(&p); }
+    std::string Text() const { return p ? p->message : "unknown error"; }
+};
+
+}  // namespace
+
+CSimFirmware::CSimFirmware() : m_memory(kSimMemorySize, 0xFF) {}
+
+void CSimFirmware::Out(const uint8_t* data, size_t length)
+{
+    if (m_eState == EState::kReceiveData) {
+        std::copy_n(data, std::min(length, kBlockSize), m_memory.begin() + static_cast<ptrdiff_t>(m_nBlockOffset));
+        m_eState = EState::kIdle;
+        return;
+    }
+    m_eState = EState::kIdle;
+    if (length != kCommandSize)
+        return;  // not a command block: the firmware ignores it
+    // The block index wraps at the memory's end, as 20 address lines would.
+    const size_t offset = static_cast<size_t>(data[1]) * kBlockSize % kSimMemorySize;
+    switch (data[0]) {
+    case 0: m_eState = EState::kReceiveData; m_nBlockOffset = offset; break;
+    case 1: m_eState = EState::kSendData; m_nBlockOffset = offset; break;
+    case 2: m_bRunning = data[1] != 0; break;
+    case 3: m_nMask = data[1]; break;
+    case 4: ++m_nResets; break;
+    default: break;
+    }
+}
+
+size_t CSimFirmware::In(uint8_t* data, size_t length)
+{
+    if (m_eState != EState::kSendData)
+        return 0;
+    size_t n = std::min(length, kBlockSize);
+    std::copy_n(m_memory.begin() + static_cast<ptrdiff_t>(m_nBlockOffset), n, data);
+    m_eState = EState::kIdle;
+    return n;
+}
+
+std::string FormatTransfer(unsigned seq, int device, bool in, const uint8_t* data, size_t length,
+                           const std::string& fault)
+{
+    gchar* digest = g_compute_checksum_for_data(G_CHECKSUM_SHA256, data, length);
+    std::string line = std::to_string(seq) + " dev" + std::to_string(device) + (in ? " IN " : " OUT ")
+        + std::to_string(length) + " " + (length ? Hex(data, std::min<size_t>(length, 16)) : "-") + " " + digest;
+    g_free(digest);
+    if (!fault.empty())
+        line += " " + fault;
+    return line;
+}
+
+std::string FormatTransfer(const STransferRecord& r)
+{
+    return FormatTransfer(r.nSeq, r.nDevice, r.bIn, r.data.data(), r.data.size(), r.sFault);
+}
+
+bool InMockEnvironment()
+{
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+struct CSimulator::SDevice {
+    CSimulator* pSim = nullptr;
+    int nIndex = 0;
+    std::string sSysPath;
+    std::string sDevNode;
+    UMockdevIoctlBase* pHandler = nullptr;
+    CSimFirmware firmware;
+    std::deque<UMockdevIoctlData*> reapable;  // completed URBs, owned references
+    std::vector<UMockdevIoctlData*> parked;   // URBs that will only end by being discarded
+};
+
+// The ioctl handler; runs on umockdev's thread while the client process waits in ioctl().
+struct SHandlerAccess {
+    static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
+    {
+        auto* dev = static_cast<CSimulator::SDevice*>(user);
+        CSimulator& sim = *dev->pSim;
+        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+        std::chrono::microseconds delay{0};
+        long result = 0;
+        int error = 0;
+        {
+            std::lock_guard lock(sim.m_mutex);
+            switch (umockdev_ioctl_client_get_request(client)) {
+            case USBDEVFS_GET_CAPABILITIES: {
+                // Without these libusb would split a 32 KiB transfer into several URBs.
+                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
+                uint32_t caps = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM
+                    | USBDEVFS_CAP_BULK_SCATTER_GATHER;
+                std::memcpy(d->data, &caps, sizeof caps);
+                g_object_unref(d);
+                break;
+            }
+            case USBDEVFS_CLAIMINTERFACE:
+            case USBDEVFS_SETINTERFACE:
+            case USBDEVFS_CLEAR_HALT:
+            case USBDEVFS_RESET:
+                break;
+            case USBDEVFS_RELEASEINTERFACE:
+                // An unplug waits for the end of the transfer that reached the count.
+                if (sim.m_options.nUnplugAfter && sim.m_nTransfers >= sim.m_options.nUnplugAfter
+                    && !sim.m_bUnplugged)
+                    sim.RemoveAll();
+                break;
+            case USBDEVFS_SUBMITURB:
+                delay = Submit(sim, *dev, arg, result, error);
+                break;
+            case USBDEVFS_REAPURB:
+            case USBDEVFS_REAPURBNDELAY: {
+                if (dev->reapable.empty()) {
+                    result = -1;
+                    error = EAGAIN;
+                    break;
+                }
+                UMockdevIoctlData* urb = dev->reapable.front();
+                dev->reapable.pop_front();
+                UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+                umockdev_ioctl_data_set_ptr(slot, 0, urb);
+                g_object_unref(slot);
+                g_object_unref(urb);
+                break;
+            }
+            case USBDEVFS_DISCARDURB: {
+                unsigned long addr = 0;
+                std::memcpy(&addr, arg->data, std::min<size_t>(sizeof addr, static_cast<size_t>(arg->data_len)));
+                auto it = std::find_if(dev->parked.begin(), dev->parked.end(),
+                                       [addr](UMockdevIoctlData* u) { return u->client_addr == addr; });
+                if (it == dev->parked.end()) {
+                    result = -1;
+                    error = EINVAL;
+                    break;
+                }
+                auto* urb = reinterpret_cast<usbdevfs_urb*>((*it)->data);
+                urb->status = -ENOENT;
+                urb->actual_length = 0;
+                dev->reapable.push_back(*it);
+                dev->parked.erase(it);
+                break;
+            }
+            default:
+                result = -1;
+                error = ENOTTY;
+                break;
+            }
+        }
+        if (delay.count() > 0)
+            std::this_thread::sleep_for(delay);
+        umockdev_ioctl_client_complete(client, result, error);
+        return TRUE;
+    }
+
+    // Takes one URB; returns how long the transfer should take at the throughput limit.
+    static std::chrono::microseconds Submit(CSimulator& sim, CSimulator::SDevice& dev, UMockdevIoctlData* arg,
+                                            long& result, int& error)
+    {
+        UMockdevIoctlData* ud = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        if (!ud) {
+            result = -1;
+            error = EFAULT;
+            return {};
+        }
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(ud->data);
+        const size_t length = static_cast<size_t>(std::max(urb->buffer_length, 0));
+        UMockdevIoctlData* buf = length
+            ? umockdev_ioctl_data_resolve(ud, offsetof(usbdevfs_urb, buffer), length, nullptr)
+            : nullptr;
+        uint8_t* bytes = buf ? buf->data : nullptr;
+        const bool in = (urb->endpoint & 0x80) != 0;
+        urb->actual_length = 0;
+        urb->status = 0;
+
+        if (urb->type != USBDEVFS_URB_TYPE_BULK) {
+            urb->status = -EPIPE;  // the emulator answers no control requests of its own
+            if (buf)
+                g_object_unref(buf);
+            dev.reapable.push_back(ud);
+            return {};
+        }
+
+        const unsigned seq = ++sim.m_nTransfers;
+        const SSimOptions& o = sim.m_options;
+        STransferRecord record;
+        record.nSeq = seq;
+        record.nDevice = dev.nIndex;
+        record.bIn = in;
+        bool park = false;
+        if (seq == o.nStallAt) {
+            urb->status = -EPIPE;
+            record.sFault = "STALL";
+        } else if (seq == o.nTimeoutAt || (in && !dev.firmware.HasInData())) {
+            park = true;  // a device that never answers: the host gives up and discards the URB
+            record.sFault = "TIMEOUT";
+        } else if (in) {
+            size_t want = length;
+            if (o.bShortReads || seq == o.nShortReadAt) {
+                want = length / 2;
+                record.sFault = "SHORT";
+            }
+            size_t got = dev.firmware.In(bytes, want);
+            urb->actual_length = static_cast<int>(got);
+            record.data.assign(bytes, bytes + got);
+        } else {
+            dev.firmware.Out(bytes, length);
+            urb->actual_length = static_cast<int>(length);
+            record.data.assign(bytes, bytes + length);
+        }
+        if (buf)
+            g_object_unref(buf);
+        if (park)
+            dev.parked.push_back(ud);
+        else
+            dev.reapable.push_back(ud);
+
+        if (sim.m_pLogFile) {
+            std::fprintf(sim.m_pLogFile, "%s\n", FormatTransfer(record).c_str());
+            std::fflush(sim.m_pLogFile);
+        }
+        const size_t moved = record.data.size();
+        sim.m_log.push_back(std::move(record));
+        if (o.nThroughput)
+            return std::chrono::microseconds(static_cast<int64_t>(moved * 1000000 / o.nThroughput));
+        return {};
+    }
+};
+
+CSimulator::CSimulator(const SSimOptions& options) : m_options(options)
+{
+    if (options.nEmulators < 0 || options.nEmulators > kSimMaxEmulators)
+        throw std::runtime_error("the simulator holds 0 to 4 emulators");
+    if (!options.sLogFile.empty()) {
+        m_pLogFile = std::fopen(options.sLogFile.c_str(), "w");
+        if (!m_pLogFile)
+            throw std::runtime_error("cannot write the transfer log " + options.sLogFile + ": " + std::strerror(errno));
+    }
+    auto* tb = umockdev_testbed_new();
+    m_pTestbed = tb;
+    const std::string desc = DescriptorHex(options.nVendor, options.nProduct);
+    for (int i = 0; i < options.nEmulators; ++i) {
+        auto dev = std::make_unique<SDevice>();
+        dev->pSim = this;
+        dev->nIndex = i;
+        char devnum[16];
+        std::snprintf(devnum, sizeof devnum, "%03d", i + 2);
+        dev->sSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(i + 1);
+        dev->sDevNode = std::string("/dev/bus/usb/001/") + devnum;
+        const std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(i + 1) + "\n"
+            + "N: bus/usb/001/" + devnum + "=" + desc + "\n"
+            + "E: DEVNAME=" + dev->sDevNode + "\n"
+            + "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\nE: BUSNUM=001\n"
+            + "E: DEVNUM=" + devnum + "\n"
+            + "A: busnum=1\nA: devnum=" + std::to_string(i + 2) + "\n"
+            + "A: dev=189:" + std::to_string(i + 1) + "\nA: speed=12\nA: bConfigurationValue=1\n"
+            + "H: descriptors=" + desc + "\n";
+        SGError err;
+        if (!umockdev_testbed_add_from_string(tb, record.c_str(), &err.p))
+            throw std::runtime_error("umockdev cannot add the emulator: " + err.Text());
+        dev->pHandler = umockdev_ioctl_base_new();
+        g_signal_connect(dev->pHandler, "handle-ioctl", G_CALLBACK(SHandlerAccess::OnIoctl), dev.get());
+        if (!umockdev_testbed_attach_ioctl(tb, dev->sDevNode.c_str(), dev->pHandler, &err.p))
+            throw std::runtime_error("umockdev cannot attach the emulator: " + err.Text());
+        m_devices.push_back(std::move(dev));
+    }
+}
+
+CSimulator::~CSimulator()
+{
+    g_object_unref(static_cast<UMockdevTestbed*>(m_pTestbed));
+    for (auto& dev : m_devices) {
+        for (UMockdevIoctlData* u : dev->reapable)
+            g_object_unref(u);
+        for (UMockdevIoctlData* u : dev->parked)
+            g_object_unref(u);
+        g_object_unref(dev->pHandler);
+    }
+    if (m_pLogFile)
+        std::fclose(m_pLogFile);
+}
+
+void CSimulator::RemoveAll()
+{
+    auto* tb = static_cast<UMockdevTestbed*>(m_pTestbed);
+    for (auto& dev : m_devices) {
+        umockdev_testbed_uevent(tb, dev->sSysPath.c_str(), "remove");
+        umockdev_testbed_remove_device(tb, dev->sSysPath.c_str());
+    }
+    m_bUnplugged = true;
+}
+
+int CSimulator::EmulatorCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bUnplugged ? 0 : static_cast<int>(m_devices.size());
+}
+
+CSimFirmware CSimulator::Firmware(int device) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_devices.at(static_cast<size_t>(device))->firmware;
+}
+
+void CSimulator::SetMemory(int device, size_t offset, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard lock(m_mutex);
+    auto& memory = m_devices.at(static_cast<size_t>(device))->firmware.m_memory;
+    if (offset > memory.size() || bytes.size() > memory.size() - offset)
+        throw std::out_of_range("beyond the emulator's memory");
+    std::copy(bytes.begin(), bytes.end(), memory.begin() + static_cast<ptrdiff_t>(offset));
+}
+
+std::vector<STransferRecord> CSimulator::Transfers() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_log;
+}
+
+std::vector<std::string> CSimulator::LogLines() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> lines;
+    for (const auto& r : m_log)
+        lines.push_back(FormatTransfer(r));
+    return lines;
+}
+
+void CSimulator::ClearLog()
+{
+    std::lock_guard lock(m_mutex);
+    m_log.clear();
+    m_nTransfers = 0;
+}
+
+void CSimulator::SetFaults(unsigned stallAt, unsigned timeoutAt, unsigned shortReadAt, unsigned unplugAfter)
+{
+    std::lock_guard lock(m_mutex);
+    m_options.nStallAt = stallAt;
+    m_options.nTimeoutAt = timeoutAt;
+    m_options.nShortReadAt = shortReadAt;
+    m_options.nUnplugAfter = unplugAfter;
+}
