@@ -1,0 +1,143 @@
+// Transport and emulator search against the simulated emulator.
+#include <cstdlib>
+
+#include "emulink/findemulators.h"
+#include "emulink/usbtransport.h"
+#include "simfixture.h"
+
+TEST(UsbIds, ParsesListsAndRejectsMalformedOnes)
+{
+    auto ids = ParseUsbIds("0547:2131, 04b4:8613");
+    ASSERT_TRUE(ids);
+    EXPECT_EQ(*ids, (std::vector<SUsbId>{{0x0547, 0x2131}, {0x04B4, 0x8613}}));
+    EXPECT_FALSE(ParseUsbIds(""));
+    EXPECT_FALSE(ParseUsbIds("0547"));
+    EXPECT_FALSE(ParseUsbIds("0547:2131,"));
+    EXPECT_FALSE(ParseUsbIds("10547:2131"));
+    EXPECT_FALSE(ParseUsbIds("0547:21x1"));
+}
+
+TEST(UsbIds, EnvironmentOverridesTheBuiltInList)
+{
+    setenv("TARVEX_USB_IDS", "1209:0001", 1);
+    EXPECT_EQ(UsbIdsFromEnvironment(), (std::vector<SUsbId>{{0x1209, 0x0001}}));
+    setenv("TARVEX_USB_IDS", "nonsense", 1);
+    EXPECT_EQ(UsbIdsFromEnvironment(), DefaultUsbIds());
+    unsetenv("TARVEX_USB_IDS");
+    EXPECT_EQ(UsbIdsFromEnvironment(), DefaultUsbIds());
+}
+
+TEST_F(SimTest, WriteSendsTheBytesOnceOnTheOutPipe)
+{
+    Start();
+    std::vector<uint8_t> bytes(64);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 3);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, bytes.data(), bytes.size()), ETransfer::kOk);
+    EXPECT_EQ(m_pSim->LogLines(), std::vector<std::string>{FormatTransfer(1, 0, false, bytes.data(), 64)});
+    EXPECT_TRUE(m_sink.m_messages.empty());
+}
+
+TEST_F(SimTest, ReadTakesTheBytesFromTheInPipe)
+{
+    Start();
+    std::vector<uint8_t> memory(32768);
+    for (size_t i = 0; i < memory.size(); ++i)
+        memory[i] = static_cast<uint8_t>(i ^ (i >> 8));
+    m_pSim->SetMemory(0, 0, memory);
+    uint8_t command[64] = {1, 0};
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    std::vector<uint8_t> got(32768, 0x5A);
+    EXPECT_EQ(m_pTransport->BulkRead(got.data(), got.size()), ETransfer::kOk);
+    EXPECT_EQ(got, memory);
+    EXPECT_EQ(m_pSim->LogLines().at(1), FormatTransfer(2, 0, true, memory.data(), memory.size()));
+}
+
+TEST_F(SimTest, MissingDeviceWriteShowsOneMessageWithTheOwnerAndReadShowsNone)
+{
+    Start(Emulators(0));
+    uint8_t command[64] = {2, 1};
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kNotOpened);
+    ASSERT_EQ(m_sink.m_messages.size(), 1u);
+    EXPECT_EQ(m_sink.m_messages[0].sText, "Could not open the Device");
+    EXPECT_EQ(m_sink.m_messages[0].pOwner, &m_owner);
+
+    std::vector<uint8_t> dest(32768, 0xA5);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kNotOpened);
+    EXPECT_EQ(m_sink.m_messages.size(), 1u);
+    EXPECT_EQ(dest, std::vector<uint8_t>(32768, 0xA5));
+}
+
+TEST_F(SimTest, DevicesWithOtherIdsAreNotOpened)
+{
+    SSimOptions o;
+    o.nVendor = 0x1209;
+    o.nProduct = 0x0001;
+    Start(o);
+    uint8_t command[64] = {4, 0};
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kNotOpened);
+    EXPECT_TRUE(m_pSim->LogLines().empty());
+
+    CUsbTransport custom(m_sink, std::vector<SUsbId>{{0x1209, 0x0001}}, kTestTimeout);
+    EXPECT_EQ(custom.BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    EXPECT_EQ(m_pSim->LogLines().size(), 1u);
+}
+
+TEST_F(SimTest, OpenDeviceAcceptsOnlyEzusbNames)
+{
+    Start(Emulators(2));
+    CDeviceHandle h;
+    EXPECT_TRUE(m_pTransport->OpenDevice("Ezusb-0", h));
+    EXPECT_TRUE(h.IsOpen());
+    EXPECT_TRUE(m_pTransport->OpenDevice("Ezusb-1", h));
+    for (const char* bad : {"Ezusb-2", "ezusb-0", "Ezusb-", "Ezusb-0x", "Ezusb--1", "Emulator-0", ""}) {
+        EXPECT_FALSE(m_pTransport->OpenDevice(bad, h)) << bad;
+        EXPECT_FALSE(h.IsOpen()) << bad;
+    }
+}
+
+TEST_F(SimTest, TransfersGoToTheFirstOfSeveralEmulators)
+{
+    Start(Emulators(3));
+    uint8_t command[64] = {2, 1};
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pSim->Transfers().size(), 1u);
+    EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 0);
+    EXPECT_TRUE(m_pSim->Firmware(0).m_bRunning);
+    EXPECT_FALSE(m_pSim->Firmware(1).m_bRunning);
+}
+
+TEST_F(SimTest, SearchListsTheInstancesThatOpen)
+{
+    for (int n = 0; n <= 4; ++n) {
+        Start(Emulators(n));
+        std::vector<int> expected;
+        for (int i = 0; i < n; ++i)
+            expected.push_back(i);
+        EXPECT_EQ(FindEmulators(*m_pTransport), expected) << n << " attached";
+        EXPECT_TRUE(m_pSim->LogLines().empty());
+    }
+    EXPECT_TRUE(m_sink.m_messages.empty());
+}
+
+TEST_F(SimTest, StallShortReadAndSilenceAreFailuresNotSuccess)
+{
+    SSimOptions o;
+    o.nStallAt = 1;
+    Start(o);
+    uint8_t command[64] = {1, 0};
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kFailed);
+    EXPECT_EQ(m_pSim->Transfers().at(0).sFault, "STALL");
+
+    // No read command before it: the emulator has nothing to send and the read times out.
+    std::vector<uint8_t> dest(32768, 0x11);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
+    EXPECT_EQ(dest, std::vector<uint8_t>(32768, 0x11));
+
+    m_pSim->SetFaults(0, 0, 2, 0);
+    m_pSim->ClearLog();
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
+    EXPECT_EQ(m_pSim->Transfers().at(1).data.size(), 16384u);
+    EXPECT_TRUE(m_sink.m_messages.empty());  // the transport itself reports only a failed open
+}
