@@ -1,0 +1,162 @@
+// Start-up and the commands the application object serves.
+#include "app/tarvexapp.h"
+
+#include "app/aboutbox.h"
+#include "frame/commandids.h"
+#include "frame/mainframe.h"
+#include "view/tarvexview.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QSettings>
+
+namespace {
+
+// The framework's profile: the organisation key and the application name.
+QSettings Profile()
+{
+    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Tarvex"));
+}
+
+} // namespace
+
+CTarvexApp::CTarvexApp(std::string strSettingsPath) : m_strSettingsPath(std::move(strSettingsPath))
+{
+    m_chooseOpenFile = [](QWidget* pOwner) { return QFileDialog::getOpenFileName(pOwner); };
+    m_chooseSaveFile = [](QWidget* pOwner, const QString& strProposed) {
+        return QFileDialog::getSaveFileName(pOwner, QString(), strProposed);
+    };
+}
+
+CTarvexApp::~CTarvexApp() = default;
+
+bool CTarvexApp::InitInstance(const QStringList& args)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvex"));
+
+    if (args.isEmpty()) {
+        OnFileNew();
+    } else if (!OpenDocumentFile(args.front())) {
+        m_pFrame.reset();
+        return false;
+    }
+    m_pFrame->show();
+    m_pFrame->raise();
+    return true;
+}
+
+void CTarvexApp::CreateFrame()
+{
+    if (m_pFrame)
+        return;
+    m_pFrame = std::make_unique<CMainFrame>(m_strSettingsPath);
+    CMainFrame* pFrame = m_pFrame.get();
+    connect(pFrame->Action(ID_FILE_NEW), &QAction::triggered, this, &CTarvexApp::OnFileNew);
+    connect(pFrame->Action(ID_FILE_OPEN), &QAction::triggered, this, &CTarvexApp::OnFileOpen);
+    connect(pFrame->Action(ID_FILE_SAVE), &QAction::triggered, this, &CTarvexApp::OnFileSave);
+    connect(pFrame->Action(ID_FILE_SAVE_AS), &QAction::triggered, this, &CTarvexApp::OnFileSaveAs);
+    connect(pFrame->Action(ID_FILE_PRINT_SETUP), &QAction::triggered, this, &CTarvexApp::OnFilePrintSetup);
+    connect(pFrame->Action(ID_APP_ABOUT), &QAction::triggered, this, &CTarvexApp::OnHelpAbout);
+    connect(pFrame->Action(ID_FILE_PRINT), &QAction::triggered, pFrame->View(), &CTarvexView::OnFilePrint);
+    connect(pFrame->Action(ID_FILE_PRINT_PREVIEW), &QAction::triggered, pFrame->View(),
+            &CTarvexView::OnFilePrintPreview);
+    pFrame->m_onOpenRecent = [this](const QString& strPath) { OpenDocumentFile(strPath); };
+    pFrame->SetRecentFiles(RecentFiles());
+}
+
+void CTarvexApp::OnFileNew()
+{
+    // The document is never modified, so nothing is asked.
+    CreateFrame();
+    m_doc.OnNewDocument();
+    m_pFrame->View()->OnInitialUpdate();
+}
+
+void CTarvexApp::OnFileOpen()
+{
+    const QString strPath = m_chooseOpenFile(m_pFrame.get());
+    if (!strPath.isEmpty())
+        OpenDocumentFile(strPath);
+}
+
+bool CTarvexApp::OpenDocumentFile(const QString& strPath)
+{
+    CreateFrame();
+    if (!m_doc.OnOpenDocument(strPath))
+        return false;
+    AddToRecentFileList(m_doc.GetPathName());
+    m_pFrame->View()->OnInitialUpdate();
+    return true;
+}
+
+bool CTarvexApp::DoSave(const QString& strPath)
+{
+    if (!m_doc.OnSaveDocument(strPath))
+        return false;
+    AddToRecentFileList(m_doc.GetPathName());
+    return true;
+}
+
+void CTarvexApp::OnFileSave()
+{
+    if (m_doc.GetPathName().isEmpty())
+        OnFileSaveAs();
+    else
+        DoSave(m_doc.GetPathName());
+}
+
+void CTarvexApp::OnFileSaveAs()
+{
+    const QString strPath = m_chooseSaveFile(m_pFrame.get(), m_doc.GetTitle());
+    if (!strPath.isEmpty())
+        DoSave(strPath);
+}
+
+void CTarvexApp::OnFilePrintSetup()
+{
+    QPrinter printer;
+    QPageSetupDialog dialog(&printer, m_pFrame.get());
+    dialog.exec();
+}
+
+void CTarvexApp::OnHelpAbout()
+{
+    CAboutBox box(m_pFrame.get());
+    box.exec();
+}
+
+QStringList CTarvexApp::RecentFiles() const
+{
+    QSettings profile = Profile();
+    QStringList files;
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        const QString strFile = profile.value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
+        if (!strFile.isEmpty())
+            files.append(strFile);
+    }
+    return files;
+}
+
+void CTarvexApp::AddToRecentFileList(const QString& strPath)
+{
+    QStringList files = RecentFiles();
+    files.removeAll(strPath);
+    files.prepend(strPath);
+    while (files.size() > kRecentFiles)
+        files.removeLast();
+    QSettings profile = Profile();
+    for (int i = 1; i <= kRecentFiles; ++i) {
+        const QString strKey = QStringLiteral("Recent File List/File%1").arg(i);
+        if (i <= files.size())
+            profile.setValue(strKey, files[i - 1]);
+        else
+            profile.remove(strKey);
+    }
+    if (m_pFrame)
+        m_pFrame->SetRecentFiles(files);
+}

@@ -1,0 +1,53 @@
+// CTarvexApp: start-up, the document commands, the recent-file list and the About box.
+#pragma once
+
+#include "app/tarvexdoc.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CMainFrame;
+class QWidget;
+
+class CTarvexApp : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kRecentFiles = 4;
+
+    // strSettingsPath: the buffer page's settings file, empty for the one beside the executable.
+    explicit CTarvexApp(std::string strSettingsPath = {});
+    ~CTarvexApp() override;
+
+    // args: the command line without the program name. False ends the program.
+    bool InitInstance(const QStringList& args);
+
+    void OnFileNew();
+    void OnFileOpen();
+    bool OpenDocumentFile(const QString& strPath);
+    void OnFileSave();
+    void OnFileSaveAs();
+    void OnFilePrintSetup();
+    void OnHelpAbout();
+
+    QStringList RecentFiles() const;
+    void AddToRecentFileList(const QString& strPath);
+
+    CMainFrame* MainFrame() const { return m_pFrame.get(); }
+    const CTarvexDoc& Document() const { return m_doc; }
+
+    // File choosers of Open and Save As; replaceable so tests need no dialog. Empty means Cancel.
+    std::function<QString(QWidget*)> m_chooseOpenFile;
+    std::function<QString(QWidget*, const QString& strProposed)> m_chooseSaveFile;
+
+private:
+    void CreateFrame();
+    bool DoSave(const QString& strPath);
+
+    std::string m_strSettingsPath;
+    CTarvexDoc m_doc;
+    std::unique_ptr<CMainFrame> m_pFrame;
+};

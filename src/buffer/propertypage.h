@@ -1,0 +1,89 @@
+// CPropertyPage: a page of the property sheet, with dialog-unit layout and data exchange.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <vector>
+
+class QLineEdit;
+class QRadioButton;
+
+// Dialog units of a font: a horizontal unit is a quarter of the average character width,
+// a vertical unit an eighth of the character height.
+class CDialogUnits {
+public:
+    explicit CDialogUnits(const QFont& font);
+    int X(int nUnits) const;
+    int Y(int nUnits) const;
+    QRect Rect(int x, int y, int cx, int cy) const;
+
+    int m_nBaseX = 0; // average character width in pixels
+    int m_nBaseY = 0; // character height in pixels
+};
+
+// The font of every dialog, form and page. Like the framework's property sheets, which give
+// their pages the sheet's font, one face serves all: a Korean-capable sans serif whose dialog
+// units (6 by 13 pixels) match the classic dialog font, so the pages fit the form's placeholder.
+QFont DialogFont();
+
+// Edit fields as compact as the platform's: a thin border and no inner padding, so that eight
+// hex digits fit the reference widths.
+void MakeCompactEdit(QLineEdit* pEdit);
+
+// One run of moving data between members and controls. When saving, the first failed check
+// shows its message, puts the focus on its control and turns every later exchange into a no-op.
+class CDataExchange {
+public:
+    explicit CDataExchange(bool bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate) {}
+    void Fail(QWidget* pControl, const QString& strMessage);
+    bool Failed() const { return m_pFailed != nullptr; }
+    QWidget* FailedControl() const { return m_pFailed; }
+
+    const bool m_bSaveAndValidate;
+
+private:
+    QWidget* m_pFailed = nullptr;
+};
+
+void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, QString& value);
+// Unsigned decimal; blanks around the number are accepted.
+void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, unsigned& value);
+// Loading sets the typing limit; saving checks the length.
+void DDV_MaxChars(CDataExchange& dx, QLineEdit* pEdit, const QString& value, int nChars);
+void DDV_MinMaxUInt(CDataExchange& dx, QLineEdit* pEdit, unsigned value, unsigned nMin, unsigned nMax);
+// Index of the checked button of a group, -1 when none; loading an index outside the group
+// checks none.
+void DDX_Radio(CDataExchange& dx, const std::vector<QRadioButton*>& buttons, int& value);
+
+class CPropertyPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPropertyPage(const QString& strCaption, QWidget* pParent = nullptr);
+    ~CPropertyPage() override;
+
+    QString Caption() const { return m_strCaption; }
+    // Moves members to the controls (false) or reads and checks them (true); false on a failed check.
+    bool UpdateData(bool bSaveAndValidate);
+    // The first activation initialises the dialog; later ones write the members again.
+    virtual void OnSetActive();
+    // Leaving the page reads and checks it; false keeps the page in front.
+    virtual bool OnKillActive();
+    bool IsInitialized() const { return m_bInitialized; }
+    // The control of the last failed check, or null.
+    QWidget* FailedControl() const { return m_pFailed; }
+
+protected:
+    virtual void DoDataExchange(CDataExchange& dx) = 0;
+    virtual bool OnInitDialog();
+    QRect DlgRect(int x, int y, int cx, int cy) const { return m_units.Rect(x, y, cx, cy); }
+
+    CDialogUnits m_units;
+
+private:
+    QString m_strCaption;
+    bool m_bInitialized = false;
+    QWidget* m_pFailed = nullptr;
+};

@@ -1,0 +1,70 @@
+// The property sheet: pages in tab order, and a tab change that the page being left may refuse.
+#include "buffer/propertysheet.h"
+
+#include <QTabBar>
+
+CMyPropertySheet::CMyPropertySheet(const QString& strCaption, QWidget* pParentWnd, int nSelectPage,
+                                   CFrameLink* pFrame)
+    : QTabWidget(pParentWnd), m_pageEmu0(pFrame), m_pageSetup(), m_strCaption(strCaption),
+      m_nSelectPage(nSelectPage)
+{
+    setWindowTitle(strCaption);
+    hide();
+    AddPage(&m_pageSetup);
+    AddPage(&m_pageEmu0);
+    connect(this, &QTabWidget::currentChanged, this, &CMyPropertySheet::OnCurrentChanged);
+}
+
+// The pages are members: they leave the tab widget before its base destructor runs.
+CMyPropertySheet::~CMyPropertySheet() = default;
+
+void CMyPropertySheet::AddPage(CPropertyPage* pPage)
+{
+    addTab(pPage, pPage->Caption());
+}
+
+CPropertyPage* CMyPropertySheet::GetPage(int nPage) const
+{
+    return qobject_cast<CPropertyPage*>(widget(nPage));
+}
+
+bool CMyPropertySheet::Create()
+{
+    m_bCreated = true;
+    show();
+    const int nFirst = (m_nSelectPage >= 0 && m_nSelectPage < count()) ? m_nSelectPage : 0;
+    m_nActive = nFirst;
+    if (currentIndex() != nFirst) {
+        m_bReverting = true;
+        setCurrentIndex(nFirst);
+        m_bReverting = false;
+    }
+    GetPage(nFirst)->OnSetActive();
+    return true;
+}
+
+bool CMyPropertySheet::SetActivePage(int nPage)
+{
+    if (nPage < 0 || nPage >= count())
+        return false;
+    setCurrentIndex(nPage);
+    return m_nActive == nPage;
+}
+
+void CMyPropertySheet::OnCurrentChanged(int nIndex)
+{
+    if (!m_bCreated || m_bReverting || nIndex == m_nActive)
+        return;
+    if (CPropertyPage* pOld = GetPage(m_nActive); pOld && !pOld->OnKillActive()) {
+        // The page keeps the front, with the focus on the field that failed its check.
+        m_bReverting = true;
+        setCurrentIndex(m_nActive);
+        m_bReverting = false;
+        if (QWidget* pField = pOld->FailedControl())
+            pField->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    m_nActive = nIndex;
+    if (CPropertyPage* pNew = GetPage(nIndex))
+        pNew->OnSetActive();
+}

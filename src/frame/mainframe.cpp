@@ -1,0 +1,401 @@
+// The main frame: bars, the emulator search, ROM type changes and the command flags.
+#include "frame/mainframe.h"
+
+#include "app/messagebox.h"
+#include "buffer/propertysheet.h"
+#include "emulink/findemulators.h"
+#include "emulink/usbtransport.h"
+#include "frame/commandids.h"
+#include "frame/toolbaricons.h"
+#include "view/tarvexview.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+
+// Status-bar prompt and tool tip of each command that has them.
+struct SPrompt {
+    int nId;
+    const char* pszPrompt;
+    const char* pszTip;
+};
+
+const SPrompt s_prompts[] = {
+    {ID_FILE_NEW, "Open new file", "New"},
+    {ID_FILE_OPEN, "Open File", "Open"},
+    {ID_FILE_SAVE, "Save currently opened file", "Save"},
+    {ID_FILE_SAVE_AS, "Save as different file name", "Save As"},
+    {ID_FILE_PRINT_SETUP, "Change the print options", "Print Setup"},
+    {ID_FILE_PRINT, "Print opened file", "Print"},
+    {ID_FILE_PRINT_PREVIEW, "View all pages", "Print Preview"},
+    {ID_APP_EXIT, "Ask whether to save the current open file before exit", "Exit"},
+    {ID_EDIT_CLEAR, "선택 영역을 지웁니다.", "지우기"},
+    {ID_EDIT_COPY, "선택 영역을 복사하여 클립보드에 넣습니다.", "복사"},
+    {ID_EDIT_CUT, "선택 영역을 잘라내어 클립보드에 넣습니다.", "잘라내기"},
+    {ID_EDIT_PASTE, "클립보드의 내용을 삽입합니다.", "붙여넣기"},
+    {ID_EDIT_SELECT_ALL, "전체 문서를 선택합니다.", "모두 선택"},
+    {ID_EDIT_UNDO, "마지막 작업을 취소합니다.", "실행 취소"},
+    {ID_APP_ABOUT, "프로그램 정보와 버전을 표시합니다.", "정보"},
+};
+
+const char* const s_recentPrompt = "이 문서를 엽니다";
+
+const char* const s_romTypes[8] = {
+    "27C64(8K*8)", "27C128(16K*8)", "27C256(32K*8)", "27C512(64K*8)",
+    "27C010(128K*8)", "27C020(256K*8)", "27C040(512K*8)", "27C080(1024K*8)",
+};
+
+// The editor's own key for each edit command (what its context menu does).
+QKeyCombination EditorKey(int nId)
+{
+    switch (nId) {
+    case ID_EDIT_CUT: return Qt::ControlModifier | Qt::Key_X;
+    case ID_EDIT_COPY: return Qt::ControlModifier | Qt::Key_C;
+    case ID_EDIT_PASTE: return Qt::ControlModifier | Qt::Key_V;
+    default: return Qt::ControlModifier | Qt::Key_Z;
+    }
+}
+
+} // namespace
+
+CEmulatorBar::CEmulatorBar(QWidget* pParent) : QWidget(pParent)
+{
+    setFont(DialogFont());
+    const CDialogUnits u(font());
+    auto label = [&](const char* text, int x, int y, int cx) {
+        auto* pLabel = new QLabel(QString::fromLatin1(text), this);
+        pLabel->setGeometry(u.Rect(x, y, cx, 8).adjusted(0, 0, std::max(0, pLabel->sizeHint().width() - u.X(cx)), 2));
+    };
+    auto combo = [&](int x, int cx) {
+        auto* pCombo = new QComboBox(this);
+        pCombo->setEditable(false);
+        pCombo->setGeometry(u.Rect(x, 1, cx, 14));
+        return pCombo;
+    };
+    label("Target", 0, 3, 22);
+    m_pTarget = combo(22, 55);
+    label("ROM Type", 80, 4, 36);
+    m_pRomType = combo(116, 97);
+    label("Data Bits", 214, 3, 30);
+    m_pDataBits = combo(245, 38);
+    m_pFind = new QPushButton(QStringLiteral("Find Emul..."), this);
+    m_pFind->setGeometry(u.Rect(285, 1, 45, 14));
+    setFixedSize(u.X(330) + 2, u.Y(16));
+}
+
+CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
+    : QMainWindow(pParent), m_strSettingsPath(std::move(strSettingsPath)),
+      m_pSink(std::make_unique<CMessageBoxSink>())
+{
+    m_pTransport = std::make_unique<CUsbTransport>(*m_pSink);
+    // The caption is the fixed title alone, whatever document is open.
+    setWindowTitle(QStringLiteral("Tarvex Emulator by the Tarvex developers "));
+    resize(900, 800);
+
+    CreateMenus();
+    CreateToolBar();
+    m_wndReBar = new QToolBar(QStringLiteral("Emulator"), this);
+    m_wndReBar->setObjectName(QStringLiteral("EmulatorBar"));
+    m_wndReBar->setMovable(false);
+    m_wndEmulatorBar = new CEmulatorBar(m_wndReBar);
+    m_wndReBar->addWidget(m_wndEmulatorBar);
+    // The emulator bar gets a row of its own: beside the tool bar it would not fit the form.
+    addToolBarBreak(Qt::TopToolBarArea);
+    addToolBar(Qt::TopToolBarArea, m_wndReBar);
+    CreateStatusBar();
+
+    FindEmulators();
+    FillRomTypeList();
+    m_wndEmulatorBar->m_pDataBits->addItems({QStringLiteral("8  Bits"), QStringLiteral("16 Bits")});
+    m_wndEmulatorBar->m_pDataBits->setCurrentIndex(0);
+    connect(m_wndEmulatorBar->m_pFind, &QPushButton::clicked, this, &CMainFrame::FindEmulators);
+    connect(m_wndEmulatorBar->m_pRomType, &QComboBox::currentIndexChanged, this, &CMainFrame::OnSelchangeRomType);
+
+    m_pView = new CTarvexView(this, this);
+    setCentralWidget(m_pView);
+    UpdateCommandUI();
+
+    connect(qApp, &QApplication::focusChanged, this, [this] { UpdateCommandUI(); });
+    qApp->installEventFilter(this);
+}
+
+CMainFrame::~CMainFrame()
+{
+    qApp->removeEventFilter(this);
+    // The view (and with it the buffer page, which saves its settings) goes while the
+    // transport it may use still exists.
+    delete m_pView;
+    m_pView = nullptr;
+}
+
+QAction* CMainFrame::AddAction(int nCommandId, const QString& strText)
+{
+    auto* pAction = new QAction(strText, this);
+    pAction->setData(nCommandId);
+    m_actions.insert(nCommandId, pAction);
+    for (const SPrompt& prompt : s_prompts) {
+        if (prompt.nId == nCommandId) {
+            pAction->setStatusTip(QString::fromUtf8(prompt.pszPrompt));
+            pAction->setToolTip(QString::fromUtf8(prompt.pszTip));
+        }
+    }
+    return pAction;
+}
+
+void CMainFrame::CreateMenus()
+{
+    m_pFileMenu = menuBar()->addMenu(QStringLiteral("File (&F)"));
+    auto add = [this](QMenu* pMenu, int nId, const char* text, QList<QKeySequence> keys = {}) {
+        QAction* pAction = AddAction(nId, QString::fromUtf8(text));
+        if (!keys.isEmpty())
+            pAction->setShortcuts(keys);
+        pMenu->addAction(pAction);
+        return pAction;
+    };
+    add(m_pFileMenu, ID_FILE_NEW, "New(&N)\tCtrl+N", {QKeySequence(Qt::CTRL | Qt::Key_N)});
+    add(m_pFileMenu, ID_FILE_OPEN, "Open(&O)...\tCtrl+O", {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    add(m_pFileMenu, ID_FILE_SAVE, "Save(&S)\tCtrl+S", {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    add(m_pFileMenu, ID_FILE_SAVE_AS, "Save As(&A)...");
+    m_pFileMenu->addSeparator();
+    add(m_pFileMenu, ID_FILE_PRINT, "Print(&P)...\tCtrl+P", {QKeySequence(Qt::CTRL | Qt::Key_P)});
+    add(m_pFileMenu, ID_FILE_PRINT_PREVIEW, "Print Preview(&V)");
+    add(m_pFileMenu, ID_FILE_PRINT_SETUP, "Print Setup(&R)...");
+    m_pFileMenu->addSeparator();
+    add(m_pFileMenu, ID_FILE_MRU_FILE1, "최근 파일")->setEnabled(false);
+    m_pRecentAnchor = m_pFileMenu->addSeparator();
+    add(m_pFileMenu, ID_APP_EXIT, "Exit(&X)");
+    connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QMainWindow::close);
+
+    QMenu* pAction = menuBar()->addMenu(QStringLiteral("Action (&A)"));
+    add(pAction, IDC_FIND_EMULATOR, "Find(&F) \tEmulator");
+    pAction->addSeparator();
+    add(pAction, ID_EMULATOR_SETUP, "Set Up(&S) \tEmulator");
+    add(pAction, ID_EMULATOR_RUN, "Run(&R) \tEmulator");
+    add(pAction, ID_EMULATOR_STOP, "Stop(&T) \tEmulator");
+    add(pAction, ID_TARGET_RESET, "Reset(&E) \tTarget");
+    connect(Action(IDC_FIND_EMULATOR), &QAction::triggered, this, &CMainFrame::FindEmulators);
+    connect(Action(ID_EMULATOR_SETUP), &QAction::triggered, this, &CMainFrame::OnEmulatorNoop);
+    connect(Action(ID_EMULATOR_RUN), &QAction::triggered, this, &CMainFrame::OnEmulatorRun);
+    connect(Action(ID_EMULATOR_STOP), &QAction::triggered, this, &CMainFrame::OnEmulatorStop);
+    connect(Action(ID_TARGET_RESET), &QAction::triggered, this, &CMainFrame::OnEmulatorNoop);
+
+    QMenu* pHelp = menuBar()->addMenu(QStringLiteral("Help (&H)"));
+    add(pHelp, ID_APP_ABOUT, "About (&A) Tarvex ...");
+
+    // Commands of the tool bar and the key table that have no menu item.
+    auto keyed = [this](int nId, const char* text, QList<QKeySequence> keys) {
+        QAction* pAct = AddAction(nId, QString::fromUtf8(text));
+        pAct->setShortcuts(keys);
+        addAction(pAct);
+        return pAct;
+    };
+    keyed(ID_EDIT_UNDO, "Undo", {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    keyed(ID_EDIT_CUT, "Cut", {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    keyed(ID_EDIT_COPY, "Copy", {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    keyed(ID_EDIT_PASTE, "Paste", {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    // One pane only: next and previous pane have nothing to go to.
+    keyed(ID_NEXT_PANE, "Next Pane", {QKeySequence(Qt::Key_F6)})->setEnabled(false);
+    keyed(ID_PREV_PANE, "Previous Pane", {QKeySequence(Qt::SHIFT | Qt::Key_F6)})->setEnabled(false);
+    for (int nId : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) {
+        connect(Action(nId), &QAction::triggered, this, [nId] {
+            // The command goes to the editor as the key it answers to itself.
+            QWidget* pFocus = QApplication::focusWidget();
+            if (!pFocus)
+                return;
+            const QKeyCombination key = EditorKey(nId);
+            QKeyEvent press(QEvent::KeyPress, key.key(), key.keyboardModifiers());
+            QApplication::sendEvent(pFocus, &press);
+        });
+    }
+}
+
+void CMainFrame::CreateToolBar()
+{
+    m_wndToolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_wndToolBar->setObjectName(QStringLiteral("ToolBar"));
+    m_wndToolBar->setMovable(false);
+    m_wndToolBar->setIconSize(QSize(16, 15));
+    const int order[] = {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0,
+                         ID_FILE_PRINT, 0, ID_EMULATOR_SETUP, ID_EMULATOR_RUN, ID_EMULATOR_STOP, ID_TARGET_RESET, 0,
+                         ID_APP_ABOUT};
+    for (int nId : order) {
+        if (nId == 0) {
+            m_wndToolBar->addSeparator();
+            continue;
+        }
+        QAction* pAction = Action(nId);
+        pAction->setIcon(ToolBarIcon(nId));
+        m_wndToolBar->addAction(pAction);
+    }
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    m_wndStatusBar = statusBar();
+    m_wndStatusBar->addWidget(new QLabel(QStringLiteral("준비"), m_wndStatusBar), 1);
+    const char* const names[3] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i) {
+        m_pIndicators[i] = new QLabel(m_wndStatusBar);
+        m_pIndicators[i]->setObjectName(QString::fromLatin1(names[i]));
+        m_pIndicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        m_pIndicators[i]->setMinimumWidth(m_pIndicators[i]->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
+        m_wndStatusBar->addPermanentWidget(m_pIndicators[i]);
+    }
+}
+
+void CMainFrame::UpdateIndicators(quint32 nNativeModifiers)
+{
+    // X11 modifier state: Lock is Caps Lock, Mod2 Num Lock; Scroll Lock has no bit there.
+    m_pIndicators[0]->setText((nNativeModifiers & 0x2) ? QStringLiteral("CAP") : QString());
+    m_pIndicators[1]->setText((nNativeModifiers & 0x10) ? QStringLiteral("NUM") : QString());
+}
+
+bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::KeyRelease) {
+        auto* pKey = static_cast<QKeyEvent*>(pEvent);
+        if (pKey->nativeModifiers() != 0 || QGuiApplication::platformName() == QLatin1String("xcb"))
+            UpdateIndicators(pKey->nativeModifiers());
+        if (pKey->key() == Qt::Key_ScrollLock && pEvent->type() == QEvent::KeyPress)
+            m_pIndicators[2]->setText(m_pIndicators[2]->text().isEmpty() ? QStringLiteral("SCRL") : QString());
+    }
+    return QMainWindow::eventFilter(pWatched, pEvent);
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    Action(ID_EMULATOR_SETUP)->setEnabled(m_bSetUpEnable);
+    Action(ID_EMULATOR_RUN)->setEnabled(m_bRunEnable);
+    Action(ID_EMULATOR_STOP)->setEnabled(m_bStopEnable);
+    Action(ID_TARGET_RESET)->setEnabled(m_bResetEnable);
+    // Edit commands serve the hex editor when it has the focus.
+    QWidget* pFocus = QApplication::focusWidget();
+    bool bEditor = false;
+#ifdef TARVEX_HAVE_HEXEDIT
+    bEditor = qobject_cast<CHexEdit*>(pFocus) != nullptr;
+#else
+    (void)pFocus;
+#endif
+    for (int nId : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE})
+        Action(nId)->setEnabled(bEditor);
+}
+
+CPageEmu0* CMainFrame::BufferPage() const
+{
+    if (!m_pView || !m_pView->m_pPropertySheet)
+        return nullptr;
+    return &m_pView->m_pPropertySheet->m_pageEmu0;
+}
+
+void CMainFrame::FindEmulators()
+{
+    QComboBox* pTarget = m_wndEmulatorBar->m_pTarget;
+    pTarget->clear();
+    m_nEmulatorCount = 0;
+    for (int nInstance : ::FindEmulators(*m_pTransport)) {
+        pTarget->addItem(QStringLiteral("Emulator-%1").arg(nInstance));
+        ++m_nEmulatorCount;
+    }
+    if (pTarget->count() > 0)
+        pTarget->setCurrentIndex(0);
+    if (m_nEmulatorCount == 0) {
+        TarvexMessageBox(this, QString::fromLatin1(kMsgNoDriver));
+        pTarget->setEnabled(false);
+        m_bResetEnable = false;
+        m_bSetUpEnable = false;
+    } else {
+        pTarget->setEnabled(true);
+        m_bSetUpEnable = true;
+        m_bResetEnable = true;
+    }
+    if (!m_actions.isEmpty())
+        UpdateCommandUI();
+}
+
+void CMainFrame::FillRomTypeList()
+{
+    QComboBox* pRomType = m_wndEmulatorBar->m_pRomType;
+    for (const char* pszType : s_romTypes)
+        pRomType->addItem(QString::fromLatin1(pszType));
+    pRomType->setCurrentIndex(0);
+}
+
+void CMainFrame::OnEmulatorRun()
+{
+    m_bRunEnable = false;
+    m_bStopEnable = true;
+    UpdateCommandUI();
+    if (CPageEmu0* pPage = BufferPage())
+        pPage->SetRunState(true);
+}
+
+void CMainFrame::OnEmulatorStop()
+{
+    m_bRunEnable = true;
+    m_bStopEnable = false;
+    UpdateCommandUI();
+    if (CPageEmu0* pPage = BufferPage())
+        pPage->SetRunState(false);
+}
+
+void CMainFrame::OnSelchangeRomType(int nIndex)
+{
+    if (nIndex < 0 || nIndex > 7)
+        return;
+    m_nCurRomSize = 8192 << nIndex;
+    CPageEmu0* pPage = BufferPage();
+    if (!pPage)
+        return;
+    pPage->m_nRomSize = std::uint32_t(m_nCurRomSize);
+    pPage->SetRomType(nIndex);
+    pPage->UpdateRomSize();
+}
+
+void CMainFrame::EnableRun()
+{
+    m_bRunEnable = true;
+    UpdateCommandUI();
+}
+
+void CMainFrame::SetRecentFiles(const QStringList& files)
+{
+    for (QAction* pAction : m_recentActions) {
+        m_actions.remove(pAction->data().toInt());
+        m_pFileMenu->removeAction(pAction);
+        delete pAction;
+    }
+    m_recentActions.clear();
+    QAction* pPlaceholder = m_actions.value(ID_FILE_MRU_FILE1);
+    if (files.isEmpty()) {
+        if (!pPlaceholder) {
+            pPlaceholder = AddAction(ID_FILE_MRU_FILE1, QStringLiteral("최근 파일"));
+            pPlaceholder->setEnabled(false);
+            m_pFileMenu->insertAction(m_pRecentAnchor, pPlaceholder);
+        }
+        return;
+    }
+    if (pPlaceholder) {
+        m_actions.remove(ID_FILE_MRU_FILE1);
+        m_pFileMenu->removeAction(pPlaceholder);
+        delete pPlaceholder;
+    }
+    for (int i = 0; i < files.size() && i < 4; ++i) {
+        QAction* pAction = AddAction(ID_FILE_MRU_FILE1 + i, QStringLiteral("&%1 %2").arg(i + 1).arg(files[i]));
+        pAction->setStatusTip(QString::fromUtf8(s_recentPrompt));
+        const QString strFile = files[i];
+        connect(pAction, &QAction::triggered, this, [this, strFile] {
+            if (m_onOpenRecent)
+                m_onOpenRecent(strFile);
+        });
+        m_pFileMenu->insertAction(m_pRecentAnchor, pAction);
+        m_recentActions.append(pAction);
+    }
+}

@@ -1,0 +1,100 @@
+// CMainFrame: the main window with its menus, tool bar, emulator bar, status bar and command flags.
+#pragma once
+
+#include "buffer/bufferpage.h"
+
+#include <QMainWindow>
+#include <QMap>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CMessageBoxSink;
+class CMyPropertySheet;
+class CTarvexView;
+class CUsbTransport;
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QToolBar;
+
+// The emulator bar: Target, ROM Type and Data Bits lists and the "Find Emul..." button.
+class CEmulatorBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit CEmulatorBar(QWidget* pParent = nullptr);
+    QComboBox* m_pTarget = nullptr;
+    QComboBox* m_pRomType = nullptr;
+    QComboBox* m_pDataBits = nullptr;
+    QPushButton* m_pFind = nullptr;
+};
+
+class CMainFrame : public QMainWindow, public CFrameLink {
+    Q_OBJECT
+public:
+    // Builds the bars, runs the emulator search (its message comes before the window shows)
+    // and the view. strSettingsPath: the buffer page's settings file, empty for the default.
+    explicit CMainFrame(std::string strSettingsPath = {}, QWidget* pParent = nullptr);
+    ~CMainFrame() override;
+
+    void FindEmulators();
+    void FillRomTypeList();
+    void OnEmulatorNoop() {}
+    void OnEmulatorRun();
+    void OnEmulatorStop();
+    void OnSelchangeRomType(int nIndex);
+    // Enables the flag-driven commands by their flags and the edit commands by the focus.
+    void UpdateCommandUI();
+
+    // The menu entries of the recent-file list (at most 4); empty shows the greyed placeholder.
+    void SetRecentFiles(const QStringList& files);
+
+    QAction* Action(int nCommandId) const { return m_actions.value(nCommandId); }
+    CTarvexView* View() const { return m_pView; }
+    // The buffer page through the active view's sheet; null when there is no sheet.
+    CPageEmu0* BufferPage() const;
+
+    // CFrameLink
+    std::uint32_t CurRomSize() const override { return std::uint32_t(m_nCurRomSize); }
+    void EnableRun() override;
+    CUsbTransport* Transport() override { return m_pTransport.get(); }
+    std::string SettingsPath() const override { return m_strSettingsPath; }
+
+    // A recent-file entry was chosen.
+    std::function<void(const QString&)> m_onOpenRecent;
+
+    int m_nCurRomSize = 8192;
+    bool m_bSetUpEnable = false;
+    bool m_bResetEnable = false;
+    bool m_bStopEnable = false;
+    bool m_bRunEnable = false;
+    int m_nEmulatorCount = 0;
+    QStatusBar* m_wndStatusBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QToolBar* m_wndReBar = nullptr; // the second band, holding the emulator bar
+    CEmulatorBar* m_wndEmulatorBar = nullptr;
+    QLabel* m_pIndicators[3] = {}; // CAP, NUM, SCRL
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+
+private:
+    QAction* AddAction(int nCommandId, const QString& strText);
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void UpdateIndicators(quint32 nNativeModifiers);
+
+    std::string m_strSettingsPath;
+    std::unique_ptr<CMessageBoxSink> m_pSink;
+    std::unique_ptr<CUsbTransport> m_pTransport;
+    QMap<int, QAction*> m_actions;
+    QMenu* m_pFileMenu = nullptr;
+    QAction* m_pRecentAnchor = nullptr; // the separator before Exit
+    QList<QAction*> m_recentActions;
+    CTarvexView* m_pView = nullptr;
+};

@@ -1,0 +1,92 @@
+// The form view: layout in dialog units, the sheet in its placeholder, the banner, printing.
+#include "view/tarvexview.h"
+
+#include "buffer/propertysheet.h"
+#include "richtext/richtextwriter.h"
+
+#include <QFrame>
+#include <QLayout>
+#include <QMainWindow>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+
+CTarvexView::CTarvexView(CFrameLink* pFrame, QWidget* pParent)
+    : QWidget(pParent), m_wndMessageLine(this), m_pFrame(pFrame)
+{
+    setFont(DialogFont());
+    const CDialogUnits units(font());
+    m_pPlaceholder = new QFrame(this);
+    m_pPlaceholder->setFrameStyle(QFrame::Box | QFrame::Plain);
+    QPalette pal = m_pPlaceholder->palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    m_pPlaceholder->setPalette(pal);
+    m_pPlaceholder->setGeometry(units.Rect(0, 0, 500, 373));
+    m_wndMessageLine.setGeometry(units.Rect(4, 373, 495, 23));
+    m_wndMessageLine.lower();
+}
+
+// The sheet's pages save their settings as they go; the sheet goes with the view.
+CTarvexView::~CTarvexView() = default;
+
+QSize CTarvexView::FormSize() const
+{
+    return CDialogUnits(font()).Rect(0, 0, 500, 398).size();
+}
+
+void CTarvexView::ResizeParentToFit()
+{
+    auto* pFrame = qobject_cast<QMainWindow*>(window());
+    if (!pFrame)
+        return;
+    if (pFrame->layout())
+        pFrame->layout()->activate();
+    // Shrink only: a frame with more room than the form gives it back, a smaller one stays.
+    const QSize form = FormSize();
+    const int dx = std::max(0, width() - form.width());
+    const int dy = std::max(0, height() - form.height());
+    if (dx || dy)
+        pFrame->resize(pFrame->width() - dx, pFrame->height() - dy);
+}
+
+void CTarvexView::OnInitialUpdate()
+{
+    ResizeParentToFit();
+    if (m_pPropertySheet)
+        return;
+
+    m_pSheetOwner = std::make_unique<CMyPropertySheet>(QStringLiteral("Tarvex"), m_pPlaceholder, 0, m_pFrame);
+    m_pPropertySheet = m_pSheetOwner.get();
+    m_pPropertySheet->Create();
+    m_pPropertySheet->setGeometry(QRect(QPoint(0, 0), m_pPlaceholder->size()));
+
+    m_wndMessageLine.PreSubclassWindow();
+    m_wndMessageLine.SetBackgroundColor(Qt::black);
+    m_wndMessageLine.clear();
+    {
+        CRichTextWriter writer;
+        writer << rtfFontSize(42) << rtfBold(true) << rtfGreen << "Tarvex Emulator program"
+               << rtfWriteTo(m_wndMessageLine);
+    }
+    m_pPropertySheet->SetActivePage(0);
+    m_pPropertySheet->SetActivePage(1);
+}
+
+void CTarvexView::OnFilePrint()
+{
+    QPrinter printer;
+    QPrintDialog dialog(&printer, window());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QPainter painter(&printer); // one blank page
+}
+
+void CTarvexView::OnFilePrintPreview()
+{
+    QPrintPreviewDialog preview(window());
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [](QPrinter* pPrinter) {
+        QPainter painter(pPrinter);
+    });
+    preview.exec();
+}

@@ -1,0 +1,38 @@
+// CTarvexView: the form in the main window, holding the property sheet and the message line.
+#pragma once
+
+#include "view/messageline.h"
+
+#include <QWidget>
+
+class CFrameLink;
+class CMyPropertySheet;
+class QFrame;
+
+class CTarvexView : public QWidget {
+    Q_OBJECT
+public:
+    explicit CTarvexView(CFrameLink* pFrame, QWidget* pParent = nullptr);
+    ~CTarvexView() override;
+
+    // First update with a document: builds the sheet in the placeholder, writes the banner and
+    // activates page 0, then page 1. A repeated call (File New, File Open) keeps the sheet.
+    void OnInitialUpdate();
+    // Print, Print Preview: the pages come out blank.
+    void OnFilePrint();
+    void OnFilePrintPreview();
+
+    // The form's size in pixels (500 by 398 dialog units).
+    QSize FormSize() const;
+    QFrame* Placeholder() const { return m_pPlaceholder; }
+
+    CMessageLine m_wndMessageLine;
+    CMyPropertySheet* m_pPropertySheet = nullptr;
+
+private:
+    void ResizeParentToFit();
+
+    CFrameLink* m_pFrame;
+    QFrame* m_pPlaceholder = nullptr;
+    std::unique_ptr<CMyPropertySheet> m_pSheetOwner;
+};
