@@ -65,9 +65,12 @@ std::vector<uint8_t> ReadFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The child runs with umockdev's preload library in front of whatever it already preloads.
-void PrepareChildEnvironment()
+// umockdev's preload library goes in front of whatever is preloaded already. Both this process
+// (umockdev's uevents resolve device paths through it) and the program run with it.
+void PreloadUmockdev()
 {
+    if (InMockEnvironment())
+        return;
     std::string preload = "libumockdev-preload.so.0";
     if (const char* old = std::getenv("LD_PRELOAD"); old && *old)
         preload += std::string(":") + old;
@@ -83,6 +86,12 @@ void PrepareChildEnvironment()
 
 int main(int argc, char** argv)
 {
+    if (!InMockEnvironment()) {
+        PreloadUmockdev();
+        execv("/proc/self/exe", argv);
+        std::fprintf(stderr, "tarvex-sim: cannot restart under umockdev: %s\n", std::strerror(errno));
+        return 1;
+    }
     SSimOptions options;
     std::string memoryFile, dumpFile;
     int i = 1;
@@ -159,7 +168,6 @@ int main(int argc, char** argv)
         if (pid == 0) {
             sigaction(SIGINT, &oldInt, nullptr);
             sigaction(SIGQUIT, &oldQuit, nullptr);
-            PrepareChildEnvironment();
             execvp(argv[i], argv + i);
             std::fprintf(stderr, "tarvex-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));
             _exit(127);
