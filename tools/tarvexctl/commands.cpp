@@ -8,6 +8,14 @@ std::span<const Command> Commands()
 {
     static const Command kCommands[] = {
         {"load", "load an Intel HEX or binary file into a 1 MiB ROM image", kLoadHelp, RunLoad},
+        {"find", "list the attached emulators", kFindHelp, RunFind},
+        {"write", "load a file and download it to the emulator", kWriteHelp, RunWrite},
+        {"read", "upload the ROM from the emulator into a file", kReadHelp, RunRead},
+        {"run", "let the emulator run the target", kRunHelp, RunRun},
+        {"stop", "stop the target", kStopHelp, RunStop},
+        {"reset", "reset the target", kResetHelp, RunReset},
+        {"rom", "set the emulated ROM type", kRomHelp, RunRom},
+        {"auto", "stop, load, download, run and reset in one go", kAutoHelp, RunAuto},
     };
     return kCommands;
 }

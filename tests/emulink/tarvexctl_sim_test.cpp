@@ -1,0 +1,187 @@
+// tarvexctl's emulator commands end to end: the built tool under the built tarvex-sim, checked on the transfer log.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../tools/process.h"
+#include "simemulator.h"
+
+namespace {
+
+constexpr size_t kBlock = 32768;
+
+// Runs `tarvex-sim SIMARGS --log LOG -- tarvexctl ARGS`; the log's lines land in `log`.
+ProcessResult Sim(const TempDir& dir, std::vector<std::string> simArgs, const std::vector<std::string>& ctlArgs,
+                  std::vector<std::string>* log = nullptr)
+{
+    const std::string logFile = dir / "transfers.log";
+    std::vector<std::string> argv{TARVEX_SIM_PATH};
+    argv.insert(argv.end(), simArgs.begin(), simArgs.end());
+    argv.insert(argv.end(), {"--log", logFile, "--", TARVEXCTL_PATH});
+    argv.insert(argv.end(), ctlArgs.begin(), ctlArgs.end());
+    ProcessResult r = RunProcess(argv);
+    if (log) {
+        log->clear();
+        std::ifstream in(logFile);
+        for (std::string line; std::getline(in, line);)
+            log->push_back(line);
+    }
+    return r;
+}
+
+std::string Cmd(unsigned seq, uint8_t opcode, uint8_t parameter)
+{
+    uint8_t block[64] = {opcode, parameter};
+    return FormatTransfer(seq, 0, false, block, sizeof block);
+}
+
+std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<uint8_t>(seed + i * 31 + (i >> 11));
+    return v;
+}
+
+}  // namespace
+
+TEST(TarvexctlSim, FindListsEachEmulatorOrSaysThereIsNone)
+{
+    const TempDir dir;
+    auto r = Sim(dir, {"-n", "3"}, {"find"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Emulator-0\nEmulator-1\nEmulator-2\n");
+
+    r = Sim(dir, {"-n", "0"}, {"find"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Could not find Driver! \nPlease Check the connection\n");
+}
+
+TEST(TarvexctlSim, WriteLoadsAndDownloadsTheCoveringBlocks)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> file = Pattern(40000, 3);
+    WriteFile(dir / "image.bin", Bytes(file));
+    std::vector<std::string> log;
+    auto r = Sim(dir, {"--dump", dir / "memory.bin"},
+                 {"write", dir / "image.bin", "--format", "bin", "--fill", "A5", "--rom", "27C512"}, &log);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    std::vector<uint8_t> image(2 * kBlock, 0xA5);
+    std::copy(file.begin(), file.end(), image.begin());
+    EXPECT_EQ(log, (std::vector<std::string>{Cmd(1, 0, 0), FormatTransfer(2, 0, false, image.data(), kBlock),
+                                             Cmd(3, 0, 1), FormatTransfer(4, 0, false, image.data() + kBlock, kBlock)}));
+    EXPECT_EQ(ReadFile(dir / "memory.bin").substr(0, 2 * kBlock), Bytes(image));
+
+    // The default 27C64 still sends one whole 32 KiB block; Intel HEX is the default format.
+    WriteFile(dir / "small.hex", ":0400100001020304E2\n:00000001FF\n");
+    r = Sim(dir, {}, {"write", dir / "small.hex"}, &log);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<uint8_t> block(kBlock, 0);
+    for (uint8_t i = 0; i < 4; ++i)
+        block[0x10 + i] = static_cast<uint8_t>(i + 1);
+    EXPECT_EQ(log, (std::vector<std::string>{Cmd(1, 0, 0), FormatTransfer(2, 0, false, block.data(), kBlock)}));
+}
+
+TEST(TarvexctlSim, ReadWritesTheUploadedRom)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> memory = Pattern(1048576, 9);
+    WriteFile(dir / "memory.bin", Bytes(memory));
+    std::vector<std::string> log;
+    auto r = Sim(dir, {"--memory", dir / "memory.bin"}, {"read", dir / "out.bin", "--rom", "27C128"}, &log);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out.bin"), Bytes(memory).substr(0, 16384));
+    EXPECT_EQ(log, (std::vector<std::string>{Cmd(1, 1, 0), FormatTransfer(2, 0, true, memory.data(), kBlock)}));
+
+    r = Sim(dir, {"--memory", dir / "memory.bin"}, {"read", dir / "all.bin", "--rom", "7"}, &log);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "all.bin"), Bytes(memory));
+    EXPECT_EQ(log.size(), 64u);
+}
+
+TEST(TarvexctlSim, RunStopResetAndRomAreOneCommandEach)
+{
+    const TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        uint8_t opcode, parameter;
+    };
+    for (const Case& c : std::vector<Case>{{{"run"}, 2, 1},
+                                           {{"stop"}, 2, 0},
+                                           {{"reset"}, 4, 0},
+                                           {{"rom", "27C64"}, 3, 0x00},
+                                           {{"rom", "27c256(32K*8)"}, 3, 0x03},
+                                           {{"rom", "27C040"}, 3, 0x3F},
+                                           {{"rom", "7"}, 3, 0x7F}}) {
+        std::vector<std::string> log;
+        auto r = Sim(dir, {}, c.args, &log);
+        EXPECT_EQ(r.exitCode, 0) << c.args[0] << ": " << r.err;
+        EXPECT_EQ(log, std::vector<std::string>{Cmd(1, c.opcode, c.parameter)}) << c.args.back();
+    }
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"rom", "27C999"}, {"rom", "8"}, {"rom"}, {"run", "x"}}) {
+        std::vector<std::string> log;
+        auto r = Sim(dir, {}, bad, &log);
+        EXPECT_EQ(r.exitCode, 2) << bad.back();
+        EXPECT_TRUE(log.empty());
+    }
+}
+
+TEST(TarvexctlSim, AutoRunsItsSequenceAndEndsEarlyOnAFileItCannotRead)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> file = Pattern(1000, 1);
+    WriteFile(dir / "image.bin", Bytes(file));
+    std::vector<std::string> log;
+    auto r = Sim(dir, {}, {"auto", dir / "image.bin", "--format", "bin"}, &log);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<uint8_t> block(kBlock, 0);
+    std::copy(file.begin(), file.end(), block.begin());
+    EXPECT_EQ(log, (std::vector<std::string>{Cmd(1, 2, 0), Cmd(2, 0, 0), FormatTransfer(3, 0, false, block.data(), kBlock),
+                                             Cmd(4, 2, 1), Cmd(5, 4, 0)}));
+
+    r = Sim(dir, {}, {"auto", dir / "missing.hex"}, &log);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("missing.hex"), std::string::npos) << r.err;
+    EXPECT_EQ(log, std::vector<std::string>{Cmd(1, 2, 0)});
+}
+
+TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
+{
+    const TempDir dir;
+    WriteFile(dir / "image.bin", "abc");
+    std::vector<std::string> log;
+
+    auto r = Sim(dir, {"-n", "0"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.err, "tarvexctl write: Could not open the Device (4 times)\n");
+
+    r = Sim(dir, {"-n", "0"}, {"run"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.err, "tarvexctl run: Could not open the Device\n");
+
+    r = Sim(dir, {"--stall", "3"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.err, "tarvexctl write: The transfer to the Device failed\n");
+    EXPECT_EQ(log.size(), 3u);
+
+    r = Sim(dir, {"--short-reads"}, {"read", dir / "out.bin"}, &log);
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.err, "tarvexctl read: The transfer from the Device failed\n");
+    EXPECT_FALSE(std::ifstream(dir / "out.bin").good());  // no half image
+
+    r = Sim(dir, {"--unplug-after", "2"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.err, "tarvexctl write: Could not open the Device (2 times)\n");
+    EXPECT_EQ(log.size(), 2u);
+
+    r = Sim(dir, {}, {"write", dir / "missing.bin"}, &log);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(log.empty());
+}

@@ -1,0 +1,367 @@
+// tarvexctl's emulator commands: find, write, read, run, stop, reset, rom and auto.
+#include "cli.h"
+#include "commands.h"
+
+#include "buffer/imageloader.h"
+#include "emulink/emuprotocol.h"
+#include "emulink/findemulators.h"
+#include "emulink/usbtransport.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+
+namespace tarvexctl {
+
+#define TARVEXCTL_EMU_OPTIONS                                                                      \
+    "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256, 27C512, 27C010,\n"  \
+    "                     27C020, 27C040, 27C080 or its index 0 to 7 (default: 27C64)\n"
+#define TARVEXCTL_LOAD_OPTIONS                                                                     \
+    "  --format ihex|bin  file format (default: ihex)\n"                                           \
+    "  --fill HH          fill byte, one or two hex digits (default: 00)\n"
+#define TARVEXCTL_EMU_FOOTER                                                                       \
+    "  -h, --help         show this help\n"                                                        \
+    "\n"                                                                                           \
+    "The emulator is the first one attached (see 'tarvexctl find'). USB ids: TARVEX_USB_IDS.\n"
+
+const std::string_view kFindHelp =
+    "Usage: tarvexctl find\n"
+    "\n"
+    "Probes emulator instances 0 to 3 and prints one line \"Emulator-N\" for each that opens.\n"
+    "\n"
+    "Exit codes: 0 at least one found, 4 none found.\n";
+
+const std::string_view kWriteHelp =
+    "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
+    "\n"
+    "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
+    "blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one whole block).\n"
+    "\n"
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed.\n";
+
+const std::string_view kReadHelp =
+    "Usage: tarvexctl read OUT.bin [--rom TYPE]\n"
+    "\n"
+    "Uploads the ROM from the emulator and writes its bytes (the ROM type's size) to OUT.bin.\n"
+    "OUT.bin is written only when every block arrived.\n"
+    "\n"
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 success, 2 usage error, 3 OUT.bin cannot be written, 4 no emulator,\n"
+    "5 transfer failed.\n";
+
+const std::string_view kRunHelp =
+    "Usage: tarvexctl run\n\nTells the emulator to run the target.\n\n"
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+const std::string_view kStopHelp =
+    "Usage: tarvexctl stop\n\nTells the emulator to stop the target.\n\n"
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+const std::string_view kResetHelp =
+    "Usage: tarvexctl reset\n\nTells the emulator to reset the target.\n\n"
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+
+const std::string_view kRomHelp =
+    "Usage: tarvexctl rom TYPE\n"
+    "\n"
+    "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the emulator.\n"
+    "\n"
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+
+const std::string_view kAutoHelp =
+    "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
+    "\n"
+    "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
+    "read ends it after the stop command.\n"
+    "\n"
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed.\n";
+
+namespace {
+
+// Messages of the emulator link, each distinct text printed once with its count.
+class CStderrSink : public CMessageSink {
+public:
+    void ShowMessage(void*, const std::string& text) override
+    {
+        for (auto& [t, n] : m_messages)
+            if (t == text) {
+                ++n;
+                return;
+            }
+        m_messages.emplace_back(text, 1);
+    }
+    void Print(std::string_view command, std::ostream& err) const
+    {
+        for (const auto& [text, n] : m_messages) {
+            err << "tarvexctl " << command << ": " << text;
+            if (n > 1)
+                err << " (" << n << " times)";
+            err << '\n';
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, int>> m_messages;
+};
+
+// A text bar on standard error when that is a terminal.
+class CProgressBar {
+public:
+    explicit CProgressBar(std::ostream& err) : m_err(err), m_bEnabled(::isatty(STDERR_FILENO) == 1) {}
+    ~CProgressBar()
+    {
+        if (m_bShown)
+            m_err << '\n';
+    }
+    void operator()(uint32_t position, uint32_t range)
+    {
+        if (!m_bEnabled || range == 0)
+            return;
+        constexpr uint32_t kWidth = 32;
+        const uint32_t filled = std::min(position, range) * kWidth / range;
+        m_err << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] " << position << '/'
+              << range << std::flush;
+        m_bShown = true;
+    }
+
+private:
+    std::ostream& m_err;
+    bool m_bEnabled;
+    bool m_bShown = false;
+};
+
+int RomIndex(const std::string& text)
+{
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '7')
+        return text[0] - '0';
+    std::string upper;
+    for (char c : text)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // The ROM Type list's entries carry the size as well: "27C256(32K*8)".
+    if (const auto paren = upper.find('('); paren != std::string::npos)
+        upper.resize(paren);
+    const auto& names = RomTypeNames();
+    for (size_t k = 0; k < names.size(); ++k)
+        if (names[k] == upper)
+            return static_cast<int>(k);
+    throw UsageError("unknown ROM type '" + text + "' (use 27C64 ... 27C080 or 0 to 7)");
+}
+
+uint32_t RomSize(const ArgParser& parser)
+{
+    const auto rom = parser.Value("rom");
+    return RomSizeOfIndex(rom ? RomIndex(*rom) : 0);
+}
+
+int FormatOf(const std::optional<std::string>& text)
+{
+    if (!text || *text == "ihex")
+        return 0;
+    if (*text == "bin")
+        return 1;
+    throw UsageError("unknown format '" + *text + "' (use ihex or bin)");
+}
+
+uint8_t FillOf(const std::optional<std::string>& text)
+{
+    if (!text)
+        return 0;
+    const bool ok = !text->empty() && text->size() <= 2
+        && std::all_of(text->begin(), text->end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    if (!ok)
+        throw UsageError("fill value '" + *text + "' is not one or two hex digits");
+    return ParseFillByte(*text);
+}
+
+int ExitOf(EEmuResult result)
+{
+    switch (result) {
+    case EEmuResult::kOk: return kExitOk;
+    case EEmuResult::kNoDevice: return kExitNoEmulator;
+    case EEmuResult::kTransferFailed: return kExitTransfer;
+    }
+    return kExitTransfer;
+}
+
+void NoPositional(const ArgParser& parser)
+{
+    if (!parser.Positional().empty())
+        throw UsageError("unexpected argument '" + parser.Positional().front() + "'");
+}
+
+const std::string& OnePositional(const ArgParser& parser, const char* what)
+{
+    if (parser.Positional().size() != 1)
+        throw UsageError(parser.Positional().empty() ? std::string("missing ") + what
+                                                     : std::string("more than one ") + what + " given");
+    return parser.Positional().front();
+}
+
+// What a download, an upload or Auto works on: the page's buffer and the editor's copy of the ROM.
+struct SSession {
+    CStderrSink sink;
+    CUsbTransport transport{sink};
+    std::unique_ptr<uint8_t[]> pRom = std::make_unique<uint8_t[]>(kRomImageSize);
+    std::vector<uint8_t> editor;  // the editor's copy after Load: the first ROM-size bytes
+
+    ImageLoadResult Load(const std::string& file, int format, uint8_t fill, uint32_t romSize)
+    {
+        ImageLoadResult r = LoadImageFile(file, format, fill, RomImage(pRom.get(), kRomImageSize));
+        if (r.ok)
+            editor.assign(pRom.get(), pRom.get() + romSize);
+        return r;
+    }
+    GetDataFn EditorSource()
+    {
+        return [this](uint8_t* dest, size_t max) {
+            const size_t n = std::min(max, editor.size());
+            std::copy_n(editor.begin(), n, dest);
+            return n;
+        };
+    }
+};
+
+int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view name,
+                  EEmuResult (*send)(CEmuLink&))
+{
+    NoPositional(ArgParser(args, {}));
+    CStderrSink sink;
+    CUsbTransport transport(sink);
+    CEmuLink link(transport, sink, nullptr);
+    const EEmuResult result = send(link);
+    sink.Print(name, io.err);
+    return ExitOf(result);
+}
+
+}  // namespace
+
+int RunFind(const std::vector<std::string>& args, Io& io)
+{
+    NoPositional(ArgParser(args, {}));
+    CStderrSink sink;
+    CUsbTransport transport(sink);
+    const std::vector<int> found = FindEmulators(transport);
+    if (found.empty()) {
+        io.err << kMsgNoDriver << '\n';
+        return kExitNoEmulator;
+    }
+    for (int i : found)
+        io.out << "Emulator-" << i << '\n';
+    return kExitOk;
+}
+
+int RunWrite(const std::vector<std::string>& args, Io& io)
+{
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}});
+    const std::string& file = OnePositional(parser, "FILE");
+    const uint32_t romSize = RomSize(parser);
+    const int format = FormatOf(parser.Value("format"));
+    const uint8_t fill = FillOf(parser.Value("fill"));
+
+    SSession s;
+    const ImageLoadResult loaded = s.Load(file, format, fill, romSize);
+    if (!loaded.ok) {
+        io.err << "tarvexctl write: " << loaded.message << '\n';
+        return kExitFile;
+    }
+    CEmuLink link(s.transport, s.sink, nullptr);
+    SDownloadResult result;
+    {
+        CProgressBar bar(io.err);
+        link.SetProgress(std::ref(bar));
+        result = link.Download(s.pRom.get(), romSize, FormatBytesRead(loaded.bytesRead), s.EditorSource());
+    }
+    s.sink.Print("write", io.err);
+    return ExitOf(result.eResult);
+}
+
+int RunRead(const std::vector<std::string>& args, Io& io)
+{
+    const ArgParser parser(args, {{"rom", true}});
+    const std::string& out = OnePositional(parser, "OUT.bin");
+    const uint32_t romSize = RomSize(parser);
+
+    SSession s;
+    std::fill_n(s.pRom.get(), kRomImageSize, 0);
+    CEmuLink link(s.transport, s.sink, nullptr);
+    EEmuResult result;
+    {
+        CProgressBar bar(io.err);
+        link.SetProgress(std::ref(bar));
+        result = link.Upload(s.pRom.get(), romSize);
+    }
+    s.sink.Print("read", io.err);
+    if (result != EEmuResult::kOk)
+        return ExitOf(result);  // a partial image is not written
+    std::string error;
+    if (!WriteFileAtomically(out, {s.pRom.get(), romSize}, error)) {
+        io.err << "tarvexctl read: " << error << '\n';
+        return kExitFile;
+    }
+    return kExitOk;
+}
+
+int RunRun(const std::vector<std::string>& args, Io& io)
+{
+    return SingleCommand(args, io, "run", [](CEmuLink& l) { return l.SetRunState(true); });
+}
+
+int RunStop(const std::vector<std::string>& args, Io& io)
+{
+    return SingleCommand(args, io, "stop", [](CEmuLink& l) { return l.SetRunState(false); });
+}
+
+int RunReset(const std::vector<std::string>& args, Io& io)
+{
+    return SingleCommand(args, io, "reset", [](CEmuLink& l) { return l.Reset(); });
+}
+
+int RunRom(const std::vector<std::string>& args, Io& io)
+{
+    const ArgParser parser(args, {});
+    const int index = RomIndex(OnePositional(parser, "TYPE"));
+    CStderrSink sink;
+    CUsbTransport transport(sink);
+    CEmuLink link(transport, sink, nullptr);
+    const EEmuResult result = link.SetRomType(index);
+    sink.Print("rom", io.err);
+    return ExitOf(result);
+}
+
+int RunAuto(const std::vector<std::string>& args, Io& io)
+{
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}});
+    const std::string& file = OnePositional(parser, "FILE");
+    const uint32_t romSize = RomSize(parser);
+    const int format = FormatOf(parser.Value("format"));
+    const uint8_t fill = FillOf(parser.Value("fill"));
+
+    SSession s;
+    std::string loadError;
+    auto load = [&]() -> std::optional<std::string> {
+        const ImageLoadResult loaded = s.Load(file, format, fill, romSize);
+        if (!loaded.ok) {
+            loadError = loaded.message;
+            return std::nullopt;
+        }
+        return FormatBytesRead(loaded.bytesRead);
+    };
+    CEmuLink link(s.transport, s.sink, nullptr);
+    SAutoResult result;
+    {
+        CProgressBar bar(io.err);
+        link.SetProgress(std::ref(bar));
+        result = link.Auto(s.pRom.get(), romSize, load, s.EditorSource());
+    }
+    s.sink.Print("auto", io.err);
+    if (!loadError.empty()) {
+        io.err << "tarvexctl auto: " << loadError << '\n';
+        return kExitFile;
+    }
+    return ExitOf(result.eResult);
+}
+
+}  // namespace tarvexctl
