@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QValidator>
 
 #include <cmath>
 
@@ -88,12 +89,30 @@ void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, unsigned& value)
     value = unsigned(n);
 }
 
+namespace {
+
+// Typing limit that, unlike QLineEdit's maximum length, leaves a longer text set by the
+// program whole, so that the length check can report it.
+class CMaxCharsValidator : public QValidator {
+public:
+    CMaxCharsValidator(int nChars, QObject* pParent) : QValidator(pParent), m_nChars(nChars) {}
+    State validate(QString& input, int&) const override
+    {
+        return input.size() > m_nChars ? Invalid : Acceptable;
+    }
+    int m_nChars;
+};
+
+} // namespace
+
 void DDV_MaxChars(CDataExchange& dx, QLineEdit* pEdit, const QString& value, int nChars)
 {
     if (dx.Failed())
         return;
     if (!dx.m_bSaveAndValidate) {
-        pEdit->setMaxLength(nChars);
+        auto* pLimit = dynamic_cast<const CMaxCharsValidator*>(pEdit->validator());
+        if (!pLimit || pLimit->m_nChars != nChars)
+            pEdit->setValidator(new CMaxCharsValidator(nChars, pEdit));
         return;
     }
     if (value.size() > nChars)
@@ -141,7 +160,8 @@ bool CPropertyPage::UpdateData(bool bSaveAndValidate)
 {
     CDataExchange dx(bSaveAndValidate);
     DoDataExchange(dx);
-    m_pFailed = dx.FailedControl();
+    if (bSaveAndValidate)
+        m_pFailed = dx.FailedControl();
     return !dx.Failed();
 }
 

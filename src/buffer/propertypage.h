@@ -72,7 +72,7 @@ public:
     // Leaving the page reads and checks it; false keeps the page in front.
     virtual bool OnKillActive();
     bool IsInitialized() const { return m_bInitialized; }
-    // The control of the last failed check, or null.
+    // The control whose check failed in the last reading of the page, or null.
     QWidget* FailedControl() const { return m_pFailed; }
 
 protected:

@@ -15,8 +15,13 @@ CMyPropertySheet::CMyPropertySheet(const QString& strCaption, QWidget* pParentWn
     connect(this, &QTabWidget::currentChanged, this, &CMyPropertySheet::OnCurrentChanged);
 }
 
-// The pages are members: they leave the tab widget before its base destructor runs.
-CMyPropertySheet::~CMyPropertySheet() = default;
+// The pages are members: they leave the tab widget before its base destructor runs. Their
+// tabs going must not activate the other page, which would overwrite what the user typed
+// before the buffer page reads it for saving.
+CMyPropertySheet::~CMyPropertySheet()
+{
+    m_bCreated = false;
+}
 
 void CMyPropertySheet::AddPage(CPropertyPage* pPage)
 {

@@ -1,0 +1,420 @@
+// The property sheet and its two pages, driven offscreen with a stand-in frame.
+#include "apptest.h"
+
+#include "buffer/propertysheet.h"
+#include "emulink/usbtransport.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+class PagesTest : public ::testing::Test {
+protected:
+    // Builds the sheet as the view does: create, then page 0, then page 1.
+    void Open()
+    {
+        m_frame.m_strSettings = m_dir.Path("tarvex.ini");
+        m_pSheet = std::make_unique<CMyPropertySheet>(QStringLiteral("Sheet"), nullptr, 0, &m_frame);
+        m_pSheet->Create();
+        m_pSheet->SetActivePage(0);
+        m_pSheet->SetActivePage(1);
+    }
+    // A simulated emulator (or none) and a transport for the page.
+    void Attach(int nEmulators)
+    {
+        m_pSim = std::make_unique<CSimulator>(SimEmulators(nEmulators));
+        m_pTransport = std::make_unique<CUsbTransport>(m_sink);
+        m_frame.m_pTransport = m_pTransport.get();
+    }
+    void Settings(const std::string& lines) { m_dir.Write("tarvex.ini", "[BUFFERPAGE]\n" + lines); }
+    CPageEmu0& Page() { return m_pSheet->m_pageEmu0; }
+    CPageSetup& SetupPage() { return m_pSheet->m_pageSetup; }
+    bool BufferAll(std::uint8_t b, std::size_t n = CPageEmu0::kRomBufferSize)
+    {
+        const std::uint8_t* p = Page().RomBuffer();
+        return std::all_of(p, p + n, [b](std::uint8_t x) { return x == b; });
+    }
+    void TearDown() override
+    {
+        m_pSheet.reset();
+        m_pTransport.reset();
+        m_pSim.reset();
+    }
+
+    CMessageLog m_log;
+    CTestDir m_dir;
+    CFakeFrame m_frame;
+    CMessageBoxSink m_sink;
+    std::unique_ptr<CSimulator> m_pSim;
+    std::unique_ptr<CUsbTransport> m_pTransport;
+    std::unique_ptr<CMyPropertySheet> m_pSheet;
+};
+
+TEST_F(PagesTest, TabsInOrderWithBufferPageInFrontAndSetupCreated)
+{
+    Open();
+    ASSERT_EQ(m_pSheet->count(), 2);
+    EXPECT_EQ(m_pSheet->tabText(0), QStringLiteral("  Setup  "));
+    EXPECT_EQ(m_pSheet->tabText(1), QStringLiteral(" Buffer 0 "));
+    EXPECT_EQ(m_pSheet->GetActiveIndex(), 1);
+    EXPECT_EQ(m_pSheet->currentIndex(), 1);
+    EXPECT_TRUE(SetupPage().IsInitialized());
+    EXPECT_TRUE(Page().IsInitialized());
+    EXPECT_TRUE(SetupPage().m_pHi->isChecked());
+    EXPECT_FALSE(SetupPage().m_pLow->isChecked());
+    EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QStringLiteral("100"));
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(PagesTest, PulseDurationIsCheckedWhenLeavingTheSetupPage)
+{
+    Open();
+    ASSERT_TRUE(m_pSheet->SetActivePage(0));
+    struct SCase {
+        const char* text;
+        bool bAccepted;
+        unsigned nValue;
+        const char* message;
+    };
+    const SCase cases[] = {
+        {"1000", true, 1000, nullptr},
+        {" 7 ", true, 7, nullptr},
+        {"0", true, 0, nullptr},
+        {"1001", false, 0, "Please enter an integer between 0 and 1000."},
+        {"abc", false, 0, "Please enter a positive integer."},
+        {"-5", false, 0, "Please enter a positive integer."},
+        {"", false, 0, "Please enter a positive integer."},
+        {"99999999999", false, 0, "Please enter a positive integer."},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        m_log.m_messages.clear();
+        SetupPage().m_pPulseDuration->setText(QString::fromLatin1(c.text));
+        m_pSheet->setCurrentIndex(1); // what a click on the tab does
+        if (c.bAccepted) {
+            EXPECT_EQ(m_pSheet->currentIndex(), 1);
+            EXPECT_EQ(SetupPage().m_nPulseDuration, c.nValue);
+            EXPECT_EQ(m_log.Count(), 0);
+            // Coming back writes the member to the field again.
+            m_pSheet->setCurrentIndex(0);
+            EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QString::number(c.nValue));
+        } else {
+            EXPECT_EQ(m_pSheet->currentIndex(), 0);
+            EXPECT_EQ(m_pSheet->GetActiveIndex(), 0);
+            EXPECT_EQ(m_log.Count(), 1);
+            EXPECT_EQ(m_log.Last(), QString::fromLatin1(c.message));
+            EXPECT_EQ(SetupPage().FailedControl(), SetupPage().m_pPulseDuration);
+            // What the user typed stays for correction.
+            EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QString::fromLatin1(c.text));
+        }
+    }
+    SetupPage().m_pLow->setChecked(true);
+    SetupPage().m_pPulseDuration->setText(QStringLiteral("250"));
+    EXPECT_TRUE(m_pSheet->SetActivePage(1));
+    EXPECT_EQ(SetupPage().m_nActivation, 1);
+}
+
+TEST_F(PagesTest, SetupResetSendsNothingAndChangesNothing)
+{
+    Attach(1);
+    Open();
+    m_pSheet->SetActivePage(0);
+    SetupPage().m_pPulseDuration->setText(QStringLiteral("12"));
+    QTest::mouseClick(SetupPage().m_pReset, Qt::LeftButton);
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+    EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QStringLiteral("12"));
+    EXPECT_EQ(SetupPage().m_nPulseDuration, 100u);
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(PagesTest, FreshStartWithoutSettingsFile)
+{
+    Open();
+    CPageEmu0& p = Page();
+    EXPECT_EQ(p.m_pFileName->text(), QString());
+    for (QLineEdit* e : {p.m_pFileOffset, p.m_pBufferOffset, p.m_pBufferStart, p.m_pBufferStop})
+        EXPECT_EQ(e->text(), QStringLiteral("00000000"));
+    EXPECT_EQ(p.m_pFillValue->text(), QStringLiteral("00"));
+    EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("0"));
+    EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00002000"));
+    EXPECT_TRUE(p.m_pFormat[0]->isChecked());
+    EXPECT_TRUE(p.m_pFormat[0]->isEnabled() && p.m_pFormat[1]->isEnabled());
+    EXPECT_FALSE(p.m_pFormat[2]->isEnabled() || p.m_pFormat[3]->isEnabled());
+    EXPECT_FALSE(p.m_pRomSize->isEnabled() || p.m_pBytesRead->isEnabled());
+    EXPECT_EQ(p.m_nRomSize, 8192u);
+    EXPECT_TRUE(BufferAll(0x00));
+    // Typing stops at the field's limit.
+    p.m_pFillValue->clear();
+    QTest::keyClicks(p.m_pFillValue, QStringLiteral("ABC"));
+    EXPECT_EQ(p.m_pFillValue->text(), QStringLiteral("AB"));
+    p.m_pFileOffset->clear();
+    QTest::keyClicks(p.m_pFileOffset, QStringLiteral("123456789"));
+    EXPECT_EQ(p.m_pFileOffset->text(), QStringLiteral("12345678"));
+}
+
+TEST_F(PagesTest, FillValueFromTheSettingsFile)
+{
+    struct SCase {
+        const char* stored;
+        std::uint8_t fill;
+    };
+    for (const SCase c : {SCase{"FF", 0xFF}, SCase{"ZZ", 0x00}, SCase{"1FF", 0xFF}, SCase{" a5", 0xA5}}) {
+        SCOPED_TRACE(c.stored);
+        Settings(std::string("m_csFillValue=") + c.stored + "\n");
+        Open();
+        EXPECT_TRUE(BufferAll(c.fill));
+        EXPECT_EQ(Page().m_pFillValue->text(), QString::fromLatin1(c.stored).trimmed());
+        m_pSheet.reset();
+    }
+}
+
+TEST_F(PagesTest, StoredFormatAndRomSize)
+{
+    Settings("m_nFileFormat=5\nm_nRomSize=65536\n");
+    m_frame.m_nCurRomSize = 32768;
+    Open();
+    CPageEmu0& p = Page();
+    for (QRadioButton* b : p.m_pFormat)
+        EXPECT_FALSE(b->isChecked());
+    // The frame's size wins over the stored one.
+    EXPECT_EQ(p.m_nRomSize, 32768u);
+    EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00008000"));
+    EXPECT_TRUE(p.UpdateData(true));
+    EXPECT_EQ(p.m_nFileFormat, -1);
+    m_pSheet.reset();
+
+    Settings("m_nFileFormat=2\n");
+    Open();
+    EXPECT_TRUE(Page().m_pFormat[2]->isChecked());
+}
+
+TEST_F(PagesTest, RomSizeChangeShowsSizeAndRestoresTypedFields)
+{
+    Settings("m_sFileName=/stored/name.hex\n");
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QStringLiteral("/typed/name.hex"));
+    p.m_nRomSize = 1048576;
+    p.UpdateRomSize();
+    EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00100000"));
+    EXPECT_EQ(p.m_pFileName->text(), QStringLiteral("/stored/name.hex"));
+    p.m_nRomSize = 8192;
+    p.UpdateRomSize();
+    EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00002000"));
+}
+
+TEST_F(PagesTest, LoadBinaryBeyondTheRomSizeThenGrow)
+{
+    std::string image(16384, '\0');
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = char(i * 7 + 3);
+    m_dir.Write("image.bin", image);
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QString::fromStdString(m_dir.Path("image.bin")));
+    p.m_pFormat[1]->setChecked(true);
+    p.m_pFillValue->setText(QStringLiteral("FF"));
+    QTest::mouseClick(p.m_pLoad, Qt::LeftButton);
+    EXPECT_EQ(m_log.Count(), 0);
+    EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("00004000"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.RomBuffer()), image.size()), image);
+    EXPECT_EQ(p.RomBuffer()[16384], 0xFF);
+    EXPECT_EQ(p.m_nFileFormat, 1);
+    p.m_nRomSize = 16384;
+    p.UpdateRomSize();
+    EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00004000"));
+    EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("00004000"));
+}
+
+TEST_F(PagesTest, LoadIntelHexShowsTheHighestAddress)
+{
+    m_dir.Write("a.hex", ":10010000000102030405060708090A0B0C0D0E0F68\r\n:00000001FF\r\n");
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QString::fromStdString(m_dir.Path("a.hex")));
+    p.OnLoad();
+    EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("00000110"));
+    EXPECT_EQ(p.RomBuffer()[0x10F], 0x0F);
+    EXPECT_EQ(p.RomBuffer()[0x110], 0x00);
+}
+
+TEST_F(PagesTest, LoadOfAMissingFileNamesItAndChangesNothing)
+{
+    Open();
+    CPageEmu0& p = Page();
+    p.RomBuffer()[5] = 0x5A;
+    const QString missing = QString::fromStdString(m_dir.Path("missing.hex"));
+    p.m_pFileName->setText(missing);
+    p.m_pFillValue->setText(QStringLiteral("FF"));
+    p.OnLoad();
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_TRUE(m_log.Last().contains(missing)) << m_log.Last().toStdString();
+    EXPECT_EQ(p.RomBuffer()[5], 0x5A);
+    EXPECT_EQ(p.RomBuffer()[6], 0x00);
+    EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("0"));
+    EXPECT_EQ(p.m_pFillValue->text(), QStringLiteral("FF"));
+}
+
+TEST_F(PagesTest, TooLongStoredFieldIsReportedAndStopsTheReadingThere)
+{
+    std::string image(100, '\x11');
+    m_dir.Write("image.bin", image);
+    Settings("m_csFileOffset=123456789\nm_nFileFormat=1\nm_sFileName=" + m_dir.Path("image.bin") + "\n");
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFillValue->setText(QStringLiteral("FF")); // after the failing field: not read
+    p.OnLoad();
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_EQ(m_log.Last(), QStringLiteral("Please enter no more than 8 characters."));
+    EXPECT_EQ(p.FailedControl(), p.m_pFileOffset);
+    // The load carried on with the members as they stood: fill 00, not the typed FF.
+    EXPECT_EQ(p.m_csBytesRead, QStringLiteral("00000064"));
+    EXPECT_EQ(p.RomBuffer()[100], 0x00);
+    EXPECT_EQ(p.RomBuffer()[99], 0x11);
+}
+
+TEST_F(PagesTest, FileFindTakesTheChosenPathAndCancelKeepsAll)
+{
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFormat[1]->setChecked(true);
+    p.m_pBufferStart->setText(QStringLiteral("1234"));
+    p.m_chooseFile = [](QWidget*) { return QStringLiteral("/chosen/file.hex"); };
+    QTest::mouseClick(p.m_pFileFind, Qt::LeftButton);
+    EXPECT_EQ(p.m_pFileName->text(), QStringLiteral("/chosen/file.hex"));
+    EXPECT_EQ(p.m_pBufferStart->text(), QStringLiteral("1234")); // read, then written back
+    EXPECT_TRUE(p.m_pFormat[1]->isChecked());
+    p.m_pFileName->setText(QStringLiteral("typed"));
+    p.m_chooseFile = [](QWidget*) { return QString(); };
+    p.OnFileFind();
+    EXPECT_EQ(p.m_pFileName->text(), QStringLiteral("typed"));
+    EXPECT_EQ(p.m_sFileName, QStringLiteral("/chosen/file.hex"));
+}
+
+TEST_F(PagesTest, ButtonsWithoutActionChangeNothing)
+{
+    Attach(1);
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QStringLiteral("typed"));
+    p.m_pFillValue->setText(QStringLiteral("7"));
+    for (QPushButton* b : {p.m_pSave, p.m_pSaveAs, p.m_pVerify, p.m_pFind, p.m_pFillData}) {
+        EXPECT_TRUE(b->isEnabled());
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    EXPECT_EQ(p.m_pFileName->text(), QStringLiteral("typed"));
+    EXPECT_EQ(p.m_sFileName, QString());
+    EXPECT_EQ(p.m_csFillValue, QStringLiteral("00"));
+    EXPECT_TRUE(BufferAll(0x00));
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(PagesTest, SettingsAreWrittenWhenThePageGoes)
+{
+    Settings("m_csBufferStop=0000ABCD\n");
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QStringLiteral("/typed/at exit.hex"));
+    p.m_pFillValue->setText(QStringLiteral("A5"));
+    p.m_pFormat[1]->setChecked(true);
+    m_pSheet.reset();
+    const std::string ini = m_dir.Read("tarvex.ini");
+    for (const char* line : {"m_sFileName=/typed/at exit.hex", "m_nFileFormat=1", "m_csBufferOffset=00000000",
+                             "m_csFileOffset=00000000", "m_csBufferStart=00000000", "m_csBufferStop=0000ABCD",
+                             "m_csFillValue=A5", "m_nRomSize=8192"})
+        EXPECT_NE(ini.find(line), std::string::npos) << line << "\n" << ini;
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(PagesTest, WriteSendsEveryBlockAdvancesTheBarAndEnablesRun)
+{
+    Attach(1);
+    m_frame.m_nCurRomSize = 65536;
+    Open();
+    CPageEmu0& p = Page();
+    p.RomBuffer()[32768] = 0x42;
+    QTest::mouseClick(p.m_pWrite, Qt::LeftButton);
+    const auto transfers = m_pSim->Transfers();
+    ASSERT_EQ(transfers.size(), 4u);
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}}));
+    EXPECT_EQ(transfers[1].data.size(), 32768u);
+    EXPECT_EQ(transfers[3].data[0], 0x42);
+    EXPECT_EQ(p.m_wndProgress->maximum(), 2);
+    EXPECT_EQ(p.m_wndProgress->value(), 2);
+    EXPECT_EQ(m_frame.m_nRunEnabled, 1);
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(PagesTest, WriteWithoutEmulatorSaysSoForEveryBlockAndStillEnablesRun)
+{
+    Attach(0);
+    m_frame.m_nCurRomSize = 65536;
+    Open();
+    Page().OnWrite();
+    EXPECT_EQ(m_log.Count(QStringLiteral("Could not open the Device")), 4);
+    EXPECT_EQ(m_log.m_messages.front().pOwner, &Page());
+    EXPECT_EQ(Page().m_wndProgress->value(), 2);
+    EXPECT_EQ(m_frame.m_nRunEnabled, 1);
+}
+
+TEST_F(PagesTest, ReadFillsTheBufferFromTheEmulator)
+{
+    Attach(1);
+    m_pSim->SetMemory(0, 0, {1, 2, 3});
+    m_pSim->SetMemory(0, 8191, {9});
+    Open();
+    Page().m_pBytesRead->setText(QStringLiteral("typed"));
+    QTest::mouseClick(Page().m_pRead, Qt::LeftButton);
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{1, 0}}));
+    EXPECT_EQ(Page().RomBuffer()[0], 1);
+    EXPECT_EQ(Page().RomBuffer()[2], 3);
+    EXPECT_EQ(Page().RomBuffer()[8191], 9);
+    EXPECT_EQ(Page().m_pBytesRead->text(), QStringLiteral("0")); // written from the member
+    EXPECT_EQ(m_frame.m_nRunEnabled, 0);
+}
+
+TEST_F(PagesTest, RunStopResetButtonsSendTheirCommandsOnly)
+{
+    Attach(1);
+    Open();
+    QTest::mouseClick(Page().m_pRun, Qt::LeftButton);
+    QTest::mouseClick(Page().m_pStop, Qt::LeftButton);
+    QTest::mouseClick(Page().m_pReset, Qt::LeftButton);
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{2, 1}, {2, 0}, {4, 0}}));
+    EXPECT_EQ(m_pSim->Transfers().size(), 3u);
+    EXPECT_EQ(m_frame.m_nRunEnabled, 0);
+    EXPECT_EQ(m_pSim->Firmware(0).m_nResets, 1u);
+}
+
+TEST_F(PagesTest, AutoRunsTheWholeSequenceOrStopsAtAMissingFile)
+{
+    Attach(1);
+    m_dir.Write("image.bin", std::string(10, '\x77'));
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QString::fromStdString(m_dir.Path("nothere.bin")));
+    QTest::mouseClick(p.m_pAuto, Qt::LeftButton);
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{2, 0}}));
+    EXPECT_EQ(m_log.Count(), 1);
+    EXPECT_EQ(m_frame.m_nRunEnabled, 0);
+
+    m_pSim->ClearLog();
+    p.m_pFileName->setText(QString::fromStdString(m_dir.Path("image.bin")));
+    p.m_pFormat[1]->setChecked(true);
+    p.OnAuto();
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{2, 0}, {0, 0}, {2, 1}, {4, 0}}));
+    EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("0000000a"));
+    EXPECT_EQ(m_pSim->Firmware(0).m_memory[9], 0x77);
+    EXPECT_TRUE(m_pSim->Firmware(0).m_bRunning);
+    EXPECT_EQ(m_frame.m_nRunEnabled, 1);
+    EXPECT_EQ(m_log.Count(), 1);
+}
+
+} // namespace
