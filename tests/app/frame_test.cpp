@@ -1,0 +1,313 @@
+// The main frame, its bars, the emulator search, ROM type changes and the form view.
+#include "apptest.h"
+
+#include "buffer/propertysheet.h"
+#include "frame/commandids.h"
+#include "frame/mainframe.h"
+#include "view/tarvexview.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextCursor>
+#include <QToolBar>
+
+namespace {
+
+class FrameTest : public ::testing::Test {
+protected:
+    void Attach(int nEmulators) { m_pSim = std::make_unique<CSimulator>(SimEmulators(nEmulators)); }
+    CMainFrame& Open()
+    {
+        m_pFrame = std::make_unique<CMainFrame>(m_dir.Path("tarvex.ini"));
+        m_pFrame->View()->OnInitialUpdate();
+        return *m_pFrame;
+    }
+    bool Enabled(int nId) const { return m_pFrame->Action(nId)->isEnabled(); }
+    CPageEmu0& Page() const { return *m_pFrame->BufferPage(); }
+    void TearDown() override
+    {
+        m_pFrame.reset();
+        m_pSim.reset();
+    }
+
+    CMessageLog m_log;
+    CTestDir m_dir;
+    std::unique_ptr<CSimulator> m_pSim;
+    std::unique_ptr<CMainFrame> m_pFrame;
+};
+
+TEST_F(FrameTest, StartWithoutEmulator)
+{
+    m_pFrame = std::make_unique<CMainFrame>(m_dir.Path("tarvex.ini"));
+    // The message came while the frame was being built, before any window showed.
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_EQ(m_log.Last(), kNoDriver);
+    EXPECT_EQ(m_log.m_messages[0].pOwner, m_pFrame.get());
+    EXPECT_FALSE(m_pFrame->isVisible());
+    EXPECT_EQ(m_pFrame->size(), QSize(900, 800));
+    m_pFrame->View()->OnInitialUpdate();
+    EXPECT_EQ(m_log.Count(), 1);
+
+    QComboBox* pTarget = m_pFrame->m_wndEmulatorBar->m_pTarget;
+    EXPECT_EQ(pTarget->count(), 0);
+    EXPECT_FALSE(pTarget->isEnabled());
+    EXPECT_EQ(m_pFrame->m_nEmulatorCount, 0);
+    for (int nId : {ID_EMULATOR_SETUP, ID_EMULATOR_RUN, ID_EMULATOR_STOP, ID_TARGET_RESET})
+        EXPECT_FALSE(Enabled(nId)) << nId;
+    EXPECT_TRUE(Enabled(IDC_FIND_EMULATOR));
+    EXPECT_TRUE(m_pFrame->m_wndEmulatorBar->m_pFind->isEnabled());
+    // The tool bar shows the same actions, so its buttons are greyed as well.
+    EXPECT_TRUE(m_pFrame->m_wndToolBar->actions().contains(m_pFrame->Action(ID_EMULATOR_RUN)));
+}
+
+TEST_F(FrameTest, OneEmulatorFound)
+{
+    Attach(1);
+    Open();
+    EXPECT_EQ(m_log.Count(), 0);
+    QComboBox* pTarget = m_pFrame->m_wndEmulatorBar->m_pTarget;
+    ASSERT_EQ(pTarget->count(), 1);
+    EXPECT_EQ(pTarget->itemText(0), QStringLiteral("Emulator-0"));
+    EXPECT_EQ(pTarget->currentIndex(), 0);
+    EXPECT_TRUE(pTarget->isEnabled());
+    EXPECT_TRUE(Enabled(ID_EMULATOR_SETUP));
+    EXPECT_TRUE(Enabled(ID_TARGET_RESET));
+    EXPECT_FALSE(Enabled(ID_EMULATOR_RUN));
+    EXPECT_FALSE(Enabled(ID_EMULATOR_STOP));
+    // No ROM-size command at start-up: nothing was sent at all.
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+}
+
+TEST_F(FrameTest, WriteThenRunThenStop)
+{
+    Attach(1);
+    Open();
+    QTest::mouseClick(Page().m_pWrite, Qt::LeftButton);
+    EXPECT_TRUE(Enabled(ID_EMULATOR_RUN));
+    EXPECT_FALSE(Enabled(ID_EMULATOR_STOP));
+    m_pSim->ClearLog();
+    m_pFrame->Action(ID_EMULATOR_RUN)->trigger();
+    EXPECT_FALSE(Enabled(ID_EMULATOR_RUN));
+    EXPECT_TRUE(Enabled(ID_EMULATOR_STOP));
+    m_pFrame->Action(ID_EMULATOR_STOP)->trigger();
+    EXPECT_TRUE(Enabled(ID_EMULATOR_RUN));
+    EXPECT_FALSE(Enabled(ID_EMULATOR_STOP));
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{2, 1}, {2, 0}}));
+    // Set Up and Reset do nothing when chosen.
+    m_pSim->ClearLog();
+    m_pFrame->Action(ID_EMULATOR_SETUP)->trigger();
+    m_pFrame->Action(ID_TARGET_RESET)->trigger();
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(FrameTest, RepeatedSearchThatFindsNothing)
+{
+    Attach(1);
+    Open();
+    Page().OnWrite();
+    m_pSim.reset(); // the emulator is unplugged
+    QTest::mouseClick(m_pFrame->m_wndEmulatorBar->m_pFind, Qt::LeftButton);
+    EXPECT_EQ(m_log.Count(kNoDriver), 1);
+    EXPECT_EQ(m_pFrame->m_wndEmulatorBar->m_pTarget->count(), 0);
+    EXPECT_FALSE(m_pFrame->m_wndEmulatorBar->m_pTarget->isEnabled());
+    EXPECT_FALSE(Enabled(ID_EMULATOR_SETUP));
+    EXPECT_FALSE(Enabled(ID_TARGET_RESET));
+    EXPECT_TRUE(Enabled(ID_EMULATOR_RUN)); // left as the download set it
+    EXPECT_FALSE(Enabled(ID_EMULATOR_STOP));
+    // The menu's Find does the same search.
+    m_pFrame->Action(IDC_FIND_EMULATOR)->trigger();
+    EXPECT_EQ(m_log.Count(kNoDriver), 2);
+}
+
+TEST_F(FrameTest, SeveralEmulatorsListedByInstance)
+{
+    Attach(3);
+    Open();
+    QComboBox* pTarget = m_pFrame->m_wndEmulatorBar->m_pTarget;
+    ASSERT_EQ(pTarget->count(), 3);
+    EXPECT_EQ(pTarget->itemText(2), QStringLiteral("Emulator-2"));
+    EXPECT_EQ(m_pFrame->m_nEmulatorCount, 3);
+}
+
+TEST_F(FrameTest, RomTypeChange)
+{
+    Attach(1);
+    Open();
+    QComboBox* pRomType = m_pFrame->m_wndEmulatorBar->m_pRomType;
+    ASSERT_EQ(pRomType->count(), 8);
+    EXPECT_EQ(pRomType->itemText(0), QStringLiteral("27C64(8K*8)"));
+    EXPECT_EQ(pRomType->itemText(6), QStringLiteral("27C040(512K*8)"));
+    EXPECT_EQ(pRomType->itemText(7), QStringLiteral("27C080(1024K*8)"));
+    EXPECT_EQ(pRomType->currentIndex(), 0);
+    EXPECT_EQ(m_pFrame->m_nCurRomSize, 8192);
+
+    Page().m_pFileName->setText(QStringLiteral("typed, not loaded"));
+    pRomType->setCurrentIndex(6);
+    EXPECT_EQ(m_pFrame->m_nCurRomSize, 524288);
+    EXPECT_EQ(Page().m_nRomSize, 524288u);
+    EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{3, 0x3F}}));
+    EXPECT_EQ(m_pSim->Firmware(0).m_nMask, 0x3F);
+    EXPECT_EQ(Page().m_pRomSize->text(), QStringLiteral("00080000"));
+    EXPECT_EQ(Page().m_pFileName->text(), QString()); // the stored name is back
+
+    // A download now covers the new size: 16 blocks.
+    m_pSim->ClearLog();
+    Page().OnWrite();
+    EXPECT_EQ(Commands(*m_pSim).size(), 16u);
+    EXPECT_EQ(Page().m_wndProgress->value(), 16);
+}
+
+TEST_F(FrameTest, DataBitsAndTargetChoicesHaveNoEffect)
+{
+    Attach(2);
+    Open();
+    QComboBox* pDataBits = m_pFrame->m_wndEmulatorBar->m_pDataBits;
+    ASSERT_EQ(pDataBits->count(), 2);
+    EXPECT_EQ(pDataBits->itemText(0), QStringLiteral("8  Bits"));
+    EXPECT_EQ(pDataBits->itemText(1), QStringLiteral("16 Bits"));
+    EXPECT_EQ(pDataBits->currentIndex(), 0);
+    pDataBits->setCurrentIndex(1);
+    m_pFrame->m_wndEmulatorBar->m_pTarget->setCurrentIndex(1);
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+    EXPECT_EQ(m_pFrame->m_nCurRomSize, 8192);
+    // Transfers still go to the first emulator.
+    Page().OnRun();
+    ASSERT_EQ(m_pSim->Transfers().size(), 1u);
+    EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 0);
+}
+
+TEST_F(FrameTest, MenusKeysAndToolBar)
+{
+    Attach(1);
+    Open();
+    EXPECT_EQ(m_pFrame->windowTitle(), QStringLiteral("Tarvex Emulator by the Tarvex developers "));
+    QStringList menus;
+    for (QAction* a : m_pFrame->menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, QStringList({"File (&F)", "Action (&A)", "Help (&H)"}));
+
+    QStringList file;
+    for (QAction* a : m_pFrame->menuBar()->actions()[0]->menu()->actions())
+        file << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(file, QStringList({"New(&N)\tCtrl+N", "Open(&O)...\tCtrl+O", "Save(&S)\tCtrl+S", "Save As(&A)...", "-",
+                                 "Print(&P)...\tCtrl+P", "Print Preview(&V)", "Print Setup(&R)...", "-",
+                                 QStringLiteral("최근 파일"), "-", "Exit(&X)"}));
+    EXPECT_FALSE(m_pFrame->Action(ID_FILE_MRU_FILE1)->isEnabled());
+    QStringList action;
+    for (QAction* a : m_pFrame->menuBar()->actions()[1]->menu()->actions())
+        action << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(action, QStringList({"Find(&F) \tEmulator", "-", "Set Up(&S) \tEmulator", "Run(&R) \tEmulator",
+                                   "Stop(&T) \tEmulator", "Reset(&E) \tTarget"}));
+    EXPECT_EQ(m_pFrame->menuBar()->actions()[2]->menu()->actions()[0]->text(), QStringLiteral("About (&A) Tarvex ..."));
+
+    std::vector<int> tools;
+    for (QAction* a : m_pFrame->m_wndToolBar->actions())
+        tools.push_back(a->isSeparator() ? 0 : a->data().toInt());
+    EXPECT_EQ(tools, (std::vector<int>{57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57607, 0, 32773, 32771, 32772,
+                                       32774, 0, 57664}));
+
+    auto keys = [this](int nId) { return m_pFrame->Action(nId)->shortcuts(); };
+    EXPECT_TRUE(keys(ID_FILE_NEW).contains(QKeySequence(Qt::CTRL | Qt::Key_N)));
+    EXPECT_TRUE(keys(ID_FILE_PRINT).contains(QKeySequence(Qt::CTRL | Qt::Key_P)));
+    EXPECT_TRUE(keys(ID_EDIT_UNDO).contains(QKeySequence(Qt::ALT | Qt::Key_Backspace)));
+    EXPECT_TRUE(keys(ID_EDIT_CUT).contains(QKeySequence(Qt::SHIFT | Qt::Key_Delete)));
+    EXPECT_TRUE(keys(ID_EDIT_COPY).contains(QKeySequence(Qt::CTRL | Qt::Key_Insert)));
+    EXPECT_TRUE(keys(ID_EDIT_PASTE).contains(QKeySequence(Qt::SHIFT | Qt::Key_Insert)));
+    EXPECT_TRUE(keys(ID_NEXT_PANE).contains(QKeySequence(Qt::Key_F6)));
+
+    // Prompts and tips from the string table; the emulator commands have none.
+    EXPECT_EQ(m_pFrame->Action(ID_FILE_NEW)->statusTip(), QStringLiteral("Open new file"));
+    EXPECT_EQ(m_pFrame->Action(ID_FILE_NEW)->toolTip(), QStringLiteral("New"));
+    EXPECT_EQ(m_pFrame->Action(ID_APP_EXIT)->statusTip(),
+              QStringLiteral("Ask whether to save the current open file before exit"));
+    for (int nId : {IDC_FIND_EMULATOR, ID_EMULATOR_RUN, ID_EMULATOR_STOP, ID_EMULATOR_SETUP, ID_TARGET_RESET})
+        EXPECT_TRUE(m_pFrame->Action(nId)->statusTip().isEmpty()) << nId;
+    // Outside the editor the edit commands are greyed.
+    for (int nId : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_UNDO})
+        EXPECT_FALSE(Enabled(nId)) << nId;
+}
+
+TEST_F(FrameTest, StatusBarPanes)
+{
+    Open();
+    QStringList texts;
+    for (QLabel* pLabel : m_pFrame->statusBar()->findChildren<QLabel*>())
+        texts << pLabel->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("준비")));
+    EXPECT_EQ(m_pFrame->m_pIndicators[0]->objectName(), QStringLiteral("CAP"));
+    EXPECT_EQ(m_pFrame->m_pIndicators[1]->objectName(), QStringLiteral("NUM"));
+    EXPECT_EQ(m_pFrame->m_pIndicators[2]->objectName(), QStringLiteral("SCRL"));
+    // Scroll Lock toggles its pane.
+    QTest::keyClick(m_pFrame.get(), Qt::Key_ScrollLock);
+    EXPECT_EQ(m_pFrame->m_pIndicators[2]->text(), QStringLiteral("SCRL"));
+    QTest::keyClick(m_pFrame.get(), Qt::Key_ScrollLock);
+    EXPECT_EQ(m_pFrame->m_pIndicators[2]->text(), QString());
+}
+
+TEST_F(FrameTest, FormViewSheetAndBanner)
+{
+    Attach(1);
+    Open();
+    CTarvexView* pView = m_pFrame->View();
+    CMyPropertySheet* pSheet = pView->m_pPropertySheet;
+    ASSERT_NE(pSheet, nullptr);
+    // The sheet fills its placeholder exactly.
+    EXPECT_EQ(pSheet->parentWidget(), pView->Placeholder());
+    EXPECT_EQ(pSheet->geometry(), QRect(QPoint(0, 0), pView->Placeholder()->size()));
+    const CDialogUnits units(pView->font());
+    EXPECT_EQ(pView->Placeholder()->geometry(), units.Rect(0, 0, 500, 373));
+    EXPECT_EQ(pView->m_wndMessageLine.geometry(), units.Rect(4, 373, 495, 23));
+    // Shrink-only fit: the frame gave back what the form does not need.
+    EXPECT_LE(m_pFrame->width(), 900);
+    EXPECT_LE(m_pFrame->height(), 800);
+
+    EXPECT_EQ(pSheet->GetActiveIndex(), 1);
+    EXPECT_TRUE(pSheet->m_pageSetup.IsInitialized());
+    EXPECT_EQ(&Page(), &pSheet->m_pageEmu0);
+
+    CMessageLine& line = pView->m_wndMessageLine;
+    EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+    QTextCursor cursor(line.document());
+    cursor.movePosition(QTextCursor::NextCharacter);
+    const QTextCharFormat fmt = cursor.charFormat();
+    EXPECT_EQ(fmt.fontWeight(), QFont::Bold);
+    EXPECT_EQ(fmt.fontPointSize(), 21.0);
+    EXPECT_EQ(fmt.foreground().color(), QColor(0, 255, 0));
+    EXPECT_TRUE(fmt.fontFamilies().toStringList().contains(QStringLiteral("Arial")));
+    EXPECT_EQ(line.BackgroundColor(), QColor(Qt::black));
+    EXPECT_FALSE(line.isEnabled());
+    EXPECT_EQ(line.focusPolicy(), Qt::NoFocus);
+
+    // A repeated first update (File New, File Open) keeps the one sheet and its banner.
+    pView->OnInitialUpdate();
+    EXPECT_EQ(pView->m_pPropertySheet, pSheet);
+    EXPECT_EQ(pView->Placeholder()->findChildren<CMyPropertySheet*>().size(), 1);
+    EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+}
+
+TEST_F(FrameTest, SettingsAreWrittenAtExitWithTheEightKeys)
+{
+    Open();
+    Page().m_pFillValue->setText(QStringLiteral("3C"));
+    m_pFrame->Action(ID_APP_EXIT)->trigger();
+    EXPECT_FALSE(m_pFrame->isVisible());
+    m_pFrame.reset();
+    const std::string ini = m_dir.Read("tarvex.ini");
+    EXPECT_EQ(ini.rfind("[BUFFERPAGE]", 0), 0u) << ini;
+    int nKeys = 0;
+    for (const char* key : {"m_sFileName=", "m_nFileFormat=", "m_csBufferOffset=", "m_csFileOffset=",
+                            "m_csBufferStart=", "m_csBufferStop=", "m_csFillValue=3C", "m_nRomSize="})
+        nKeys += ini.find(key) != std::string::npos ? 1 : 0;
+    EXPECT_EQ(nKeys, 8) << ini;
+    EXPECT_EQ(m_log.Count(), 1); // the start-up search; exit asks nothing
+}
+
+} // namespace
