@@ -1,0 +1,188 @@
+// Start-up, the document commands, the recent-file list and the About box.
+#include "apptest.h"
+
+#include "app/aboutbox.h"
+#include "app/tarvexapp.h"
+#include "buffer/propertysheet.h"
+#include "frame/commandids.h"
+#include "frame/mainframe.h"
+#include "view/tarvexview.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+
+namespace {
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Every test starts with an empty recent-file list.
+        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Tarvex")).clear();
+        m_pSim = std::make_unique<CSimulator>(SimEmulators(1));
+        m_pApp = std::make_unique<CTarvexApp>(m_dir.Path("tarvex.ini"));
+    }
+    void TearDown() override
+    {
+        m_pApp.reset();
+        m_pSim.reset();
+    }
+    CMainFrame& Frame() const { return *m_pApp->MainFrame(); }
+
+    CMessageLog m_log;
+    CTestDir m_dir;
+    std::unique_ptr<CSimulator> m_pSim;
+    std::unique_ptr<CTarvexApp> m_pApp;
+};
+
+TEST_F(AppTest, StartWithoutArguments)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    EXPECT_TRUE(Frame().isVisible());
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("Untitled"));
+    EXPECT_TRUE(m_pApp->Document().GetPathName().isEmpty());
+    EXPECT_EQ(Frame().View()->m_pPropertySheet->GetActiveIndex(), 1);
+    EXPECT_EQ(Frame().View()->m_wndMessageLine.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+    EXPECT_EQ(QSettings().organizationName(), QStringLiteral("Local AppWizard-Generated Applications"));
+    EXPECT_EQ(QSettings().applicationName(), QStringLiteral("Tarvex"));
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(AppTest, FileNewAsksNothingAndKeepsTheSheet)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    CMyPropertySheet* pSheet = Frame().View()->m_pPropertySheet;
+    Frame().BufferPage()->m_pFillValue->setText(QStringLiteral("AA"));
+    Frame().Action(ID_FILE_NEW)->trigger();
+    EXPECT_EQ(m_log.Count(), 0);
+    EXPECT_EQ(Frame().View()->m_pPropertySheet, pSheet);
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("Untitled"));
+    // The page was not rebuilt: what was typed is still there.
+    EXPECT_EQ(Frame().BufferPage()->m_pFillValue->text(), QStringLiteral("AA"));
+}
+
+TEST_F(AppTest, OpenReadsNothingAndEntersTheRecentList)
+{
+    m_dir.Write("doc.tvx", "anything at all");
+    const QString path = QString::fromStdString(m_dir.Path("doc.tvx"));
+    ASSERT_TRUE(m_pApp->InitInstance({path}));
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("doc.tvx"));
+    EXPECT_EQ(m_pApp->RecentFiles(), QStringList({path}));
+    // The caption stays the fixed title, whatever document is open.
+    EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Tarvex Emulator by the Tarvex developers "));
+    EXPECT_EQ(m_dir.Read("doc.tvx"), "anything at all");
+    EXPECT_EQ(Frame().Action(ID_FILE_MRU_FILE1)->text(), QStringLiteral("&1 ") + path);
+    EXPECT_TRUE(Frame().Action(ID_FILE_MRU_FILE1)->isEnabled());
+    EXPECT_EQ(m_log.Count(), 0);
+
+    // Open from the menu, through the chooser.
+    m_dir.Write("second.tvx", "");
+    const QString second = QString::fromStdString(m_dir.Path("second.tvx"));
+    m_pApp->m_chooseOpenFile = [&](QWidget*) { return second; };
+    Frame().Action(ID_FILE_OPEN)->trigger();
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("second.tvx"));
+    EXPECT_EQ(m_pApp->RecentFiles(), QStringList({second, path}));
+    // A recent entry opens its file.
+    Frame().Action(ID_FILE_MRU_FILE1 + 1)->trigger();
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("doc.tvx"));
+    EXPECT_EQ(m_pApp->RecentFiles(), QStringList({path, second}));
+}
+
+TEST_F(AppTest, StartWithAFileThatCannotBeOpenedEnds)
+{
+    const QString missing = QString::fromStdString(m_dir.Path("gone.tvx"));
+    EXPECT_FALSE(m_pApp->InitInstance({missing}));
+    EXPECT_EQ(m_pApp->MainFrame(), nullptr);
+    ASSERT_GE(m_log.Count(), 1);
+    EXPECT_EQ(m_log.Last(), missing + QStringLiteral(" was not found."));
+    EXPECT_TRUE(m_pApp->RecentFiles().isEmpty());
+}
+
+TEST_F(AppTest, SaveWritesAnEmptyFile)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    m_dir.Write("out.tvx", "old contents");
+    const QString out = QString::fromStdString(m_dir.Path("out.tvx"));
+    int nAsked = 0;
+    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString& proposed) {
+        ++nAsked;
+        EXPECT_EQ(proposed, QStringLiteral("Untitled"));
+        return out;
+    };
+    // An untitled document asks for a name first.
+    Frame().Action(ID_FILE_SAVE)->trigger();
+    EXPECT_EQ(nAsked, 1);
+    EXPECT_EQ(QFileInfo(out).size(), 0);
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("out.tvx"));
+    // Now it has one; Save writes it again without asking.
+    m_dir.Write("out.tvx", "x");
+    Frame().Action(ID_FILE_SAVE)->trigger();
+    EXPECT_EQ(nAsked, 1);
+    EXPECT_EQ(QFileInfo(out).size(), 0);
+    // Save As to a folder that does not exist says so and writes nothing.
+    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return out + QStringLiteral(".d/x"); };
+    Frame().Action(ID_FILE_SAVE_AS)->trigger();
+    EXPECT_EQ(m_log.Count(), 1);
+    EXPECT_TRUE(m_log.Last().contains(QStringLiteral(".d/x")));
+}
+
+TEST_F(AppTest, RecentListKeepsTheFourNewest)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    QStringList opened;
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        m_dir.Write(name.c_str(), "");
+        opened.prepend(QString::fromStdString(m_dir.Path(name.c_str())));
+        ASSERT_TRUE(m_pApp->OpenDocumentFile(opened.front()));
+    }
+    EXPECT_EQ(m_pApp->RecentFiles(), opened.mid(0, 4));
+    EXPECT_EQ(Frame().Action(ID_FILE_MRU_FILE1 + 3)->text(), QStringLiteral("&4 ") + opened[3]);
+    EXPECT_EQ(Frame().Action(ID_FILE_MRU_FILE1 + 4), nullptr);
+    // The list survives in the profile for the next start.
+    CTarvexApp next(m_dir.Path("tarvex.ini"));
+    EXPECT_EQ(next.RecentFiles(), opened.mid(0, 4));
+}
+
+TEST_F(AppTest, ExitClosesWithoutAQuestion)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    Frame().Action(ID_APP_EXIT)->trigger();
+    EXPECT_FALSE(Frame().isVisible());
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST(AboutBox, TextsAndConfirmButton)
+{
+    CAboutBox box;
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("About Tarvex"));
+    QStringList texts;
+    for (QLabel* pLabel : box.findChildren<QLabel*>())
+        if (!pLabel->text().isEmpty())
+            texts << pLabel->text();
+    ASSERT_EQ(texts.size(), 4);
+    EXPECT_EQ(texts[0], QStringLiteral("Tarvex Version 1.0"));
+    EXPECT_TRUE(texts[1].contains(QStringLiteral("the Tarvex developers")));
+    EXPECT_TRUE(texts[2].startsWith(QStringLiteral("Email) ")));
+    EXPECT_TRUE(texts[3].startsWith(QStringLiteral("Web) ")));
+    auto* pIcon = box.findChild<QLabel*>(QStringLiteral("icon"));
+    ASSERT_NE(pIcon, nullptr);
+    EXPECT_FALSE(pIcon->pixmap().isNull());
+    const auto buttons = box.findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    EXPECT_EQ(buttons[0]->text(), QStringLiteral("Confirm"));
+    EXPECT_TRUE(buttons[0]->isDefault());
+    const CDialogUnits units(box.font());
+    EXPECT_EQ(box.size(), units.Rect(0, 0, 235, 75).size());
+    box.show();
+    buttons[0]->click();
+    EXPECT_EQ(box.result(), QDialog::Accepted);
+    EXPECT_FALSE(box.isVisible());
+}
+
+} // namespace
