@@ -1,0 +1,97 @@
+// CHexEdit: the hex editor widget. Translates Qt events for CHexEditModel, paints the view and the caret.
+#pragma once
+
+#include "hexedit/hexeditmodel.h"
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QPoint>
+#include <QRawFont>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QMenu;
+class QPainter;
+
+class CHexEdit : public QAbstractScrollArea, private IHexEditView {
+    Q_OBJECT
+
+public:
+    // Command ids of the context menu's rows.
+    enum Command {
+        ID_EDIT_CLEAR = 57632,
+        ID_EDIT_COPY = 57634,
+        ID_EDIT_CUT = 57635,
+        ID_EDIT_PASTE = 57637,
+        ID_EDIT_SELECT_ALL = 57642,
+        ID_EDIT_UNDO = 57643
+    };
+
+    explicit CHexEdit(QWidget* parent = nullptr);
+    ~CHexEdit() override;
+
+    // The buffer page's interface; see CHexEditModel.
+    bool SetData(const std::uint8_t* data, int length);
+    int GetData(std::uint8_t* dest, int maximum) const;
+    void SetOptions(bool showAddress, bool showHex, bool showAscii, bool wideAddress);
+    // Repaints the whole view.
+    void Redraw() override;
+
+    void OnEditCopy();
+    void OnEditCut();
+    void OnEditPaste();
+    void OnEditClear();
+    void OnEditSelectAll();
+    void OnEditUndo();
+
+    // The context menu with its seven rows enabled or greyed for the current state; each
+    // enabled row runs its command on this editor. The caller owns it.
+    std::unique_ptr<QMenu> CreateContextMenu();
+
+    const CHexEditModel& Model() const { return m_model; }
+    const QFont& EditorFont() const { return m_font; }
+    // A character cell of the view in viewport coordinates (needs a layout, i.e. data).
+    QRect CellRect(int cell, int row) const;
+
+protected:
+    bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    class Clipboard;
+    struct GlyphBatch;
+
+    void CaretChanged() override;
+    void ScrollBarsChanged() override;
+    void OnVerticalAction(int action);
+    void OnHorizontalAction(int action);
+    void SyncClientSize();
+    void AddText(GlyphBatch& batch, const char* text, int count, int x, int y) const;
+    void DrawBatch(QPainter& p, const GlyphBatch& batch, const QColor& color) const;
+    void PaintColumnPlain(QPainter& p, bool hex);
+    void PaintColumnHighlighted(QPainter& p, bool hex);
+
+    std::unique_ptr<Clipboard> m_clipboard;
+    CHexEditModel m_model;
+    QFont m_font;
+    QRawFont m_rawFont;
+    std::array<quint32, 128> m_glyphs{};
+    int m_ascent = 0;
+    bool m_dragPending = false;
+    QPoint m_pressPos;
+    bool m_syncingBars = false;
+};
