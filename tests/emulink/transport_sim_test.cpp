@@ -107,6 +107,18 @@ TEST_F(SimTest, TransfersGoToTheFirstOfSeveralEmulators)
     EXPECT_FALSE(m_pSim->Firmware(1).m_bRunning);
 }
 
+TEST_F(SimTest, EmulatorsCountInPortOrderNotInAddressOrder)
+{
+    SSimOptions o = Emulators(3);
+    o.bReversePorts = true;  // the highest address sits on the first port
+    Start(o);
+    uint8_t command[64] = {4, 0};
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pSim->Transfers().size(), 1u);
+    EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 2);
+    EXPECT_EQ(m_pSim->Firmware(2).m_nResets, 1u);
+}
+
 TEST_F(SimTest, SearchListsTheInstancesThatOpen)
 {
     for (int n = 0; n <= 4; ++n) {

@@ -301,9 +301,10 @@ CSimulator::CSimulator(const SSimOptions& options) : m_options(options)
         dev->nIndex = i;
         char devnum[16];
         std::snprintf(devnum, sizeof devnum, "%03d", i + 2);
-        dev->sSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(i + 1);
+        const std::string port = std::to_string(options.bReversePorts ? options.nEmulators - i : i + 1);
+        dev->sSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
         dev->sDevNode = std::string("/dev/bus/usb/001/") + devnum;
-        const std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(i + 1) + "\n"
+        const std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + port + "\n"
             + "N: bus/usb/001/" + devnum + "=" + desc + "\n"
             + "E: DEVNAME=" + dev->sDevNode + "\n"
             + "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\nE: BUSNUM=001\n"

@@ -46,6 +46,7 @@ struct SSimOptions {
     bool bShortReads = false;        // every IN transfer delivers only half its bytes
     uint64_t nThroughput = 0;        // bytes per second; 0: unlimited
     std::string sLogFile;            // transfer log; empty: none
+    bool bReversePorts = false;      // emulator i sits on port n - i instead of i + 1
 };
 
 // One bulk transfer as the emulator saw it.
