@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# End to end: the built tarvex under tarvex-sim in a virtual X server, driven with xdotool,
+# checked through the simulator's transfer log and the settings file.
+#   e2e_tarvex.sh TARVEX TARVEX_SIM
+set -euo pipefail
+TARVEX=$1
+SIM=$2
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
+done
+
+WORK=$(mktemp -d)
+XPID=""
+APID=""
+cleanup() {
+  [ -n "$APID" ] && kill "$APID" 2>/dev/null || true
+  [ -n "$XPID" ] && kill "$XPID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The settings file lives beside the executable: give the test its own copy.
+cp "$TARVEX" "$WORK/tarvex"
+export XDG_RUNTIME_DIR="$WORK/run" XDG_CONFIG_HOME="$WORK/config" HOME="$WORK"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=xcb ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0:detect_leaks=0"
+
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ]; then
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XPID=$!
+    sleep 0.5
+    if kill -0 "$XPID" 2>/dev/null; then export DISPLAY=":$n"; break; fi
+    XPID=""
+  fi
+done
+[ -n "$XPID" ] || fail "no X server"
+
+# Waits for a visible window whose title matches, prints its id.
+wait_window() {
+  local i
+  for i in $(seq 1 150); do
+    if id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) && [ -n "$id" ]; then
+      echo "$id"; return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+keys() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+  shift
+  xdotool key --delay 80 "$@"
+}
+wait_exit() {
+  local i
+  for i in $(seq 1 100); do
+    kill -0 "$APID" 2>/dev/null || { wait "$APID"; return $?; }
+    sleep 0.2
+  done
+  fail "tarvex did not end"
+}
+MAIN='^Tarvex Emulator by the Tarvex developers $'
+
+echo "== no emulator: the message comes before the main window"
+"$SIM" -n 0 --log "$WORK/none.log" -- "$WORK/tarvex" &
+APID=$!
+box=$(wait_window '^Tarvex$') || fail "no message box"
+[ -z "$(xdotool search --onlyvisible --name "$MAIN" 2>/dev/null)" ] || fail "main window shown before the message"
+keys "$box" Return
+main=$(wait_window "$MAIN") || fail "no main window after the message"
+keys "$main" alt+f x
+wait_exit || fail "exit status"
+APID=""
+[ ! -s "$WORK/none.log" ] || fail "transfers without an emulator: $(cat "$WORK/none.log")"
+
+echo "== one emulator: 27C040 sends the ROM size, exit saves the settings"
+rm -f "$WORK/tarvex.ini"
+"$SIM" -n 1 --log "$WORK/one.log" -- "$WORK/tarvex" &
+APID=$!
+main=$(wait_window "$MAIN") || fail "no main window"
+sleep 0.5
+[ -z "$(xdotool search --onlyvisible --name '^Tarvex$' 2>/dev/null)" ] || fail "message box with an emulator attached"
+[ ! -s "$WORK/one.log" ] || fail "transfers at start-up: $(cat "$WORK/one.log")"
+# Focus starts in the Target list; Tab reaches the ROM Type list, Down six times picks 27C040.
+keys "$main" Tab Down Down Down Down Down Down
+sleep 0.5
+last=$(tail -1 "$WORK/one.log")
+echo "$last" | grep -q ' OUT 64 033f000000' || fail "last transfer is not {3, 0x3F}: $last"
+keys "$main" alt+f x
+wait_exit || fail "exit status"
+APID=""
+for line in "m_nRomSize=524288" "m_csFillValue=00" "m_nFileFormat=0" "m_sFileName=" \
+            "m_csBufferOffset=00000000" "m_csFileOffset=00000000" "m_csBufferStart=00000000" "m_csBufferStop=00000000"; do
+  grep -qx "$line" "$WORK/tarvex.ini" || fail "settings lack $line: $(cat "$WORK/tarvex.ini")"
+done
+
+echo "== a document that cannot be opened ends the program"
+"$SIM" -n 1 -- "$WORK/tarvex" "$WORK/missing.doc" &
+APID=$!
+box=$(wait_window '^Tarvex$') || fail "no message for the missing document"
+keys "$box" Return
+set +e
+wait_exit
+status=$?
+set -e
+APID=""
+[ "$status" -ne 0 ] || fail "a failed start returned 0"
+echo "PASS"
