@@ -6,6 +6,7 @@
 #include "buffer/imageloader.h"
 #include "buffer/inifile.h"
 #include "emulink/emuprotocol.h"
+#include "hexedit/hexedit.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -107,14 +108,8 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     m_wndList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     place(m_wndList, 7, 63, 347, 12);
 
-#ifdef TARVEX_HAVE_HEXEDIT
     m_wndHexEdit = new CHexEdit(this);
     place(m_wndHexEdit, 7, 75, 347, 268);
-#else
-    auto* pEditorArea = new QFrame(this);
-    pEditorArea->setFrameShape(QFrame::Box);
-    place(pEditorArea, 7, 75, 347, 268);
-#endif
 
     label("Rom Size in Bytes", 374, 78);
     m_pRomSize = edit(437, 75, 36, true);
@@ -239,12 +234,10 @@ bool CPageEmu0::OnInitDialog()
 
 void CPageEmu0::ShowEditorData()
 {
-#ifdef TARVEX_HAVE_HEXEDIT
     m_wndHexEdit->SetData(m_pRomBuffer.get(), int(m_nRomSize));
-    m_wndHexEdit->repaint();
+    m_wndHexEdit->Redraw();
     m_wndHexEdit->SetOptions(true, true, true, true);
-    m_wndHexEdit->repaint();
-#endif
+    m_wndHexEdit->Redraw();
 }
 
 void CPageEmu0::UpdateRomSize()
@@ -301,15 +294,10 @@ ProgressFn PageProgress(CPageEmu0* pPage, QProgressBar* pBar)
 // Copies the editor's bytes back for a download.
 GetDataFn EditorSource(CHexEdit* pEditor)
 {
-#ifdef TARVEX_HAVE_HEXEDIT
     return [pEditor](std::uint8_t* pDest, std::size_t nMax) -> std::size_t {
         const int nLength = pEditor->GetData(pDest, int(std::min<std::size_t>(nMax, 0x7FFFFFFF)));
         return std::min<std::size_t>(nMax, std::size_t(std::max(nLength, 0)));
     };
-#else
-    (void)pEditor;
-    return [](std::uint8_t*, std::size_t) -> std::size_t { return 0; };
-#endif
 }
 
 } // namespace

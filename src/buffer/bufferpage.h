@@ -17,12 +17,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
-#if __has_include("hexedit/hexedit.h")
-#include "hexedit/hexedit.h"
-#define TARVEX_HAVE_HEXEDIT 1
-#else
 class CHexEdit;
-#endif
 
 // What the page needs of the main frame; the frame implements it.
 class CFrameLink {

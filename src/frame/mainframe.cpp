@@ -7,9 +7,11 @@
 #include "emulink/usbtransport.h"
 #include "frame/commandids.h"
 #include "frame/toolbaricons.h"
+#include "hexedit/hexedit.h"
 #include "view/tarvexview.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -51,17 +53,6 @@ const char* const s_romTypes[8] = {
     "27C64(8K*8)", "27C128(16K*8)", "27C256(32K*8)", "27C512(64K*8)",
     "27C010(128K*8)", "27C020(256K*8)", "27C040(512K*8)", "27C080(1024K*8)",
 };
-
-// The editor's own key for each edit command (what its context menu does).
-QKeyCombination EditorKey(int nId)
-{
-    switch (nId) {
-    case ID_EDIT_CUT: return Qt::ControlModifier | Qt::Key_X;
-    case ID_EDIT_COPY: return Qt::ControlModifier | Qt::Key_C;
-    case ID_EDIT_PASTE: return Qt::ControlModifier | Qt::Key_V;
-    default: return Qt::ControlModifier | Qt::Key_Z;
-    }
-}
 
 } // namespace
 
@@ -123,6 +114,7 @@ CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
     UpdateCommandUI();
 
     connect(qApp, &QApplication::focusChanged, this, [this] { UpdateCommandUI(); });
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { UpdateCommandUI(); });
     qApp->installEventFilter(this);
 }
 
@@ -203,17 +195,19 @@ void CMainFrame::CreateMenus()
     // One pane only: next and previous pane have nothing to go to.
     keyed(ID_NEXT_PANE, "Next Pane", {QKeySequence(Qt::Key_F6)})->setEnabled(false);
     keyed(ID_PREV_PANE, "Previous Pane", {QKeySequence(Qt::SHIFT | Qt::Key_F6)})->setEnabled(false);
-    for (int nId : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) {
-        connect(Action(nId), &QAction::triggered, this, [nId] {
-            // The command goes to the editor as the key it answers to itself.
-            QWidget* pFocus = QApplication::focusWidget();
-            if (!pFocus)
-                return;
-            const QKeyCombination key = EditorKey(nId);
-            QKeyEvent press(QEvent::KeyPress, key.key(), key.keyboardModifiers());
-            QApplication::sendEvent(pFocus, &press);
+    // The edit commands serve the hex editor that has the focus.
+    auto onEditor = [this](int nId, void (CHexEdit::*handler)()) {
+        connect(Action(nId), &QAction::triggered, this, [this, handler] {
+            if (CHexEdit* pEditor = FocusedEditor()) {
+                (pEditor->*handler)();
+                UpdateCommandUI();
+            }
         });
-    }
+    };
+    onEditor(ID_EDIT_UNDO, &CHexEdit::OnEditUndo);
+    onEditor(ID_EDIT_CUT, &CHexEdit::OnEditCut);
+    onEditor(ID_EDIT_COPY, &CHexEdit::OnEditCopy);
+    onEditor(ID_EDIT_PASTE, &CHexEdit::OnEditPaste);
 }
 
 void CMainFrame::CreateToolBar()
@@ -267,6 +261,9 @@ bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
         if (pKey->key() == Qt::Key_ScrollLock && pEvent->type() == QEvent::KeyPress)
             m_pIndicators[2]->setText(m_pIndicators[2]->text().isEmpty() ? QStringLiteral("SCRL") : QString());
     }
+    // The editor's selection changes with keys and the mouse: refresh what the edit commands offer.
+    if ((pEvent->type() == QEvent::KeyRelease || pEvent->type() == QEvent::MouseButtonRelease) && FocusedEditor())
+        UpdateCommandUI();
     return QMainWindow::eventFilter(pWatched, pEvent);
 }
 
@@ -276,16 +273,23 @@ void CMainFrame::UpdateCommandUI()
     Action(ID_EMULATOR_RUN)->setEnabled(m_bRunEnable);
     Action(ID_EMULATOR_STOP)->setEnabled(m_bStopEnable);
     Action(ID_TARGET_RESET)->setEnabled(m_bResetEnable);
-    // Edit commands serve the hex editor when it has the focus.
-    QWidget* pFocus = QApplication::focusWidget();
-    bool bEditor = false;
-#ifdef TARVEX_HAVE_HEXEDIT
-    bEditor = qobject_cast<CHexEdit*>(pFocus) != nullptr;
-#else
-    (void)pFocus;
-#endif
-    for (int nId : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE})
-        Action(nId)->setEnabled(bEditor);
+    // Edit commands are enabled as the focused editor's context menu would be, else greyed.
+    CHexEditModel::MenuState state;
+    if (const CHexEdit* pEditor = FocusedEditor())
+        state = pEditor->Model().ContextMenuState();
+    Action(ID_EDIT_UNDO)->setEnabled(state.undo);
+    Action(ID_EDIT_CUT)->setEnabled(state.cut);
+    Action(ID_EDIT_COPY)->setEnabled(state.copy);
+    Action(ID_EDIT_PASTE)->setEnabled(state.paste);
+}
+
+CHexEdit* CMainFrame::FocusedEditor() const
+{
+    for (QWidget* pWidget = QApplication::focusWidget(); pWidget; pWidget = pWidget->parentWidget()) {
+        if (auto* pEditor = qobject_cast<CHexEdit*>(pWidget))
+            return pEditor->window() == this ? pEditor : nullptr;
+    }
+    return nullptr;
 }
 
 CPageEmu0* CMainFrame::BufferPage() const

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+class CHexEdit;
 class CMessageBoxSink;
 class CMyPropertySheet;
 class CTarvexView;
@@ -88,6 +89,8 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void UpdateIndicators(quint32 nNativeModifiers);
+    // The hex editor of this window that has the focus, or null.
+    CHexEdit* FocusedEditor() const;
 
     std::string m_strSettingsPath;
     std::unique_ptr<CMessageBoxSink> m_pSink;

@@ -4,9 +4,12 @@
 #include "buffer/propertysheet.h"
 #include "frame/commandids.h"
 #include "frame/mainframe.h"
+#include "hexedit/hexedit.h"
 #include "view/tarvexview.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -308,6 +311,42 @@ TEST_F(FrameTest, SettingsAreWrittenAtExitWithTheEightKeys)
         nKeys += ini.find(key) != std::string::npos ? 1 : 0;
     EXPECT_EQ(nKeys, 8) << ini;
     EXPECT_EQ(m_log.Count(), 1); // the start-up search; exit asks nothing
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FrameTest, EditCommandsFollowTheFocusedEditor)
+{
+    Open();
+    m_pFrame->show();
+    m_pFrame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame.get()));
+    QApplication::clipboard()->clear();
+    CHexEdit* pEditor = Page().m_wndHexEdit;
+    pEditor->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), pEditor);
+    // No selection: nothing to cut or copy; paste and its keys are offered.
+    EXPECT_FALSE(Enabled(ID_EDIT_CUT));
+    EXPECT_FALSE(Enabled(ID_EDIT_COPY));
+    EXPECT_TRUE(Enabled(ID_EDIT_PASTE));
+    EXPECT_FALSE(Enabled(ID_EDIT_UNDO));
+    QTest::keyClick(pEditor, Qt::Key_Right, Qt::ShiftModifier);
+    ASSERT_TRUE(pEditor->Model().HasSelection());
+    EXPECT_TRUE(Enabled(ID_EDIT_CUT));
+    EXPECT_TRUE(Enabled(ID_EDIT_COPY));
+    m_pFrame->Action(ID_EDIT_COPY)->trigger();
+    EXPECT_FALSE(QApplication::clipboard()->text().isEmpty());
+    // Cut takes the selected byte out of the editor's copy.
+    m_pFrame->Action(ID_EDIT_CUT)->trigger();
+    std::vector<std::uint8_t> bytes(8192);
+    EXPECT_EQ(pEditor->GetData(bytes.data(), 8192), 8191);
+    // Elsewhere the edit commands are greyed.
+    Page().m_pFileName->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), Page().m_pFileName);
+    for (int nId : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_UNDO})
+        EXPECT_FALSE(Enabled(nId)) << nId;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "buffer/propertysheet.h"
 #include "emulink/usbtransport.h"
+#include "hexedit/hexedit.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -39,6 +40,18 @@ protected:
     {
         const std::uint8_t* p = Page().RomBuffer();
         return std::all_of(p, p + n, [b](std::uint8_t x) { return x == b; });
+    }
+    // The editor's copy of the bytes.
+    std::vector<std::uint8_t> Editor()
+    {
+        std::vector<std::uint8_t> bytes(CPageEmu0::kRomBufferSize + 1);
+        const int n = Page().m_wndHexEdit->GetData(bytes.data(), int(bytes.size()));
+        bytes.resize(std::size_t(std::max(n, 0)));
+        return bytes;
+    }
+    static bool All(const std::vector<std::uint8_t>& v, std::uint8_t b)
+    {
+        return std::all_of(v.begin(), v.end(), [b](std::uint8_t x) { return x == b; });
     }
     void TearDown() override
     {
@@ -149,6 +162,9 @@ TEST_F(PagesTest, FreshStartWithoutSettingsFile)
     EXPECT_FALSE(p.m_pRomSize->isEnabled() || p.m_pBytesRead->isEnabled());
     EXPECT_EQ(p.m_nRomSize, 8192u);
     EXPECT_TRUE(BufferAll(0x00));
+    const auto editor = Editor();
+    EXPECT_EQ(editor.size(), 8192u);
+    EXPECT_TRUE(All(editor, 0x00));
     // Typing stops at the field's limit.
     p.m_pFillValue->clear();
     QTest::keyClicks(p.m_pFillValue, QStringLiteral("ABC"));
@@ -169,6 +185,8 @@ TEST_F(PagesTest, FillValueFromTheSettingsFile)
         Settings(std::string("m_csFillValue=") + c.stored + "\n");
         Open();
         EXPECT_TRUE(BufferAll(c.fill));
+        EXPECT_EQ(Editor().size(), 8192u);
+        EXPECT_TRUE(All(Editor(), c.fill));
         EXPECT_EQ(Page().m_pFillValue->text(), QString::fromLatin1(c.stored).trimmed());
         m_pSheet.reset();
     }
@@ -200,13 +218,19 @@ TEST_F(PagesTest, RomSizeChangeShowsSizeAndRestoresTypedFields)
     Open();
     CPageEmu0& p = Page();
     p.m_pFileName->setText(QStringLiteral("/typed/name.hex"));
+    p.RomBuffer()[1048575] = 0x99;
     p.m_nRomSize = 1048576;
     p.UpdateRomSize();
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00100000"));
+    ASSERT_EQ(Editor().size(), 1048576u);
+    EXPECT_EQ(Editor()[1048575], 0x99);
     EXPECT_EQ(p.m_pFileName->text(), QStringLiteral("/stored/name.hex"));
     p.m_nRomSize = 8192;
     p.UpdateRomSize();
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00002000"));
+    EXPECT_EQ(Editor().size(), 8192u);
+    // The bytes beyond the size stayed in the buffer.
+    EXPECT_EQ(p.RomBuffer()[1048575], 0x99);
 }
 
 TEST_F(PagesTest, LoadBinaryBeyondTheRomSizeThenGrow)
@@ -226,9 +250,12 @@ TEST_F(PagesTest, LoadBinaryBeyondTheRomSizeThenGrow)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.RomBuffer()), image.size()), image);
     EXPECT_EQ(p.RomBuffer()[16384], 0xFF);
     EXPECT_EQ(p.m_nFileFormat, 1);
+    EXPECT_EQ(Editor().size(), 8192u);
     p.m_nRomSize = 16384;
     p.UpdateRomSize();
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00004000"));
+    const auto editor = Editor();
+    EXPECT_EQ(std::string(editor.begin(), editor.end()), image);
     EXPECT_EQ(p.m_pBytesRead->text(), QStringLiteral("00004000"));
 }
 
@@ -364,6 +391,32 @@ TEST_F(PagesTest, WriteWithoutEmulatorSaysSoForEveryBlockAndStillEnablesRun)
     EXPECT_EQ(m_frame.m_nRunEnabled, 1);
 }
 
+TEST_F(PagesTest, WriteTakesBackAtMostTheBytesReadFromTheEditor)
+{
+    Attach(1);
+    m_dir.Write("small.bin", std::string(16, '\x01'));
+    Open();
+    CPageEmu0& p = Page();
+    p.m_pFileName->setText(QString::fromStdString(m_dir.Path("small.bin")));
+    p.m_pFormat[1]->setChecked(true);
+    p.OnLoad();
+    ASSERT_EQ(p.m_pBytesRead->text(), QStringLiteral("00000010"));
+    // Edits all over the editor's copy; only the first 16 bytes go back.
+    const std::vector<std::uint8_t> edited(8192, 0xAB);
+    p.m_wndHexEdit->SetData(edited.data(), int(edited.size()));
+    p.OnWrite();
+    EXPECT_EQ(p.RomBuffer()[15], 0xAB);
+    EXPECT_EQ(p.RomBuffer()[16], 0x00);
+    const CSimFirmware fw = m_pSim->Firmware(0);
+    EXPECT_EQ(fw.m_memory[0], 0xAB);
+    EXPECT_EQ(fw.m_memory[15], 0xAB);
+    EXPECT_EQ(fw.m_memory[16], 0x00);
+    // A ROM type change discards edits not yet written.
+    p.m_wndHexEdit->SetData(edited.data(), int(edited.size()));
+    p.UpdateRomSize();
+    EXPECT_EQ(Editor()[100], 0x00);
+}
+
 TEST_F(PagesTest, ReadFillsTheBufferFromTheEmulator)
 {
     Attach(1);
@@ -376,6 +429,10 @@ TEST_F(PagesTest, ReadFillsTheBufferFromTheEmulator)
     EXPECT_EQ(Page().RomBuffer()[0], 1);
     EXPECT_EQ(Page().RomBuffer()[2], 3);
     EXPECT_EQ(Page().RomBuffer()[8191], 9);
+    const auto editor = Editor();
+    ASSERT_EQ(editor.size(), 8192u);
+    EXPECT_EQ(editor[1], 2);
+    EXPECT_EQ(editor[8191], 9);
     EXPECT_EQ(Page().m_pBytesRead->text(), QStringLiteral("0")); // written from the member
     EXPECT_EQ(m_frame.m_nRunEnabled, 0);
 }
