@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -15,6 +14,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 
@@ -22,6 +22,8 @@ namespace {
 
 const char kBinaryFormat[] = "BinaryData";
 const char kHexDigits[] = "0123456789ABCDEF";
+// Cells of a strip: blank (0x20) to '~'.
+constexpr int kStripChars = 0x7F - 0x20;
 
 // COLORREF values of the three columns, as RGB.
 const QColor kAddressColor(0, 0, 255);
@@ -106,12 +108,6 @@ public:
     }
 };
 
-// Glyphs of one colour, drawn with a single call.
-struct CHexEdit::GlyphBatch {
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
-};
-
 CHexEdit::CHexEdit(QWidget* parent)
     : QAbstractScrollArea(parent), m_clipboard(std::make_unique<Clipboard>()), m_model(this)
 {
@@ -125,15 +121,6 @@ CHexEdit::CHexEdit(QWidget* parent)
     const QFontMetrics fm(m_font);
     m_model.SetFontMetrics(fm.horizontalAdvance(QLatin1Char('0')), fm.height());
     m_ascent = fm.ascent();
-
-    // Cells sit on a fixed grid, so glyphs are placed by index rather than shaped per paint.
-    m_rawFont = QRawFont::fromFont(m_font);
-    QString printable;
-    for (int c = 0x20; c < 0x7F; ++c)
-        printable.append(QChar(c));
-    const QList<quint32> indexes = m_rawFont.glyphIndexesForString(printable);
-    for (int c = 0x20; c < 0x7F && c - 0x20 < indexes.size(); ++c)
-        m_glyphs[static_cast<std::size_t>(c)] = indexes[c - 0x20];
 
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -239,40 +226,77 @@ QRect CHexEdit::CellRect(int cell, int row) const
 }
 
 // --- painting ---
+//
+// The view is composed in a frame image from pre-rendered character cells (one strip per
+// colour pair), then drawn in one go: per paint that costs a copy per visible cell, whatever
+// the size of the data, and much less than blending every glyph anew.
 
-void CHexEdit::AddText(GlyphBatch& batch, const char* text, int count, int x, int y) const
+const QImage& CHexEdit::Strip(const QColor& fg, const QColor& bg)
+{
+    for (const CellStrip& s : m_strips)
+        if (s.fg == fg.rgb() && s.bg == bg.rgb())
+            return s.image;
+    const int cw = m_model.CharWidth();
+    const int lh = m_model.LineHeight();
+    QImage img(kStripChars * cw, lh, QImage::Format_RGB32);
+    img.fill(bg);
+    QPainter p(&img);
+    p.setFont(m_font);
+    p.setPen(fg);
+    for (int c = 0x21; c < 0x7F; ++c) {
+        const QRect cell((c - 0x20) * cw, 0, cw, lh);
+        p.setClipRect(cell);
+        p.drawText(cell.left(), m_ascent, QString(QChar(c)));
+    }
+    p.end();
+    m_strips.push_back(CellStrip{fg.rgb(), bg.rgb(), img});
+    return m_strips.back().image;
+}
+
+void CHexEdit::BlitText(const QImage& strip, const char* text, int count, int x, int y)
 {
     const int cw = m_model.CharWidth();
-    for (int i = 0; i < count; ++i) {
+    const int rows = std::min(m_model.LineHeight(), m_frame.height() - y);
+    if (rows <= 0 || y < 0)
+        return;
+    // Raw rows: QImage's per-line accessors cost more than the copies themselves.
+    const qsizetype dstStride = m_frame.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    const qsizetype srcStride = strip.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    QRgb* dstRow = reinterpret_cast<QRgb*>(m_frameBits) + y * dstStride;
+    const QRgb* srcBase = reinterpret_cast<const QRgb*>(strip.constBits());
+    for (int i = 0; i < count; ++i, x += cw) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c <= 0x20 || c >= 0x7F)
-            continue; // blanks are background
-        batch.glyphs.append(m_glyphs[c]);
-        batch.positions.append(QPointF(x + i * cw, y + m_ascent));
+        if (c <= 0x20 || c >= 0x7F || x < 0)
+            continue; // blanks are the background already there
+        const int w = std::min(cw, m_frame.width() - x);
+        if (w <= 0)
+            return;
+        const QRgb* src = srcBase + (c - 0x20) * cw;
+        QRgb* dst = dstRow + x;
+        for (int r = 0; r < rows; ++r, src += srcStride, dst += dstStride)
+            std::copy_n(src, w, dst);
     }
 }
 
-void CHexEdit::DrawBatch(QPainter& p, const GlyphBatch& batch, const QColor& color) const
+void CHexEdit::FillFrame(const QRect& r, const QColor& color)
 {
-    if (batch.glyphs.isEmpty())
-        return;
-    QGlyphRun run;
-    run.setRawFont(m_rawFont);
-    run.setGlyphIndexes(batch.glyphs);
-    run.setPositions(batch.positions);
-    p.setPen(color);
-    p.drawGlyphRun(QPointF(0, 0), run);
+    const QRect c = r.intersected(m_frame.rect());
+    const QRgb v = color.rgb();
+    const qsizetype stride = m_frame.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    QRgb* line = reinterpret_cast<QRgb*>(m_frameBits) + c.top() * stride;
+    for (int y = c.top(); y <= c.bottom(); ++y, line += stride)
+        std::fill(line + c.left(), line + c.right() + 1, v);
 }
 
-void CHexEdit::PaintColumnPlain(QPainter& p, bool hex)
+void CHexEdit::PaintColumnPlain(bool hex)
 {
     const CHexEditModel& m = m_model;
     const int bpr = m.BytesPerRow();
     const int lh = m.LineHeight();
     const int bottom = m.PaintBottom();
     const std::uint8_t* d = m.Data();
+    const QImage& strip = Strip(hex ? kHexColor : kAsciiColor, Qt::white);
     char row[3 * 256];
-    GlyphBatch batch;
     for (int i = m.TopIndex(), y = 0; i < m.Length() && y < bottom; i += bpr, y += lh) {
         const int n = std::min(bpr, m.Length() - i);
         if (hex) {
@@ -281,24 +305,23 @@ void CHexEdit::PaintColumnPlain(QPainter& p, bool hex)
                 row[3 * k + 1] = kHexDigits[d[i + k] & 0x0F];
                 row[3 * k + 2] = ' ';
             }
-            AddText(batch, row, 3 * n, m.HexLeft(), y);
+            BlitText(strip, row, 3 * n, m.HexLeft(), y);
         } else {
             for (int k = 0; k < n; ++k)
                 row[k] = (d[i + k] >= 0x20 && d[i + k] <= 0x7E) ? static_cast<char>(d[i + k]) : '.';
-            AddText(batch, row, n, m.AsciiLeft(), y);
+            BlitText(strip, row, n, m.AsciiLeft(), y);
         }
     }
-    DrawBatch(p, batch, hex ? kHexColor : kAsciiColor);
 }
 
-void CHexEdit::PaintColumnHighlighted(QPainter& p, bool hex)
+void CHexEdit::PaintColumnHighlighted(bool hex)
 {
     const CHexEditModel& m = m_model;
     const QPalette& pal = palette();
-    const QColor text = pal.color(QPalette::Active, QPalette::Text);
     const QColor base = pal.color(QPalette::Active, QPalette::Base);
-    const QColor hiText = pal.color(QPalette::Active, QPalette::HighlightedText);
     const QColor hiBase = pal.color(QPalette::Active, QPalette::Highlight);
+    const QImage& plain = Strip(pal.color(QPalette::Active, QPalette::Text), base);
+    const QImage& lit = Strip(pal.color(QPalette::Active, QPalette::HighlightedText), hiBase);
     const int bpr = m.BytesPerRow();
     const int lh = m.LineHeight();
     const int cw = m.CharWidth();
@@ -308,14 +331,12 @@ void CHexEdit::PaintColumnHighlighted(QPainter& p, bool hex)
     const int lo = m.SelLow();
     const int hi = m.SelHigh();
     const std::uint8_t* d = m.Data();
-    GlyphBatch plain;
-    GlyphBatch lit;
     for (int i = m.TopIndex(), y = 0; i < m.Length() && y < bottom; i += bpr, y += lh) {
         const int end = std::min(i + bpr, m.Length());
         for (int b = i; b < end; ++b) {
             const int x = left + (b - i) * cells * cw;
             const bool selected = b >= lo && b < hi;
-            p.fillRect(QRect(x, y, cells * cw, lh), selected ? hiBase : base);
+            FillFrame(QRect(x, y, cells * cw, lh), selected ? hiBase : base);
             char cell[3];
             if (hex) {
                 cell[0] = kHexDigits[d[b] >> 4];
@@ -324,55 +345,66 @@ void CHexEdit::PaintColumnHighlighted(QPainter& p, bool hex)
             } else {
                 cell[0] = (d[b] >= 0x20 && d[b] <= 0x7E) ? static_cast<char>(d[b]) : '.';
             }
-            AddText(selected ? lit : plain, cell, cells, x, y);
+            BlitText(selected ? lit : plain, cell, cells, x, y);
         }
     }
-    DrawBatch(p, plain, text);
-    DrawBatch(p, lit, hiText);
 }
 
 void CHexEdit::paintEvent(QPaintEvent*)
 {
     SyncClientSize();
+    const QSize size = viewport()->size();
+    if (m_frame.size() != size)
+        m_frame = QImage(size, QImage::Format_RGB32);
+    m_frame.fill(Qt::white);
+    m_frameBits = m_frame.bits();
+    if (m_model.HasData()) {
+        m_model.EnsureLayout();
+        PaintFrame();
+    }
     QPainter p(viewport());
-    p.fillRect(viewport()->rect(), Qt::white);
-    if (!m_model.HasData())
-        return;
-    m_model.EnsureLayout();
+    p.drawImage(0, 0, m_frame);
+}
+
+void CHexEdit::PaintFrame()
+{
     const CHexEditModel& m = m_model;
     const int bpr = m.BytesPerRow();
     const int lh = m.LineHeight();
     const int bottom = m.PaintBottom();
 
     if (m.ShowAddress()) {
-        GlyphBatch batch;
+        const QImage& strip = Strip(kAddressColor, Qt::white);
         char buf[16];
         for (int i = m.TopIndex(), y = 0; i < m.Length() && y < bottom; i += bpr, y += lh) {
             // Narrow addresses draw the first four characters of "%04lX".
             std::snprintf(buf, sizeof buf, m.WideAddress() ? "%08lX" : "%04lX", static_cast<unsigned long>(i));
-            AddText(batch, buf, m.WideAddress() ? 8 : 4, m.AddressLeft(), y);
+            BlitText(strip, buf, m.WideAddress() ? 8 : 4, m.AddressLeft(), y);
         }
-        DrawBatch(p, batch, kAddressColor);
     }
     const int lit = m.HighlightColumn();
     if (m.ShowHex()) {
         if (lit == CHexEditModel::COL_HEX_HIGH)
-            PaintColumnHighlighted(p, true);
+            PaintColumnHighlighted(true);
         else
-            PaintColumnPlain(p, true);
+            PaintColumnPlain(true);
     }
     if (m.ShowAscii()) {
         if (lit == CHexEditModel::COL_ASCII)
-            PaintColumnHighlighted(p, false);
+            PaintColumnHighlighted(false);
         else
-            PaintColumnPlain(p, false);
+            PaintColumnPlain(false);
     }
 
     const auto& caret = m.GetCaretState();
     if (caret.exists && caret.visible) {
         // A solid block that inverts what lies under it, so the digit stays readable.
-        p.setCompositionMode(QPainter::CompositionMode_Difference);
-        p.fillRect(QRect(caret.x, caret.y, caret.width, caret.height), Qt::white);
+        const QRect r = QRect(caret.x, caret.y, caret.width, caret.height).intersected(m_frame.rect());
+        const qsizetype stride = m_frame.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+        QRgb* line = reinterpret_cast<QRgb*>(m_frameBits) + r.top() * stride;
+        for (int y = r.top(); y <= r.bottom(); ++y, line += stride)
+            for (int x = r.left(); x <= r.right(); ++x)
+                line[x] ^= 0x00FFFFFF;
     }
 }
 

@@ -6,14 +6,13 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QPoint>
-#include <QRawFont>
+#include <QImage>
 
-#include <array>
 #include <cstdint>
 #include <memory>
+#include <deque>
 
 class QMenu;
-class QPainter;
 
 class CHexEdit : public QAbstractScrollArea, private IHexEditView {
     Q_OBJECT
@@ -73,23 +72,31 @@ protected:
 
 private:
     class Clipboard;
-    struct GlyphBatch;
+    // Pre-rendered character cells in one colour pair, blank to '~'.
+    struct CellStrip {
+        QRgb fg;
+        QRgb bg;
+        QImage image;
+    };
 
     void CaretChanged() override;
     void ScrollBarsChanged() override;
     void OnVerticalAction(int action);
     void OnHorizontalAction(int action);
     void SyncClientSize();
-    void AddText(GlyphBatch& batch, const char* text, int count, int x, int y) const;
-    void DrawBatch(QPainter& p, const GlyphBatch& batch, const QColor& color) const;
-    void PaintColumnPlain(QPainter& p, bool hex);
-    void PaintColumnHighlighted(QPainter& p, bool hex);
+    const QImage& Strip(const QColor& fg, const QColor& bg);
+    void BlitText(const QImage& strip, const char* text, int count, int x, int y);
+    void FillFrame(const QRect& r, const QColor& color);
+    void PaintFrame();
+    void PaintColumnPlain(bool hex);
+    void PaintColumnHighlighted(bool hex);
 
     std::unique_ptr<Clipboard> m_clipboard;
     CHexEditModel m_model;
     QFont m_font;
-    QRawFont m_rawFont;
-    std::array<quint32, 128> m_glyphs{};
+    std::deque<CellStrip> m_strips; // a deque: references to strips stay valid as more are added
+    QImage m_frame;
+    uchar* m_frameBits = nullptr; // m_frame's pixels while a paint composes it
     int m_ascent = 0;
     bool m_dragPending = false;
     QPoint m_pressPos;
