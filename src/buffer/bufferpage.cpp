@@ -53,12 +53,16 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
         place(pButton, x, y, 40, 15);
         return pButton;
     };
-    auto edit = [&](int x, int y, int cx, bool bRight) {
+    // nDigits: the field's limit; a field too narrow for that many digits grows to the left.
+    auto edit = [&](int x, int y, int cx, bool bRight, int nDigits = 0) {
         auto* pEdit = new QLineEdit(this);
         MakeCompactEdit(pEdit);
         if (bRight)
             pEdit->setAlignment(Qt::AlignRight);
         place(pEdit, x, y, cx, 12);
+        const int nNeeded = pEdit->fontMetrics().horizontalAdvance(QString(nDigits, u'0')) + 8;
+        if (nDigits > 0 && pEdit->width() < nNeeded)
+            pEdit->setGeometry(pEdit->geometry().adjusted(pEdit->width() - nNeeded, 0, 0, 0));
         return pEdit;
     };
 
@@ -76,9 +80,9 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     m_pSave = button("Save", 434, 13);
     m_pSaveAs = button("Save As", 434, 30);
     label("File Offset", 13, 34);
-    m_pFileOffset = edit(52, 32, 37, true);
+    m_pFileOffset = edit(52, 32, 37, true, 8);
     label("Buffer Offset", 102, 34);
-    m_pBufferOffset = edit(142, 32, 37, true);
+    m_pBufferOffset = edit(142, 32, 37, true, 8);
     static const char* const s_formats[4] = {"Intel Hex", "Binary", "Mot. Hex", "Tek. Hex"};
     static const int s_formatX[4] = {200, 242, 284, 328}, s_formatCx[4] = {38, 36, 43, 43};
     for (int i = 0; i < 4; ++i) {
@@ -112,10 +116,10 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     place(m_wndHexEdit, 7, 75, 347, 268);
 
     label("Rom Size in Bytes", 374, 78);
-    m_pRomSize = edit(437, 75, 36, true);
+    m_pRomSize = edit(437, 75, 36, true, 8);
     m_pRomSize->setEnabled(false);
     label("Bytes were read", 374, 95);
-    m_pBytesRead = edit(437, 92, 36, true);
+    m_pBytesRead = edit(437, 92, 36, true, 8);
     m_pBytesRead->setEnabled(false);
 
     m_pRun = button("Run", 376, 145);
@@ -128,11 +132,11 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     m_pFind = button("Find", 434, 239);
     m_pFillData = button("Fill Data", 376, 284);
     label("Value", 431, 288);
-    m_pFillValue = edit(452, 286, 21, true);
+    m_pFillValue = edit(452, 286, 21, true, 2);
     label("Start  Address", 378, 308);
-    m_pBufferStart = edit(437, 306, 36, true);
+    m_pBufferStart = edit(437, 306, 36, true, 8);
     label("Stop  Address", 378, 325);
-    m_pBufferStop = edit(437, 324, 36, true);
+    m_pBufferStop = edit(437, 324, 36, true, 8);
 
     connect(m_pFileFind, &QPushButton::clicked, this, &CPageEmu0::OnFileFind);
     connect(m_pLoad, &QPushButton::clicked, this, &CPageEmu0::OnLoad);

@@ -3,6 +3,7 @@
 
 #include "view/rtfreader.h"
 
+#include <QApplication>
 #include <QTextCursor>
 #include <QTextCharFormat>
 
@@ -14,6 +15,10 @@ CMessageLine::CMessageLine(QWidget* pParent) : QTextEdit(pParent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAcceptRichText(false);
+    // Not the form's tightened dialog face: the RTF sets face and size, spacing stays natural.
+    QFont font = QApplication::font();
+    font.setLetterSpacing(QFont::PercentageSpacing, 100);
+    setFont(font);
 }
 
 void CMessageLine::PreSubclassWindow()
