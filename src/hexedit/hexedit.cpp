@@ -158,6 +158,12 @@ void CHexEdit::SetOptions(bool showAddress, bool showHex, bool showAscii, bool w
 
 void CHexEdit::Redraw()
 {
+    // A shown editor lays out now, as a synchronous repaint would; a hidden one waits for
+    // its first paint, when its real size is known.
+    if (viewport()->isVisible()) {
+        SyncClientSize();
+        m_model.EnsureLayout();
+    }
     viewport()->update();
 }
 

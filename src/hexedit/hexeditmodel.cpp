@@ -32,9 +32,6 @@ std::unique_ptr<std::uint8_t[]> CHexEditModel::Allocate(long long n, bool zero) 
 
 void CHexEditModel::Redraw()
 {
-    // Layout normally runs inside painting; running it here as well keeps the rows and
-    // scroll bars right while the window is hidden and cannot paint.
-    EnsureLayout();
     if (m_pView)
         m_pView->Redraw();
 }

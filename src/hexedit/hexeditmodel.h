@@ -11,7 +11,8 @@
 class IHexEditView {
 public:
     virtual ~IHexEditView() = default;
-    // Repaint the whole view from the model's state.
+    // Repaint the whole view from the model's state. A view that paints at once runs
+    // CHexEditModel::EnsureLayout here, as its paint would; a hidden one leaves it to its first paint.
     virtual void Redraw() = 0;
     // The caret was created, destroyed, moved, shown or hidden.
     virtual void CaretChanged() = 0;

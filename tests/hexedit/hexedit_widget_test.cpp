@@ -173,6 +173,20 @@ TEST(WidgetFocus, TabTogglesColumnsAndKeepsTheFocus)
     EXPECT_EQ(QApplication::focusWidget(), ed);
 }
 
+TEST(WidgetLayout, DataSetWhileHiddenIsLaidOutAtTheFirstPaint)
+{
+    CHexEdit w;
+    const auto data = Seq(8192);
+    w.SetData(data.data(), 8192); // as the page does during its initialisation
+    w.Redraw();
+    w.resize(700, 500);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QApplication::processEvents();
+    EXPECT_EQ(w.Model().RowsPerPage(), w.viewport()->height() / w.Model().LineHeight());
+    EXPECT_GT(w.Model().RowsPerPage(), 20);
+}
+
 TEST_F(WidgetTest, CtrlEndAndCtrlHomeInThirtyRows)
 {
     Show(30);

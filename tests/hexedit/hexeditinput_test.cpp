@@ -14,8 +14,15 @@ constexpr int CW = 7;  // cell width in the fixture
 constexpr int LH = 14; // row height in the fixture
 
 struct FakeView : IHexEditView {
+    CHexEditModel* model = nullptr;
     int redraws = 0;
-    void Redraw() override { ++redraws; }
+    // Paints at once, so the layout runs here as in a shown window.
+    void Redraw() override
+    {
+        ++redraws;
+        if (model)
+            model->EnsureLayout();
+    }
     void CaretChanged() override {}
     void ScrollBarsChanged() override {}
 };
@@ -52,6 +59,7 @@ struct InputTest : ::testing::Test {
     CHexEditModel m{&view};
     void SetUp() override
     {
+        view.model = &m;
         m.SetFontMetrics(CW, LH);
         m.SetClientSize(640, 30 * LH);
         m.SetClipboard(&clip);
@@ -595,6 +603,7 @@ TEST(InputRandom, InvariantsHoldAfterRandomInput)
         FakeView view;
         FakeClipboard clip;
         CHexEditModel m(&view);
+        view.model = &m;
         m.SetClipboard(&clip);
         m.SetFontMetrics(CW, LH);
         m.SetClientSize(600, 10 * LH + 5);

@@ -12,10 +12,17 @@
 namespace {
 
 struct FakeView : IHexEditView {
+    CHexEditModel* model = nullptr;
     int redraws = 0;
     int caretChanges = 0;
     int scrollChanges = 0;
-    void Redraw() override { ++redraws; }
+    // Paints at once, so the layout runs here as in a shown window.
+    void Redraw() override
+    {
+        ++redraws;
+        if (model)
+            model->EnsureLayout();
+    }
     void CaretChanged() override { ++caretChanges; }
     void ScrollBarsChanged() override { ++scrollChanges; }
 };
@@ -41,6 +48,7 @@ struct ModelTest : ::testing::Test {
     CHexEditModel m{&view};
     void SetUp() override
     {
+        view.model = &m;
         m.SetFontMetrics(7, 14);
         m.SetClientSize(600, 30 * 14 + 5);
     }
@@ -293,6 +301,7 @@ TEST(ModelRandom, MatchesReferenceVectorAndKeepsInvariants)
         auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
         FakeView view;
         CHexEditModel m(&view);
+        view.model = &m;
         m.SetFontMetrics(7, 14);
         m.SetClientSize(640, 200);
         std::vector<std::uint8_t> ref = Bytes(pick(0, 300), static_cast<int>(seed));
