@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -360,16 +361,50 @@ void CHexEdit::paintEvent(QPaintEvent*)
 {
     SyncClientSize();
     const QSize size = viewport()->size();
-    if (m_frame.size() != size)
+    QPainter p(viewport());
+    // With a raster backing store the view is composed right in its pixels, which saves a
+    // full-size copy per paint; any other device gets the frame image drawn onto it.
+    const QRect direct = DirectTarget(p, size);
+    if (direct.isValid()) {
+        // The painter already holds the device's buffer; read-only access cannot detach it
+        // from under the painter.
+        const auto* device = static_cast<const QImage*>(p.paintEngine()->paintDevice());
+        auto* pixels = const_cast<uchar*>(device->constScanLine(direct.top())) + direct.left() * 4;
+        m_frame = QImage(pixels, size.width(), size.height(), device->bytesPerLine(), QImage::Format_RGB32);
+    } else if (m_frame.size() != size) {
         m_frame = QImage(size, QImage::Format_RGB32);
+    }
     m_frame.fill(Qt::white);
     m_frameBits = m_frame.bits();
     if (m_model.HasData()) {
         m_model.EnsureLayout();
         PaintFrame();
     }
-    QPainter p(viewport());
-    p.drawImage(0, 0, m_frame);
+    if (direct.isValid())
+        m_frame = QImage(); // never keep a view of the device's memory
+    else
+        p.drawImage(0, 0, m_frame);
+}
+
+QRect CHexEdit::DirectTarget(const QPainter& p, const QSize& size) const
+{
+    const QPaintEngine* engine = p.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster)
+        return {};
+    const QPaintDevice* pd = engine->paintDevice();
+    if (!pd || pd->devType() != QInternal::Image)
+        return {};
+    const auto* img = static_cast<const QImage*>(pd);
+    if ((img->format() != QImage::Format_RGB32 && img->format() != QImage::Format_ARGB32_Premultiplied) ||
+        img->devicePixelRatio() != 1.0)
+        return {};
+    const QTransform t = p.deviceTransform();
+    if (t.type() > QTransform::TxTranslate)
+        return {};
+    const QRect target(QPoint(qRound(t.dx()), qRound(t.dy())), size);
+    if (!img->rect().contains(target))
+        return {};
+    return target;
 }
 
 void CHexEdit::PaintFrame()
@@ -425,10 +460,16 @@ void CHexEdit::resizeEvent(QResizeEvent* e)
 
 bool CHexEdit::event(QEvent* e)
 {
-    // The editor wants its own keys before any shortcut of the window claims them.
+    // The editor's own keys come before the window's shortcuts: its key table, plain
+    // characters and the four clipboard codes. Other Ctrl combinations stay the window's
+    // (Ctrl+O opens a file even here) and reach the character rules only when unclaimed.
     if (e->type() == QEvent::ShortcutOverride) {
         auto* k = static_cast<QKeyEvent*>(e);
-        if (!(k->modifiers() & Qt::AltModifier) && (KeyOf(k->key()) || CharOf(k) >= 0)) {
+        const Qt::KeyboardModifiers mods = k->modifiers();
+        const bool ctrl = mods & Qt::ControlModifier;
+        const int key = k->key();
+        const bool clipboardKey = key == Qt::Key_C || key == Qt::Key_V || key == Qt::Key_X || key == Qt::Key_Z;
+        if (!(mods & Qt::AltModifier) && (KeyOf(key) || (ctrl ? clipboardKey : CharOf(k) >= 0))) {
             e->accept();
             return true;
         }

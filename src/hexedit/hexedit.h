@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QPoint>
 #include <QImage>
+#include <QPainter>
 
 #include <cstdint>
 #include <memory>
@@ -88,6 +89,9 @@ private:
     void BlitText(const QImage& strip, const char* text, int count, int x, int y);
     void FillFrame(const QRect& r, const QColor& color);
     void PaintFrame();
+    // Where the viewport lies in the painter's device when that is a 32-bit raster image
+    // the view can be composed in directly; an invalid rectangle otherwise.
+    QRect DirectTarget(const QPainter& p, const QSize& size) const;
     void PaintColumnPlain(bool hex);
     void PaintColumnHighlighted(bool hex);
 

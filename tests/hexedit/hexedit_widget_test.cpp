@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -171,6 +173,36 @@ TEST(WidgetFocus, TabTogglesColumnsAndKeepsTheFocus)
     QTest::keyClick(ed, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(ed->Model().CaretColumn(), M::COL_HEX_HIGH);
     EXPECT_EQ(QApplication::focusWidget(), ed);
+}
+
+TEST(WidgetFocus, ClipboardKeysBeatShortcutsOtherCtrlKeysDoNot)
+{
+    QWidget win;
+    auto* ed = new CHexEdit(&win);
+    ed->setGeometry(0, 0, 600, 300);
+    int opened = 0;
+    int windowCopies = 0;
+    auto* open = new QShortcut(QKeySequence(QStringLiteral("Ctrl+O")), &win);
+    auto* copy = new QShortcut(QKeySequence::Copy, &win);
+    QObject::connect(open, &QShortcut::activated, [&] { ++opened; });
+    QObject::connect(copy, &QShortcut::activated, [&] { ++windowCopies; });
+    win.resize(600, 300);
+    win.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
+    win.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&win));
+    const auto data = Seq(64);
+    ed->SetData(data.data(), 64);
+    ed->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(ed, Qt::Key_Tab); // ASCII column, where a stray control code would be typed
+    QTest::keyClick(ed, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(ed->Model().Data()[0], 0);
+    QTest::keyClick(ed, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(ed, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(windowCopies, 0);
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("BinaryData"), QByteArray(1, '\0'));
 }
 
 TEST(WidgetLayout, DataSetWhileHiddenIsLaidOutAtTheFirstPaint)
@@ -531,6 +563,23 @@ TEST_F(WidgetTest, CaretIsAnInvertedBlockThatFocusRecreates)
     QFocusEvent in(QEvent::FocusIn);
     QApplication::sendEvent(&w, &in);
     EXPECT_EQ(Grab().pixelColor(c.left(), c.top()), QColor(Qt::black));
+}
+
+TEST_F(WidgetTest, WindowShowsWhatAGrabShows)
+{
+    // A real repaint composes the view in the window's backing store; a grab draws it into
+    // a pixmap. Both must give the same pixels.
+    Show(12, 6);
+    Load(Seq(300));
+    Click(12 + 3 * 4, 2);
+    Key(Qt::Key_Right, Qt::ShiftModifier);
+    Key(Qt::Key_Right, Qt::ShiftModifier);
+    Key(Qt::Key_Right, Qt::ShiftModifier);
+    w.viewport()->repaint();
+    const QImage screen = w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(screen.isNull());
+    const QRect inWindow(w.viewport()->mapTo(&w, QPoint(0, 0)), w.viewport()->size());
+    EXPECT_EQ(screen.copy(inWindow), Grab());
 }
 
 TEST_F(WidgetTest, NoDataPaintsWhiteAndIgnoresInput)
