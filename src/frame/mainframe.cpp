@@ -94,7 +94,8 @@ CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
     CreateToolBar();
     m_wndReBar = new QToolBar(QStringLiteral("Emulator"), this);
     m_wndReBar->setObjectName(QStringLiteral("EmulatorBar"));
-    m_wndReBar->setMovable(false);
+    m_wndReBar->setAllowedAreas(Qt::TopToolBarArea);
+    m_wndReBar->setFloatable(false);
     m_wndEmulatorBar = new CEmulatorBar(m_wndReBar);
     m_wndReBar->addWidget(m_wndEmulatorBar);
     // The emulator bar gets a row of its own: beside the tool bar it would not fit the form.
@@ -160,7 +161,9 @@ void CMainFrame::CreateMenus()
     add(m_pFileMenu, ID_FILE_PRINT_PREVIEW, "Print Preview(&V)");
     add(m_pFileMenu, ID_FILE_PRINT_SETUP, "Print Setup(&R)...");
     m_pFileMenu->addSeparator();
-    add(m_pFileMenu, ID_FILE_MRU_FILE1, "최근 파일")->setEnabled(false);
+    QAction* pRecent = add(m_pFileMenu, ID_FILE_MRU_FILE1, "최근 파일");
+    pRecent->setEnabled(false);
+    pRecent->setStatusTip(QString::fromUtf8(s_recentPrompt));
     m_pRecentAnchor = m_pFileMenu->addSeparator();
     add(m_pFileMenu, ID_APP_EXIT, "Exit(&X)");
     connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QMainWindow::close);
@@ -214,7 +217,9 @@ void CMainFrame::CreateToolBar()
 {
     m_wndToolBar = new QToolBar(QStringLiteral("Standard"), this);
     m_wndToolBar->setObjectName(QStringLiteral("ToolBar"));
-    m_wndToolBar->setMovable(false);
+    // Movable within the top area only, so both bands show their gripper as a rebar's do.
+    m_wndToolBar->setAllowedAreas(Qt::TopToolBarArea);
+    m_wndToolBar->setFloatable(false);
     m_wndToolBar->setIconSize(QSize(16, 15));
     const int order[] = {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0,
                          ID_FILE_PRINT, 0, ID_EMULATOR_SETUP, ID_EMULATOR_RUN, ID_EMULATOR_STOP, ID_TARGET_RESET, 0,
@@ -229,6 +234,9 @@ void CMainFrame::CreateToolBar()
         m_wndToolBar->addAction(pAction);
     }
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+    // The emulator commands have no string: their buttons show no tool tip (Qt would show the text).
+    for (int nId : {ID_EMULATOR_SETUP, ID_EMULATOR_RUN, ID_EMULATOR_STOP, ID_TARGET_RESET})
+        m_noTipButtons.append(m_wndToolBar->widgetForAction(Action(nId)));
 }
 
 void CMainFrame::CreateStatusBar()
@@ -254,6 +262,8 @@ void CMainFrame::UpdateIndicators(quint32 nNativeModifiers)
 
 bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
+    if (pEvent->type() == QEvent::ToolTip && m_noTipButtons.contains(pWatched))
+        return true;
     if (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::KeyRelease) {
         auto* pKey = static_cast<QKeyEvent*>(pEvent);
         if (pKey->nativeModifiers() != 0 || QGuiApplication::platformName() == QLatin1String("xcb"))
@@ -382,6 +392,7 @@ void CMainFrame::SetRecentFiles(const QStringList& files)
         if (!pPlaceholder) {
             pPlaceholder = AddAction(ID_FILE_MRU_FILE1, QStringLiteral("최근 파일"));
             pPlaceholder->setEnabled(false);
+            pPlaceholder->setStatusTip(QString::fromUtf8(s_recentPrompt));
             m_pFileMenu->insertAction(m_pRecentAnchor, pPlaceholder);
         }
         return;

@@ -99,5 +99,6 @@ private:
     QMenu* m_pFileMenu = nullptr;
     QAction* m_pRecentAnchor = nullptr; // the separator before Exit
     QList<QAction*> m_recentActions;
+    QList<QObject*> m_noTipButtons; // tool-bar buttons of commands without a string
     CTarvexView* m_pView = nullptr;
 };

@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
+#include <QApplication>
 
 namespace {
 
@@ -183,6 +185,44 @@ TEST(AboutBox, TextsAndConfirmButton)
     buttons[0]->click();
     EXPECT_EQ(box.result(), QDialog::Accepted);
     EXPECT_FALSE(box.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// Closes the next modal dialog as soon as it shows and remembers its class.
+class CDialogCloser : public QObject {
+public:
+    CDialogCloser()
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                m_seen << QString::fromLatin1(pDialog->metaObject()->className());
+                pDialog->reject();
+            }
+        });
+        m_timer.start();
+    }
+    QStringList m_seen;
+
+private:
+    QTimer m_timer;
+};
+
+TEST_F(AppTest, PrintCommandsOpenTheirDialogs)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    CDialogCloser closer;
+    Frame().Action(ID_FILE_PRINT_SETUP)->trigger();
+    Frame().Action(ID_FILE_PRINT_PREVIEW)->trigger();
+    Frame().Action(ID_FILE_PRINT)->trigger();
+    EXPECT_EQ(closer.m_seen, QStringList({"QPageSetupDialog", "QPrintPreviewDialog", "QPrintDialog"}));
+    closer.m_seen.clear();
+    Frame().Action(ID_APP_ABOUT)->trigger();
+    EXPECT_EQ(closer.m_seen, QStringList({"CAboutBox"}));
+    EXPECT_EQ(m_log.Count(), 0);
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTextCursor>
 #include <QToolBar>
+#include <QToolTip>
 
 namespace {
 
@@ -347,6 +348,31 @@ TEST_F(FrameTest, EditCommandsFollowTheFocusedEditor)
     ASSERT_EQ(QApplication::focusWidget(), Page().m_pFileName);
     for (int nId : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_UNDO})
         EXPECT_FALSE(Enabled(nId)) << nId;
+}
+
+} // namespace
+
+namespace {
+
+// Sends a tool-tip request to a widget and returns what the tip shows.
+QString ToolTipOf(QWidget* pWidget)
+{
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), pWidget->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(pWidget, &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+TEST_F(FrameTest, ToolTipsOnlyWhereTheStringTableHasThem)
+{
+    Open();
+    m_pFrame->show();
+    QToolBar* pBar = m_pFrame->m_wndToolBar;
+    // A hidden tip lingers for a moment, so the silent buttons go first.
+    for (int nId : {ID_EMULATOR_SETUP, ID_EMULATOR_RUN, ID_EMULATOR_STOP, ID_TARGET_RESET})
+        EXPECT_EQ(ToolTipOf(pBar->widgetForAction(m_pFrame->Action(nId))), QString()) << nId;
+    EXPECT_EQ(ToolTipOf(pBar->widgetForAction(m_pFrame->Action(ID_FILE_NEW))), QStringLiteral("New"));
+    EXPECT_EQ(ToolTipOf(pBar->widgetForAction(m_pFrame->Action(ID_FILE_PRINT))), QStringLiteral("Print"));
+    QToolTip::hideText();
 }
 
 } // namespace
