@@ -118,7 +118,6 @@ CHexEdit::CHexEdit(QWidget* parent)
     m_font.setPixelSize(12);
     m_font.setStyleHint(QFont::Monospace);
     m_font.setFixedPitch(true);
-    setFont(m_font);
     const QFontMetrics fm(m_font);
     m_model.SetFontMetrics(fm.horizontalAdvance(QLatin1Char('0')), fm.height());
     m_ascent = fm.ascent();
