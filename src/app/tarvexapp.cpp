@@ -87,7 +87,7 @@ void CTarvexApp::OnFileOpen()
 bool CTarvexApp::OpenDocumentFile(const QString& strPath)
 {
     CreateFrame();
-    if (!m_doc.OnOpenDocument(strPath))
+    if (!m_doc.OnOpenDocument(strPath, m_pFrame.get()))
         return false;
     AddToRecentFileList(m_doc.GetPathName());
     m_pFrame->View()->OnInitialUpdate();
@@ -96,7 +96,7 @@ bool CTarvexApp::OpenDocumentFile(const QString& strPath)
 
 bool CTarvexApp::DoSave(const QString& strPath)
 {
-    if (!m_doc.OnSaveDocument(strPath))
+    if (!m_doc.OnSaveDocument(strPath, m_pFrame.get()))
         return false;
     AddToRecentFileList(m_doc.GetPathName());
     return true;

@@ -32,7 +32,7 @@ bool CTarvexDoc::OnNewDocument()
     return true;
 }
 
-bool CTarvexDoc::OnOpenDocument(const QString& strPath)
+bool CTarvexDoc::OnOpenDocument(const QString& strPath, QWidget* pOwner)
 {
     const QByteArray path = QFile::encodeName(strPath);
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
@@ -44,7 +44,7 @@ bool CTarvexDoc::OnOpenDocument(const QString& strPath)
         ::close(fd);
     }
     if (nError != 0) {
-        TarvexMessageBox(nullptr, FileErrorMessage(strPath, nError));
+        TarvexMessageBox(pOwner, FileErrorMessage(strPath, nError));
         return false;
     }
     m_strPathName = QFileInfo(strPath).absoluteFilePath();
@@ -52,12 +52,12 @@ bool CTarvexDoc::OnOpenDocument(const QString& strPath)
     return true;
 }
 
-bool CTarvexDoc::OnSaveDocument(const QString& strPath)
+bool CTarvexDoc::OnSaveDocument(const QString& strPath, QWidget* pOwner)
 {
     const QByteArray path = QFile::encodeName(strPath);
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
-        TarvexMessageBox(nullptr, FileErrorMessage(strPath, errno));
+        TarvexMessageBox(pOwner, FileErrorMessage(strPath, errno));
         return false;
     }
     ::close(fd);

@@ -3,14 +3,17 @@
 
 #include <QString>
 
+class QWidget;
+
 class CTarvexDoc {
 public:
     // Untitled and unnamed again; never fails.
     bool OnNewDocument();
-    // Opens the file to make sure it can be read, reads nothing; on failure says why.
-    bool OnOpenDocument(const QString& strPath);
+    // Opens the file to make sure it can be read, reads nothing; on failure says why, in a
+    // message owned by pOwner.
+    bool OnOpenDocument(const QString& strPath, QWidget* pOwner = nullptr);
     // Writes the document, which stores nothing: an empty file. On failure says why.
-    bool OnSaveDocument(const QString& strPath);
+    bool OnSaveDocument(const QString& strPath, QWidget* pOwner = nullptr);
     void Serialize() {}
 
     bool IsModified() const { return false; }

@@ -129,7 +129,8 @@ TEST_F(AppTest, SaveWritesAnEmptyFile)
     // Save As to a folder that does not exist says so and writes nothing.
     m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return out + QStringLiteral(".d/x"); };
     Frame().Action(ID_FILE_SAVE_AS)->trigger();
-    EXPECT_EQ(m_log.Count(), 1);
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_EQ(m_log.m_messages[0].pOwner, &Frame());
     EXPECT_TRUE(m_log.Last().contains(QStringLiteral(".d/x")));
 }
 
