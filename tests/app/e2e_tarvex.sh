@@ -96,6 +96,29 @@ for line in "m_nRomSize=524288" "m_csFillValue=00" "m_nFileFormat=0" "m_sFileNam
   grep -qx "$line" "$WORK/tarvex.ini" || fail "settings lack $line: $(cat "$WORK/tarvex.ini")"
 done
 
+echo "== Write, then the frame's Run, then its Stop"
+rm -f "$WORK/tarvex.ini"
+"$SIM" -n 1 --log "$WORK/run.log" -- "$WORK/tarvex" &
+APID=$!
+main=$(wait_window "$MAIN") || fail "no main window"
+sleep 0.5
+# Run is greyed before the first download: choosing it sends nothing.
+keys "$main" alt+a r Escape Escape
+sleep 0.3
+[ ! -s "$WORK/run.log" ] || fail "Run acted before a download: $(cat "$WORK/run.log")"
+# Backwards from the Target list, the eighth stop is the page's Write button.
+keys "$main" shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab space
+sleep 0.5
+keys "$main" alt+a r
+sleep 0.3
+keys "$main" alt+a t
+sleep 0.3
+got=$(awk '{print $3, $4, substr($5, 1, 4)}' "$WORK/run.log" | tr '\n' ';')
+[ "$got" = "OUT 64 0000;OUT 32768 0000;OUT 64 0201;OUT 64 0200;" ] || fail "transfers: $got"
+keys "$main" alt+f x
+wait_exit || fail "exit status"
+APID=""
+
 echo "== a document that cannot be opened ends the program"
 "$SIM" -n 1 -- "$WORK/tarvex" "$WORK/missing.doc" &
 APID=$!

@@ -475,3 +475,22 @@ TEST_F(PagesTest, AutoRunsTheWholeSequenceOrStopsAtAMissingFile)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PagesTest, SetupIsNotKeptFromOneRunToTheNext)
+{
+    Open();
+    m_pSheet->SetActivePage(0);
+    SetupPage().m_pLow->setChecked(true);
+    SetupPage().m_pPulseDuration->setText(QStringLiteral("500"));
+    ASSERT_TRUE(m_pSheet->SetActivePage(1));
+    EXPECT_EQ(SetupPage().m_nPulseDuration, 500u);
+    m_pSheet.reset();
+    Open();
+    EXPECT_TRUE(SetupPage().m_pHi->isChecked());
+    EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QStringLiteral("100"));
+    EXPECT_EQ(m_dir.Read("tarvex.ini").find("500"), std::string::npos);
+}
+
+} // namespace
