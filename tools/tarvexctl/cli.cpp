@@ -91,7 +91,7 @@ int Run(int argc, const char* const* argv, Io io)
     }
 }
 
-ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list<Spec> specs)
+ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> options)
 {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -108,13 +108,13 @@ ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list
             throw UsageError("unknown option '" + arg + "'");
         const std::size_t eq = arg.find('=');
         const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        const Spec* spec = nullptr;
-        for (const Spec& s : specs)
+        const OptionDef* def = nullptr;
+        for (const OptionDef& s : options)
             if (s.name == name)
-                spec = &s;
-        if (spec == nullptr)
+                def = &s;
+        if (def == nullptr)
             throw UsageError("unknown option '--" + name + "'");
-        if (!spec->takesValue) {
+        if (!def->takesValue) {
             if (eq != std::string::npos)
                 throw UsageError("option '--" + name + "' takes no value");
             m_options.emplace_back(name, std::string());

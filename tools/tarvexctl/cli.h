@@ -48,12 +48,12 @@ int Run(int argc, const char* const* argv, Io io);
 // Options of one sub-command: "--name value", "--name=value" and flags; "--" ends options.
 class ArgParser {
 public:
-    struct Spec {
+    struct OptionDef {
         std::string_view name;  // without the leading "--"
         bool takesValue;
     };
 
-    ArgParser(const std::vector<std::string>& args, std::initializer_list<Spec> specs);
+    ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> options);
 
     bool Has(std::string_view name) const;
     std::optional<std::string> Value(std::string_view name) const;
