@@ -1,6 +1,5 @@
 // A 1 MiB download to the simulated emulator: a fresh open per transfer against one handle for all.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -72,15 +71,7 @@ BENCHMARK(BM_DownloadOneHandle)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 int main(int argc, char** argv)
 {
     // libusb reaches the simulated emulator only through umockdev's preload library.
-    if (!InMockEnvironment()) {
-        std::string preload = "libumockdev-preload.so.0";
-        if (const char* old = std::getenv("LD_PRELOAD"); old && *old)
-            preload += std::string(":") + old;
-        setenv("LD_PRELOAD", preload.c_str(), 1);
-        execv("/proc/self/exe", argv);
-        std::perror("re-exec under umockdev");
-        return 1;
-    }
+    ReexecUnderUmockdev(argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

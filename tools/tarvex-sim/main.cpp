@@ -65,33 +65,13 @@ std::vector<uint8_t> ReadFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// umockdev's preload library goes in front of whatever is preloaded already. Both this process
-// (umockdev's uevents resolve device paths through it) and the program run with it.
-void PreloadUmockdev()
-{
-    if (InMockEnvironment())
-        return;
-    std::string preload = "libumockdev-preload.so.0";
-    if (const char* old = std::getenv("LD_PRELOAD"); old && *old)
-        preload += std::string(":") + old;
-    setenv("LD_PRELOAD", preload.c_str(), 1);
-    // An ASan-built program otherwise refuses to start behind the preload library.
-    std::string asan = "verify_asan_link_order=0";
-    if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old)
-        asan = std::string(old) + ":" + asan;
-    setenv("ASAN_OPTIONS", asan.c_str(), 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (!InMockEnvironment()) {
-        PreloadUmockdev();
-        execv("/proc/self/exe", argv);
-        std::fprintf(stderr, "tarvex-sim: cannot restart under umockdev: %s\n", std::strerror(errno));
-        return 1;
-    }
+    // Both this process (umockdev's uevents resolve device paths through the preload library)
+    // and the program it runs need umockdev's preload library.
+    ReexecUnderUmockdev(argv);
     SSimOptions options;
     std::string memoryFile, dumpFile;
     int i = 1;

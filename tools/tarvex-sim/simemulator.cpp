@@ -3,12 +3,14 @@
 
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <unistd.h>
 #include <umockdev.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -116,6 +118,31 @@ bool InMockEnvironment()
 {
     const char* preload = std::getenv("LD_PRELOAD");
     return preload && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+void PreloadUmockdev()
+{
+    if (InMockEnvironment())
+        return;
+    std::string preload = "libumockdev-preload.so.0";
+    if (const char* old = std::getenv("LD_PRELOAD"); old && *old)
+        preload += std::string(":") + old;
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    // An ASan-built program otherwise refuses to start behind the preload library.
+    std::string asan = "verify_asan_link_order=0";
+    if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old)
+        asan = std::string(old) + ":" + asan;
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+}
+
+void ReexecUnderUmockdev(char** argv)
+{
+    if (InMockEnvironment())
+        return;
+    PreloadUmockdev();
+    execv("/proc/self/exe", argv);
+    std::fprintf(stderr, "cannot restart under umockdev: %s\n", std::strerror(errno));
+    std::exit(1);
 }
 
 struct CSimulator::SDevice {

@@ -66,6 +66,14 @@ std::string FormatTransfer(const STransferRecord& record);
 // True when this process runs with umockdev's preload library (needed to reach a simulated device).
 bool InMockEnvironment();
 
+// Puts umockdev's preload library in front of LD_PRELOAD (and lets an ASan build start behind it)
+// for this process's children; does nothing when already there.
+void PreloadUmockdev();
+
+// Restarts this program under umockdev's preload library unless it already runs there.
+// Returns only when it runs there; exits with status 1 when the restart fails.
+void ReexecUnderUmockdev(char** argv);
+
 // A umockdev testbed with the simulated emulators attached. Devices exist from construction until
 // destruction or an unplug. The handlers run on umockdev's own thread, so every accessor locks.
 class CSimulator {
