@@ -26,16 +26,17 @@ export XDG_RUNTIME_DIR="$WORK/run" XDG_CONFIG_HOME="$WORK/config" HOME="$WORK"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=xcb ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0:detect_leaks=0"
 
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X$n-lock" ]; then
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XPID=$!
-    sleep 0.5
-    if kill -0 "$XPID" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-    XPID=""
-  fi
+# Xvfb picks a free display and reports it once it accepts clients. -noreset: without it the
+# server resets when the last client leaves, and the next program may find no display.
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
+XPID=$!
+for _ in $(seq 1 100); do
+  [ -s "$WORK/display" ] && break
+  kill -0 "$XPID" 2>/dev/null || fail "no X server"
+  sleep 0.1
 done
-[ -n "$XPID" ] || fail "no X server"
+[ -s "$WORK/display" ] || fail "no X server"
+export DISPLAY=":$(tr -d '[:space:]' <"$WORK/display")"
 
 # Waits for a visible window whose title matches, prints its id.
 wait_window() {
@@ -53,6 +54,17 @@ keys() {
   shift
   xdotool key --delay 80 "$@"
 }
+# Waits up to 10 s for a command to succeed; a loaded machine (or an ASan build) is slow.
+wait_until() {
+  local i
+  for i in $(seq 1 50); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+log_lines() { [ "$(wc -l <"$1" 2>/dev/null || echo 0)" -ge "$2" ]; }
+last_is_rom_size() { tail -1 "$WORK/one.log" 2>/dev/null | grep -q ' OUT 64 033f000000'; }
 wait_exit() {
   local i
   for i in $(seq 1 100); do
@@ -85,9 +97,7 @@ sleep 0.5
 [ ! -s "$WORK/one.log" ] || fail "transfers at start-up: $(cat "$WORK/one.log")"
 # Focus starts in the Target list; Tab reaches the ROM Type list, Down six times picks 27C040.
 keys "$main" Tab Down Down Down Down Down Down
-sleep 0.5
-last=$(tail -1 "$WORK/one.log")
-echo "$last" | grep -q ' OUT 64 033f000000' || fail "last transfer is not {3, 0x3F}: $last"
+wait_until last_is_rom_size || fail "last transfer is not {3, 0x3F}: $(tail -1 "$WORK/one.log")"
 keys "$main" alt+f x
 wait_exit || fail "exit status"
 APID=""
@@ -108,11 +118,11 @@ sleep 0.3
 [ ! -s "$WORK/run.log" ] || fail "Run acted before a download: $(cat "$WORK/run.log")"
 # Backwards from the Target list, the eighth stop is the page's Write button.
 keys "$main" shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab space
-sleep 0.5
+wait_until log_lines "$WORK/run.log" 2 || fail "no download: $(cat "$WORK/run.log")"
 keys "$main" alt+a r
-sleep 0.3
+wait_until log_lines "$WORK/run.log" 3 || fail "no Run: $(cat "$WORK/run.log")"
 keys "$main" alt+a t
-sleep 0.3
+wait_until log_lines "$WORK/run.log" 4 || fail "no Stop: $(cat "$WORK/run.log")"
 got=$(awk '{print $3, $4, substr($5, 1, 4)}' "$WORK/run.log" | tr '\n' ';')
 [ "$got" = "OUT 64 0000;OUT 32768 0000;OUT 64 0201;OUT 64 0200;" ] || fail "transfers: $got"
 keys "$main" alt+f x
