@@ -4,13 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -143,17 +142,33 @@ Location Find(const Document& doc, std::string_view section, std::string_view ke
     return loc;
 }
 
+// Only a regular file of sensible size is read: a FIFO would block the program's start and
+// /dev/zero or a huge file would eat the memory, eight times over for the page's eight keys.
 bool ReadAll(const std::string& path, std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad())
-        return false;
-    text = std::move(ss).str();
-    return true;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0
+        && static_cast<std::uint64_t>(st.st_size) <= kMaxFileSize;
+    std::string data;
+    char chunk[4096];
+    while (ok) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        data.append(chunk, static_cast<std::size_t>(n));
+        ok = data.size() <= kMaxFileSize;  // it may grow while we read
+    }
+    ::close(fd);
+    if (ok)
+        text = std::move(data);
+    return ok;
 }
 
 // Cut to at most `limit` bytes without splitting a UTF-8 sequence.
@@ -230,6 +245,9 @@ bool ReplaceFile(fs::path target, const std::string& content)
 
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
+    // The rename below only needs the folder's rights; a file we may not write stays as it is.
+    if (existed && ::access(target.c_str(), W_OK) != 0)
+        return false;
 
     std::random_device rd;
     fs::path tmp;

@@ -10,6 +10,9 @@ namespace profile {
 
 // Longest value handed back by GetString, in bytes.
 inline constexpr std::size_t kMaxValue = 255;
+// Larger files, and anything that is not a regular file, are not read: reads give the default
+// and writes leave them alone.
+inline constexpr std::size_t kMaxFileSize = 1024 * 1024;
 
 // Value of `key` in `section`, or `def` when the file, the section or the key is missing.
 // `key=` gives the empty text. One pair of matching enclosing quotes (" or ') is removed.

@@ -13,6 +13,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -321,6 +322,65 @@ TEST_F(IniTest, FailedWritesAreSilentAndChangeNothing)
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_FALSE(profile::WriteString(ini, "S", "k", "new"));
     EXPECT_EQ(Get("S", "k"), "old");
+}
+
+// Runs `check` in a child process, as user nobody when `asNobody`, killed after 10 s so that a
+// read that blocks fails the test instead of hanging it. Returns the child's exit code, or -1.
+template <typename F>
+int InChild(bool asNobody, F check)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(10);
+        if (asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(IniTest, AFileWithoutWriteRightsIsNotReplaced)
+{
+    WriteText(ini, "[S]\nk=old\n");
+    // Renaming over the file needs only the folder's rights; those alone must not be enough.
+    fs::permissions(dir, fs::perms::all);
+    const bool root = ::geteuid() == 0;
+    if (!root)
+        ::chmod(ini.c_str(), 0444);
+    const std::string path = ini;
+    EXPECT_EQ(InChild(root, [&] { return !profile::WriteString(path, "S", "k", "new"); }), 0);
+    EXPECT_EQ(ReadText(ini), "[S]\nk=old\n");
+    EXPECT_EQ(InChild(root, [&] { return profile::GetString(path, "S", "k", "d") == "old"; }), 0);
+}
+
+TEST_F(IniTest, OnlyRegularFilesOfSensibleSizeAreRead)
+{
+    // A FIFO must neither block the start nor be replaced by a write.
+    ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+    const std::string path = ini;
+    EXPECT_EQ(InChild(false, [&] { return profile::GetString(path, "S", "k", "d") == "d"; }), 0);
+    EXPECT_EQ(InChild(false, [&] { return !profile::WriteString(path, "S", "k", "v"); }), 0);
+    EXPECT_TRUE(fs::is_fifo(ini));
+    fs::remove(ini);
+
+    // A device that never ends.
+    fs::create_symlink("/dev/zero", ini);
+    EXPECT_EQ(InChild(false, [&] { return profile::GetString(path, "S", "k", "d") == "d"; }), 0);
+    fs::remove(ini);
+
+    // A file larger than any profile of ours is left alone, although its first lines would do.
+    std::string big = "[S]\nk=big\n";
+    big.resize(profile::kMaxFileSize + 1, ';');
+    WriteText(ini, big);
+    EXPECT_EQ(Get("S", "k"), "<default>");
+    EXPECT_FALSE(profile::WriteString(ini, "S", "k", "new"));
+    EXPECT_EQ(fs::file_size(ini), big.size());
+    big.resize(profile::kMaxFileSize);
+    WriteText(ini, big);
+    EXPECT_EQ(Get("S", "k"), "big");
 }
 
 // ---- CIniFile ------------------------------------------------------------------------------
