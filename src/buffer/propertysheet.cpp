@@ -39,11 +39,7 @@ bool CMyPropertySheet::Create()
     show();
     const int nFirst = (m_nSelectPage >= 0 && m_nSelectPage < count()) ? m_nSelectPage : 0;
     m_nActive = nFirst;
-    if (currentIndex() != nFirst) {
-        m_bReverting = true;
-        setCurrentIndex(nFirst);
-        m_bReverting = false;
-    }
+    ShowPage(nFirst);
     GetPage(nFirst)->OnSetActive();
     return true;
 }
@@ -60,16 +56,24 @@ void CMyPropertySheet::OnCurrentChanged(int nIndex)
 {
     if (!m_bCreated || m_bReverting || nIndex == m_nActive)
         return;
+    // The tab widget has already switched; the page being left stays in front while it checks
+    // its fields, so that its message is shown over the page it is about.
+    ShowPage(m_nActive);
     if (CPropertyPage* pOld = GetPage(m_nActive); pOld && !pOld->OnKillActive()) {
         // The page keeps the front, with the focus on the field that failed its check.
-        m_bReverting = true;
-        setCurrentIndex(m_nActive);
-        m_bReverting = false;
         if (QWidget* pField = pOld->FailedControl())
             pField->setFocus(Qt::OtherFocusReason);
         return;
     }
     m_nActive = nIndex;
+    ShowPage(nIndex);
     if (CPropertyPage* pNew = GetPage(nIndex))
         pNew->OnSetActive();
+}
+
+void CMyPropertySheet::ShowPage(int nIndex)
+{
+    m_bReverting = true;
+    setCurrentIndex(nIndex);
+    m_bReverting = false;
 }

@@ -26,6 +26,8 @@ public:
 private:
     void AddPage(CPropertyPage* pPage);
     void OnCurrentChanged(int nIndex);
+    // Puts page nIndex in front without leaving or activating any page.
+    void ShowPage(int nIndex);
 
     QString m_strCaption;
     int m_nSelectPage;

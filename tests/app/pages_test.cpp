@@ -133,6 +133,34 @@ TEST_F(PagesTest, PulseDurationIsCheckedWhenLeavingTheSetupPage)
     EXPECT_EQ(SetupPage().m_nActivation, 1);
 }
 
+TEST_F(PagesTest, PageBeingLeftStaysInFrontWhileItsMessageShows)
+{
+    Settings("m_csBufferStop=123456789\n");
+    Open();
+    std::vector<QWidget*> shown; // the page in front when each message came
+    CMessageBoxHook hook([&](QWidget*, const QString&) { shown.push_back(m_pSheet->currentWidget()); });
+    // The buffer page's over-long stored field refuses the change to the Setup tab.
+    m_pSheet->setCurrentIndex(0);
+    EXPECT_EQ(shown, std::vector<QWidget*>({&Page()}));
+    EXPECT_EQ(m_pSheet->currentIndex(), 1);
+    Page().m_pBufferStop->setText(QStringLiteral("0000FFFF"));
+    m_pSheet->setCurrentIndex(0);
+    ASSERT_EQ(m_pSheet->currentIndex(), 0);
+    // The Setup page's failed check, the same.
+    SetupPage().m_pPulseDuration->setText(QStringLiteral("1001"));
+    m_pSheet->setCurrentIndex(1);
+    EXPECT_EQ(shown, std::vector<QWidget*>({&Page(), &SetupPage()}));
+    EXPECT_EQ(m_pSheet->currentIndex(), 0);
+    EXPECT_TRUE(SetupPage().m_pPulseDuration->isVisibleTo(m_pSheet.get()));
+    // A passed check shows the new page and activates it once.
+    SetupPage().m_pPulseDuration->setText(QStringLiteral("5"));
+    m_pSheet->setCurrentIndex(1);
+    EXPECT_EQ(m_pSheet->currentIndex(), 1);
+    EXPECT_EQ(m_pSheet->GetActiveIndex(), 1);
+    EXPECT_EQ(Page().m_pBufferStop->text(), QStringLiteral("0000FFFF"));
+    EXPECT_EQ(shown.size(), 2u);
+}
+
 TEST_F(PagesTest, SetupResetSendsNothingAndChangesNothing)
 {
     Attach(1);
