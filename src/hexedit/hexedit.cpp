@@ -55,16 +55,31 @@ std::optional<CHexEditModel::Key> KeyOf(int qtKey)
 // The character code a key produces, as the character rules expect it; -1 for none.
 int CharOf(const QKeyEvent* e)
 {
-    const bool ctrl = e->modifiers() & Qt::ControlModifier;
-    switch (e->key()) {
+    const int key = e->key();
+    if (e->modifiers() & Qt::ControlModifier) {
+        // With Ctrl only the control codes are characters; Ctrl+digit and the like type
+        // nothing, or an unclaimed shortcut would overwrite a byte.
+        if (key >= Qt::Key_A && key <= Qt::Key_Z)
+            return key - Qt::Key_A + 1;
+        switch (key) {
+        case Qt::Key_BracketLeft:
+        case Qt::Key_Escape: return 27;
+        case Qt::Key_Backslash: return 28;
+        case Qt::Key_BracketRight: return 29;
+        case Qt::Key_Backspace: return 127;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return 10;
+        case Qt::Key_Space: return ' ';
+        default: return -1;
+        }
+    }
+    switch (key) {
     case Qt::Key_Backspace: return 8;
     case Qt::Key_Return:
     case Qt::Key_Enter: return 13;
     case Qt::Key_Escape: return 27;
     default: break;
     }
-    if (ctrl && e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
-        return e->key() - Qt::Key_A + 1;
     const QString text = e->text();
     if (text.isEmpty())
         return -1;

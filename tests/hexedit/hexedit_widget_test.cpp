@@ -593,6 +593,37 @@ TEST_F(WidgetTest, NoDataPaintsWhiteAndIgnoresInput)
     EXPECT_TRUE(Filled(Grab(), w.viewport()->rect(), Qt::white));
 }
 
+// With Ctrl held a key types only the control code it makes: Ctrl+digit types nothing.
+TEST_F(WidgetTest, CtrlKeysTypeOnlyControlCodes)
+{
+    Show(10);
+    Load(Seq(64));
+    QTest::keyClick(&w, Qt::Key_5, Qt::ControlModifier);
+    QTest::keyClick(&w, '7', Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(At(0), 0x00);
+    EXPECT_EQ(m().Caret(), 0);
+    QTest::keyClick(&w, Qt::Key_5, Qt::KeypadModifier); // the keypad's digit is one
+    EXPECT_EQ(At(0), 0x50);
+    Key(Qt::Key_Tab);
+    ASSERT_EQ(m().CaretColumn(), M::COL_ASCII);
+    ASSERT_EQ(m().Caret(), 0);
+    QTest::keyClick(&w, Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_BracketLeft, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_Backspace, Qt::ControlModifier); // a character, not Backspace
+    QTest::keyClick(&w, Qt::Key_Period, Qt::ControlModifier);  // nothing
+    EXPECT_EQ(Data(), ([] {
+                  auto v = Seq(64);
+                  v[0] = 10;
+                  v[1] = 27;
+                  v[2] = 6;
+                  v[3] = 127;
+                  return v;
+              }()));
+    EXPECT_EQ(m().Caret(), 4);
+    EXPECT_EQ(m().Length(), 64);
+}
+
 // Random keys, characters, clicks, drags and wheel turns through Qt keep the invariants.
 TEST_F(WidgetTest, RandomInputKeepsInvariants)
 {
