@@ -1,10 +1,17 @@
 // tarvexctl's emulator commands end to end: the built tool under the built tarvex-sim, checked on the transfer log.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "../tools/process.h"
 #include "simemulator.h"
@@ -184,4 +191,37 @@ TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
     r = Sim(dir, {}, {"write", dir / "missing.bin"}, &log);
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_TRUE(log.empty());
+}
+
+TEST(TarvexSim, TerminationReachesTheProgramAndTheSimulatorCleansUp)
+{
+    const TempDir dir;
+    const std::string tmp = dir / "tmp";  // umockdev makes its folder under TMPDIR
+    std::filesystem::create_directory(tmp);
+    const std::string pidFile = dir / "child.pid";
+    const std::string script = "echo $$ > " + pidFile + ".new && mv " + pidFile + ".new " + pidFile + " && exec sleep 30";
+    const pid_t sim = ::fork();
+    ASSERT_GE(sim, 0);
+    if (sim == 0) {
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        ::execl(TARVEX_SIM_PATH, TARVEX_SIM_PATH, "--", "/bin/sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    pid_t child = 0;
+    for (int i = 0; i < 200 && child <= 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream(pidFile) >> child;
+    }
+    ASSERT_GT(child, 0) << "the program did not start";
+
+    ::kill(sim, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(sim, &status, 0), sim);
+    const bool childAlive = ::kill(child, 0) == 0;
+    if (childAlive)
+        ::kill(child, SIGKILL);
+    EXPECT_FALSE(childAlive) << "the program was left running";
+    ASSERT_TRUE(WIFEXITED(status)) << "tarvex-sim itself was killed";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "umockdev's folder was left behind";
 }

@@ -72,6 +72,14 @@ int main(int argc, char** argv)
     // Both this process (umockdev's uevents resolve device paths through the preload library)
     // and the program it runs need umockdev's preload library.
     ReexecUnderUmockdev(argv);
+    // Termination is passed on to PROGRAM rather than ending us while it runs: we must outlive it
+    // to remove the simulated devices and umockdev's temporary folder. Blocked before the
+    // simulator starts its threads, so that only the wait below takes these signals.
+    sigset_t waited, oldMask;
+    sigemptyset(&waited);
+    for (int sig : {SIGTERM, SIGHUP, SIGCHLD})
+        sigaddset(&waited, sig);
+    sigprocmask(SIG_BLOCK, &waited, &oldMask);
     SSimOptions options;
     std::string memoryFile, dumpFile;
     int i = 1;
@@ -148,12 +156,20 @@ int main(int argc, char** argv)
         if (pid == 0) {
             sigaction(SIGINT, &oldInt, nullptr);
             sigaction(SIGQUIT, &oldQuit, nullptr);
+            sigprocmask(SIG_SETMASK, &oldMask, nullptr);
             execvp(argv[i], argv + i);
             std::fprintf(stderr, "tarvex-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));
             _exit(127);
         }
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&waited, &sig) != 0)
+                continue;
+            if (sig != SIGCHLD)
+                kill(pid, sig);
+            else if (waitpid(pid, &status, WNOHANG) == pid)
+                break;
         }
         if (!dumpFile.empty() && options.nEmulators > 0) {
             const auto memory = sim.Firmware(0).m_memory;
