@@ -122,6 +122,9 @@ CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
 CMainFrame::~CMainFrame()
 {
     qApp->removeEventFilter(this);
+    // The base destructor deletes the bars; a focus change then must not reach this half-gone frame.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
     // The view (and with it the buffer page, which saves its settings) goes while the
     // transport it may use still exists.
     delete m_pView;

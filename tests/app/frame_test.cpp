@@ -376,3 +376,21 @@ TEST_F(FrameTest, ToolTipsOnlyWhereTheStringTableHasThem)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FrameTest, GoesWhileABarControlHasTheFocus)
+{
+    Attach(1);
+    Open();
+    m_pFrame->show();
+    m_pFrame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame.get()));
+    QComboBox* pRomType = m_pFrame->m_wndEmulatorBar->m_pRomType;
+    pRomType->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), pRomType);
+    m_pFrame.reset();
+    EXPECT_EQ(QApplication::focusWidget(), nullptr);
+}
+
+} // namespace

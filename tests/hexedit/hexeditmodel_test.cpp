@@ -290,6 +290,16 @@ TEST_F(ModelTest, CaretOutsideTheViewIsHidden)
     m.PlaceCaret(30 * 16); // first byte below the view
     EXPECT_FALSE(m.GetCaretState().visible);
     EXPECT_EQ(m.CaretY(), 30 * 14);
+
+    // Above the top row, less than a row away: still hidden, not drawn on the top row.
+    if (m.OnLButtonDown(false, (63 + 5) * 7 + 3, 7))
+        m.OnDragDecided(false);
+    ASSERT_EQ(m.CaretColumn(), CHexEditModel::COL_ASCII);
+    ASSERT_EQ(m.Caret(), 5);
+    EXPECT_TRUE(m.GetCaretState().visible);
+    m.ScrollToRow(1);
+    EXPECT_FALSE(m.GetCaretState().visible);
+    EXPECT_LT(m.CaretY(), 0);
 }
 
 // Randomised operations checked against a plain vector after every step.
