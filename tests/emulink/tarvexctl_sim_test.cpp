@@ -1,6 +1,7 @@
 // tarvexctl's emulator commands end to end: the built tool under the built tarvex-sim, checked on the transfer log.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -10,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,4 +227,56 @@ TEST(TarvexSim, TerminationReachesTheProgramAndTheSimulatorCleansUp)
     ASSERT_TRUE(WIFEXITED(status)) << "tarvex-sim itself was killed";
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
     EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "umockdev's folder was left behind";
+}
+
+TEST(TarvexSim, MemoryImageIsReadNoFurtherThanOneMegabyte)
+{
+    // A pipe whose writer stays open never ends: only its first 1 MiB may be waited for.
+    const TempDir dir;
+    const std::string fifo = dir / "memory.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(writer, 0);
+    const std::vector<uint8_t> image = Pattern(1048576 + 100, 5);
+    std::atomic<bool> fed{false};
+    std::thread feed([&] {
+        for (size_t done = 0; done < image.size();) {
+            const ssize_t n = ::write(writer, image.data() + done, image.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        fed = true;
+    });
+
+    const std::string out = dir / "out.bin";
+    const pid_t sim = ::fork();
+    ASSERT_GE(sim, 0);
+    if (sim == 0) {
+        ::execl(TARVEX_SIM_PATH, TARVEX_SIM_PATH, "--memory", fifo.c_str(), "--", TARVEXCTL_PATH, "read",
+                out.c_str(), "--rom", "27C080", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 300 && ended == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ended = ::waitpid(sim, &status, WNOHANG);
+    }
+    if (ended == 0) {
+        ::kill(sim, SIGKILL);
+        ::waitpid(sim, &status, 0);
+    }
+    // Should tarvex-sim have stopped reading early, drain the pipe so that the feed can end.
+    const int drain = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    for (char sink[4096]; !fed;)
+        if (::read(drain, sink, sizeof sink) <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    feed.join();
+    ::close(drain);
+    ::close(writer);
+    ASSERT_EQ(ended, sim) << "tarvex-sim kept reading its memory image";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(out), Bytes(image).substr(0, 1048576));
 }

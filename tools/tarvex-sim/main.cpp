@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -57,12 +56,18 @@ T Number(std::string_view option, const char* text, int base = 10)
     return value;
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path)
+// The first 1 MiB at most: /dev/zero or a pipe that never ends must not be read to the end.
+std::vector<uint8_t> ReadMemoryImage(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> image(kSimMemorySize);
+    in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    if (in.bad())
+        throw std::runtime_error("cannot read " + path);
+    image.resize(static_cast<size_t>(in.gcount()));
+    return image;
 }
 
 }  // namespace
@@ -138,8 +143,7 @@ int main(int argc, char** argv)
     try {
         CSimulator sim(options);
         if (!memoryFile.empty()) {
-            std::vector<uint8_t> image = ReadFile(memoryFile);
-            image.resize(std::min(image.size(), kSimMemorySize));
+            const std::vector<uint8_t> image = ReadMemoryImage(memoryFile);
             for (int d = 0; d < options.nEmulators; ++d)
                 sim.SetMemory(d, 0, image);
         }
