@@ -138,6 +138,15 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     label("Stop  Address", 378, 325);
     m_pBufferStop = edit(437, 324, 36, true, 8);
 
+    // A label wider in this face than its reference room pushes its field to the right rather
+    // than be cut off by it.
+    for (QLabel* pLabel : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        for (QLineEdit* pEdit : findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {
+            if (pLabel->geometry().intersects(pEdit->geometry()) && pLabel->x() < pEdit->x())
+                pEdit->move(pLabel->geometry().right() + 1, pEdit->y());
+        }
+    }
+
     connect(m_pFileFind, &QPushButton::clicked, this, &CPageEmu0::OnFileFind);
     connect(m_pLoad, &QPushButton::clicked, this, &CPageEmu0::OnLoad);
     connect(m_pRun, &QPushButton::clicked, this, &CPageEmu0::OnRun);

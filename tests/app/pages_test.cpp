@@ -5,6 +5,7 @@
 #include "emulink/usbtransport.h"
 #include "hexedit/hexedit.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -159,6 +160,18 @@ TEST_F(PagesTest, PageBeingLeftStaysInFrontWhileItsMessageShows)
     EXPECT_EQ(m_pSheet->GetActiveIndex(), 1);
     EXPECT_EQ(Page().m_pBufferStop->text(), QStringLiteral("0000FFFF"));
     EXPECT_EQ(shown.size(), 2u);
+}
+
+TEST_F(PagesTest, NoFieldCoversALabel)
+{
+    Open();
+    for (CPropertyPage* pPage : {static_cast<CPropertyPage*>(&Page()), static_cast<CPropertyPage*>(&SetupPage())}) {
+        for (QLabel* pLabel : pPage->findChildren<QLabel*>())
+            for (QLineEdit* pEdit : pPage->findChildren<QLineEdit*>())
+                EXPECT_FALSE(pLabel->geometry().intersects(pEdit->geometry()))
+                    << pLabel->text().toStdString() << " " << pLabel->geometry().x() << "+" << pLabel->width()
+                    << " vs field at " << pEdit->x();
+    }
 }
 
 TEST_F(PagesTest, SetupResetSendsNothingAndChangesNothing)
