@@ -3,8 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +147,79 @@ TEST(Tarvexctl, UnreadableInputOrUnwritableImageExitsWithThree)
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
         ++entries;
     EXPECT_EQ(entries, 2u) << "temporary file left behind";
+}
+
+TEST(Tarvexctl, ImageGoesThroughLinksAndIntoFifosWithoutReplacingThem)
+{
+    const TempDir dir;
+    WriteFile(dir / "in.bin", "abc");
+    const std::string image = std::string("abc") + std::string(kImageSize - 3, '\x5A');
+
+    // A link to the image stays a link; the file it names gets the image, keeping its mode.
+    WriteFile(dir / "real.bin", "old");
+    ::chmod((dir / "real.bin").c_str(), 0640);
+    std::filesystem::create_symlink(dir / "real.bin", dir / "link.bin");
+    auto r = Ctl({"load", dir / "in.bin", "--format", "bin", "--fill", "5A", "--out", dir / "link.bin"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.bin"));
+    const std::string real = ReadFile(dir / "real.bin");
+    EXPECT_TRUE(real == image) << real.size() << " bytes";  // no megabyte dump on failure
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "real.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // A FIFO (as /dev/stdout may be) is written to and stays a FIFO.
+    const std::string fifo = dir / "image.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string received;
+    std::thread drain([&] {
+        char buf[65536];
+        for (int idle = 0; received.size() < kImageSize && idle < 500;) {
+            const ssize_t n = ::read(reader, buf, sizeof buf);
+            if (n > 0) {
+                received.append(buf, static_cast<std::size_t>(n));
+                idle = 0;
+            } else {
+                ++idle;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    });
+    r = Ctl({"load", dir / "in.bin", "--format", "bin", "--fill", "5A", "--out", fifo});
+    drain.join();
+    ::close(reader);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(received == image) << received.size() << " bytes";
+}
+
+TEST(Tarvexctl, ImageIsNotWrittenOverAFileTheUserMayNotWrite)
+{
+    const TempDir dir;
+    WriteFile(dir / "in.bin", "abc");
+    WriteFile(dir / "kept.bin", "keep me");
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
+    const bool root = ::geteuid() == 0;
+    if (!root)
+        ::chmod((dir / "kept.bin").c_str(), 0444);
+    // Root may write anything, so root runs the tool as nobody.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        const std::string in = dir / "in.bin", out = dir / "kept.bin";
+        ::execl(TARVEXCTL_PATH, TARVEXCTL_PATH, "load", in.c_str(), "--format", "bin", "--out", out.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(98);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(ReadFile(dir / "kept.bin"), "keep me");
 }
 
 }  // namespace
