@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -110,8 +111,15 @@ CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
     connect(m_wndEmulatorBar->m_pFind, &QPushButton::clicked, this, &CMainFrame::FindEmulators);
     connect(m_wndEmulatorBar->m_pRomType, &QComboBox::currentIndexChanged, this, &CMainFrame::OnSelchangeRomType);
 
-    m_pView = new CTarvexView(this, this);
-    setCentralWidget(m_pView);
+    // A form view scrolls when the window is smaller than the form, so that no control is out of reach.
+    auto* pScroll = new QScrollArea(this);
+    pScroll->setFrameShape(QFrame::NoFrame);
+    pScroll->setFocusPolicy(Qt::NoFocus);
+    pScroll->setWidgetResizable(true);
+    m_pView = new CTarvexView(this);
+    m_pView->setMinimumSize(m_pView->FormSize());
+    pScroll->setWidget(m_pView);
+    setCentralWidget(pScroll);
     UpdateCommandUI();
 
     connect(qApp, &QApplication::focusChanged, this, [this] { UpdateCommandUI(); });

@@ -43,9 +43,11 @@ void CTarvexView::ResizeParentToFit()
     if (pFrame->layout())
         pFrame->layout()->activate();
     // Shrink only: a frame with more room than the form gives it back, a smaller one stays.
+    // The room is the frame's client area (the view may sit in a scroll area, sized later).
+    const QWidget* pClient = pFrame->centralWidget() ? pFrame->centralWidget() : this;
     const QSize form = FormSize();
-    const int dx = std::max(0, width() - form.width());
-    const int dy = std::max(0, height() - form.height());
+    const int dx = std::max(0, pClient->width() - form.width());
+    const int dy = std::max(0, pClient->height() - form.height());
     if (dx || dy)
         pFrame->resize(pFrame->width() - dx, pFrame->height() - dy);
 }

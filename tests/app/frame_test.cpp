@@ -16,6 +16,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextCursor>
@@ -391,6 +393,33 @@ TEST_F(FrameTest, GoesWhileABarControlHasTheFocus)
     ASSERT_EQ(QApplication::focusWidget(), pRomType);
     m_pFrame.reset();
     EXPECT_EQ(QApplication::focusWidget(), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FrameTest, FormScrollsInAWindowSmallerThanIt)
+{
+    Open();
+    m_pFrame->show();
+    auto* pArea = qobject_cast<QScrollArea*>(m_pFrame->centralWidget());
+    ASSERT_NE(pArea, nullptr);
+    EXPECT_EQ(pArea->widget(), m_pFrame->View());
+    QApplication::processEvents();
+    // Fitted to the form at start: nothing to scroll.
+    EXPECT_FALSE(pArea->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(pArea->horizontalScrollBar()->isVisible());
+    m_pFrame->resize(400, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(m_pFrame->View()->size(), m_pFrame->View()->FormSize());
+    ASSERT_TRUE(pArea->verticalScrollBar()->isVisible());
+    ASSERT_TRUE(pArea->horizontalScrollBar()->isVisible());
+    // The message line at the bottom is within reach.
+    pArea->verticalScrollBar()->setValue(pArea->verticalScrollBar()->maximum());
+    const QRect line(m_pFrame->View()->m_wndMessageLine.mapTo(pArea->viewport(), QPoint(0, 0)),
+                     m_pFrame->View()->m_wndMessageLine.size());
+    EXPECT_TRUE(pArea->viewport()->rect().contains(QPoint(line.left(), line.bottom())));
 }
 
 } // namespace
