@@ -65,7 +65,11 @@ void CTarvexApp::CreateFrame()
     connect(pFrame->Action(ID_FILE_PRINT), &QAction::triggered, pFrame->View(), &CTarvexView::OnFilePrint);
     connect(pFrame->Action(ID_FILE_PRINT_PREVIEW), &QAction::triggered, pFrame->View(),
             &CTarvexView::OnFilePrintPreview);
-    pFrame->m_onOpenRecent = [this](const QString& strPath) { OpenDocumentFile(strPath); };
+    // An entry whose file cannot be opened any more leaves the list, as the framework's does.
+    pFrame->m_onOpenRecent = [this](const QString& strPath) {
+        if (!OpenDocumentFile(strPath))
+            RemoveFromRecentFileList(strPath);
+    };
     pFrame->SetRecentFiles(RecentFiles());
 }
 
@@ -149,6 +153,18 @@ void CTarvexApp::AddToRecentFileList(const QString& strPath)
     files.prepend(strPath);
     while (files.size() > kRecentFiles)
         files.removeLast();
+    StoreRecentFiles(files);
+}
+
+void CTarvexApp::RemoveFromRecentFileList(const QString& strPath)
+{
+    QStringList files = RecentFiles();
+    files.removeAll(strPath);
+    StoreRecentFiles(files);
+}
+
+void CTarvexApp::StoreRecentFiles(const QStringList& files)
+{
     QSettings profile = Profile();
     for (int i = 1; i <= kRecentFiles; ++i) {
         const QString strKey = QStringLiteral("Recent File List/File%1").arg(i);

@@ -35,6 +35,7 @@ public:
 
     QStringList RecentFiles() const;
     void AddToRecentFileList(const QString& strPath);
+    void RemoveFromRecentFileList(const QString& strPath);
 
     CMainFrame* MainFrame() const { return m_pFrame.get(); }
     const CTarvexDoc& Document() const { return m_doc; }
@@ -46,6 +47,8 @@ public:
 private:
     void CreateFrame();
     bool DoSave(const QString& strPath);
+    // Writes the list to the profile and the File menu.
+    void StoreRecentFiles(const QStringList& files);
 
     std::string m_strSettingsPath;
     CTarvexDoc m_doc;

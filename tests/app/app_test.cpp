@@ -9,6 +9,7 @@
 #include "view/tarvexview.h"
 
 #include <QAction>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -150,6 +151,24 @@ TEST_F(AppTest, RecentListKeepsTheFourNewest)
     // The list survives in the profile for the next start.
     CTarvexApp next(m_dir.Path("tarvex.ini"));
     EXPECT_EQ(next.RecentFiles(), opened.mid(0, 4));
+}
+
+TEST_F(AppTest, RecentEntryWhoseFileIsGoneLeavesTheList)
+{
+    m_dir.Write("a.tvx", "");
+    m_dir.Write("b.tvx", "");
+    const QString a = QString::fromStdString(m_dir.Path("a.tvx"));
+    const QString b = QString::fromStdString(m_dir.Path("b.tvx"));
+    ASSERT_TRUE(m_pApp->InitInstance({a}));
+    ASSERT_TRUE(m_pApp->OpenDocumentFile(b));
+    ASSERT_EQ(m_pApp->RecentFiles(), QStringList({b, a}));
+    QFile::remove(a);
+    Frame().Action(ID_FILE_MRU_FILE1 + 1)->trigger();
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_EQ(m_log.Last(), a + QStringLiteral(" was not found."));
+    EXPECT_EQ(m_pApp->RecentFiles(), QStringList({b}));
+    EXPECT_EQ(Frame().Action(ID_FILE_MRU_FILE1 + 1), nullptr);
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("b.tvx"));
 }
 
 TEST_F(AppTest, ExitClosesWithoutAQuestion)
