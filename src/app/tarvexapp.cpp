@@ -108,10 +108,10 @@ bool CTarvexApp::DoSave(const QString& strPath)
 
 void CTarvexApp::OnFileSave()
 {
+    // A document with a file is never modified and stores nothing: writing it again would only
+    // empty a file that was opened, say an image given on the command line.
     if (m_doc.GetPathName().isEmpty())
         OnFileSaveAs();
-    else
-        DoSave(m_doc.GetPathName());
 }
 
 void CTarvexApp::OnFileSaveAs()

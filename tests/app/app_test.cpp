@@ -122,17 +122,37 @@ TEST_F(AppTest, SaveWritesAnEmptyFile)
     EXPECT_EQ(nAsked, 1);
     EXPECT_EQ(QFileInfo(out).size(), 0);
     EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("out.tvx"));
-    // Now it has one; Save writes it again without asking.
+    // Now it has one; Save asks nothing and, the document being unmodified, leaves the file.
     m_dir.Write("out.tvx", "x");
     Frame().Action(ID_FILE_SAVE)->trigger();
     EXPECT_EQ(nAsked, 1);
-    EXPECT_EQ(QFileInfo(out).size(), 0);
+    EXPECT_EQ(m_dir.Read("out.tvx"), "x");
     // Save As to a folder that does not exist says so and writes nothing.
     m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return out + QStringLiteral(".d/x"); };
     Frame().Action(ID_FILE_SAVE_AS)->trigger();
     ASSERT_EQ(m_log.Count(), 1);
     EXPECT_EQ(m_log.m_messages[0].pOwner, &Frame());
     EXPECT_TRUE(m_log.Last().contains(QStringLiteral(".d/x")));
+}
+
+TEST_F(AppTest, SaveNeverEmptiesAnOpenedFile)
+{
+    m_dir.Write("image.hex", ":00000001FF\n");
+    const QString path = QString::fromStdString(m_dir.Path("image.hex"));
+    ASSERT_TRUE(m_pApp->InitInstance({path}));
+    int nAsked = 0;
+    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return ++nAsked, QString(); };
+    Frame().Action(ID_FILE_SAVE)->trigger();
+    EXPECT_EQ(m_dir.Read("image.hex"), ":00000001FF\n");
+    EXPECT_EQ(nAsked, 0);
+    EXPECT_EQ(m_log.Count(), 0);
+    // Save As to a name the user gives writes the empty document there.
+    const QString copy = QString::fromStdString(m_dir.Path("copy.tvx"));
+    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return copy; };
+    Frame().Action(ID_FILE_SAVE_AS)->trigger();
+    EXPECT_TRUE(QFileInfo::exists(copy));
+    EXPECT_EQ(QFileInfo(copy).size(), 0);
+    EXPECT_EQ(m_dir.Read("image.hex"), ":00000001FF\n");
 }
 
 TEST_F(AppTest, RecentListKeepsTheFourNewest)
