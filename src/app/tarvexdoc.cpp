@@ -35,7 +35,8 @@ bool CTarvexDoc::OnNewDocument()
 bool CTarvexDoc::OnOpenDocument(const QString& strPath, QWidget* pOwner)
 {
     const QByteArray path = QFile::encodeName(strPath);
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO for reading would otherwise wait for a writer forever.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     int nError = fd < 0 ? errno : 0;
     if (fd >= 0) {
         // A folder opens read-only on Linux but is no document.

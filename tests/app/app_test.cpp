@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QApplication>
 
+#include <sys/stat.h>
+
 namespace {
 
 class AppTest : public ::testing::Test {
@@ -94,6 +96,15 @@ TEST_F(AppTest, OpenReadsNothingAndEntersTheRecentList)
     Frame().Action(ID_FILE_MRU_FILE1 + 1)->trigger();
     EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("doc.tvx"));
     EXPECT_EQ(m_pApp->RecentFiles(), QStringList({path, second}));
+}
+
+TEST_F(AppTest, OpeningAPipeDoesNotWaitForAWriter)
+{
+    const std::string fifo = m_dir.Path("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    EXPECT_TRUE(m_pApp->OpenDocumentFile(QString::fromStdString(fifo)));
+    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("pipe"));
 }
 
 TEST_F(AppTest, StartWithAFileThatCannotBeOpenedEnds)
