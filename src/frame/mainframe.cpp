@@ -275,6 +275,12 @@ bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
     if (pEvent->type() == QEvent::ToolTip && m_noTipButtons.contains(pWatched))
         return true;
+    // The key table's Shift+Delete, Ctrl+Insert and Shift+Insert come before the editor's own
+    // Delete and Insert keys, as accelerators do: the editor must not claim them. When the
+    // command is greyed the key does nothing at all.
+    if ((pEvent->type() == QEvent::ShortcutOverride || pEvent->type() == QEvent::KeyPress) &&
+        IsEditAlternateKey(*static_cast<QKeyEvent*>(pEvent)) && pWatched == FocusedEditor())
+        return true;
     if (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::KeyRelease) {
         auto* pKey = static_cast<QKeyEvent*>(pEvent);
         if (pKey->nativeModifiers() != 0 || QGuiApplication::platformName() == QLatin1String("xcb"))
@@ -302,6 +308,13 @@ void CMainFrame::UpdateCommandUI()
     Action(ID_EDIT_CUT)->setEnabled(state.cut);
     Action(ID_EDIT_COPY)->setEnabled(state.copy);
     Action(ID_EDIT_PASTE)->setEnabled(state.paste);
+}
+
+bool CMainFrame::IsEditAlternateKey(const QKeyEvent& key)
+{
+    const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
+    return (key.key() == Qt::Key_Delete && mods == Qt::ShiftModifier) ||
+           (key.key() == Qt::Key_Insert && (mods == Qt::ShiftModifier || mods == Qt::ControlModifier));
 }
 
 CHexEdit* CMainFrame::FocusedEditor() const

@@ -18,6 +18,7 @@ class CTarvexView;
 class CUsbTransport;
 class QAction;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -89,6 +90,8 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void UpdateIndicators(quint32 nNativeModifiers);
+    // Shift+Delete, Ctrl+Insert or Shift+Insert: the key table's second keys for Cut, Copy, Paste.
+    static bool IsEditAlternateKey(const QKeyEvent& key);
     // The hex editor of this window that has the focus, or null.
     CHexEdit* FocusedEditor() const;
 

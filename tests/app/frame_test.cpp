@@ -345,6 +345,33 @@ TEST_F(FrameTest, EditCommandsFollowTheFocusedEditor)
     m_pFrame->Action(ID_EDIT_CUT)->trigger();
     std::vector<std::uint8_t> bytes(8192);
     EXPECT_EQ(pEditor->GetData(bytes.data(), 8192), 8191);
+    // The key table's second keys act as Cut, Copy and Paste, not as the editor's Delete and Insert.
+    auto length = [pEditor] {
+        std::vector<std::uint8_t> bytes(8192);
+        return pEditor->GetData(bytes.data(), 8192);
+    };
+    QApplication::clipboard()->clear();
+    QTest::keyClick(pEditor, Qt::Key_Right, Qt::ShiftModifier);
+    ASSERT_TRUE(pEditor->Model().HasSelection());
+    const int nBefore = length();
+    QTest::keyClick(pEditor, Qt::Key_Insert, Qt::ControlModifier);
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_FALSE(copied.isEmpty());
+    EXPECT_EQ(length(), nBefore);
+    QTest::keyClick(pEditor, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_LT(length(), nBefore);
+    EXPECT_EQ(QApplication::clipboard()->text(), copied);
+    QTest::keyClick(pEditor, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(length(), nBefore);
+    // With nothing selected Cut and Copy are greyed, and their keys do nothing at all: no
+    // Delete, no switch to insert mode.
+    ASSERT_FALSE(pEditor->Model().HasSelection());
+    QTest::keyClick(pEditor, Qt::Key_Delete, Qt::ShiftModifier);
+    QTest::keyClick(pEditor, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(length(), nBefore);
+    QTest::keyClick(pEditor, Qt::Key_A);
+    EXPECT_EQ(length(), nBefore);
+
     // Elsewhere the edit commands are greyed.
     Page().m_pFileName->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), Page().m_pFileName);
