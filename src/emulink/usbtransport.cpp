@@ -184,6 +184,10 @@ bool CUsbTransport::OpenDevice(const std::string& name, CDeviceHandle& handle)
         if (libusb_get_active_config_descriptor(dev, &config) == LIBUSB_SUCCESS && config->bNumInterfaces > 0
             && config->interface[0].num_altsetting > 0 && libusb_open(dev, &h) == LIBUSB_SUCCESS) {
             const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
+            // A kernel driver may hold interface 0 (Linux's usbtest binds 0547:2235 and 04b4:8613):
+            // libusb then detaches it for each claim and gives it back on release. Where the
+            // platform cannot do that (LIBUSB_ERROR_NOT_SUPPORTED) the claim alone is tried.
+            libusb_set_auto_detach_kernel_driver(h, 1);
             handle.m_pHandle = h;
             for (int e = 0; e < alt.bNumEndpoints; ++e)
                 handle.m_endpoints.push_back(alt.endpoint[e].bEndpointAddress);

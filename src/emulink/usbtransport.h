@@ -44,7 +44,8 @@ public:
 
     bool IsOpen() const { return m_pHandle != nullptr; }
     void Close();
-    // Claims interface 0, moves `length` bytes on pipe `pipe` once, releases the interface.
+    // Claims interface 0 (detaching a kernel driver that holds it, re-attached on release), moves
+    // `length` bytes on pipe `pipe` once, releases the interface.
     // Any failure, including a short transfer, gives kFailed; `received` (if given) gets the count moved.
     ETransfer Transfer(unsigned pipe, uint8_t* data, size_t length, std::chrono::milliseconds timeout,
                        size_t* received = nullptr);

@@ -284,6 +284,32 @@ TEST_F(OperationsTest, TimeoutStopsACommandAndAutoWithOneMessage)
     EXPECT_EQ(m_sink.Count("The transfer to the Device failed"), 1u);
 }
 
+TEST_F(OperationsTest, KernelDriverIsDetachedForEachTransferAndGivenBackAfter)
+{
+    for (bool oldKernel : {false, true}) {
+        SCOPED_TRACE(oldKernel ? "GETDRIVER, DISCONNECT, CLAIMINTERFACE" : "DISCONNECT_CLAIM");
+        SSimOptions o;
+        o.bKernelDriver = true;
+        o.bNoDisconnectClaim = oldKernel;
+        Start(o);
+        m_sink.m_messages.clear();
+        ASSERT_EQ(m_pSim->InterfaceDriver(0), "usbtest");
+        CEmuLink link = Link();
+        SDownloadResult d = link.Download(m_rom.data(), 131072, "0", nullptr);  // 4 blocks
+        EXPECT_EQ(d.eResult, EEmuResult::kOk);
+        const auto memory = m_pSim->Firmware(0).m_memory;
+        EXPECT_TRUE(std::equal(m_rom.begin(), m_rom.begin() + 131072, memory.begin()));
+        EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbtest");
+
+        std::vector<uint8_t> back = Pattern(77);
+        EXPECT_EQ(link.Upload(back.data(), 131072), EEmuResult::kOk);
+        EXPECT_TRUE(std::equal(m_rom.begin(), m_rom.begin() + 131072, back.begin()));
+        EXPECT_EQ(m_pSim->Transfers().size(), 16u);
+        EXPECT_TRUE(m_sink.m_messages.empty());
+        EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbtest");
+    }
+}
+
 TEST_F(OperationsTest, ShortReadKeepsTheSlicesNotReceived)
 {
     const std::vector<uint8_t> memory = Pattern(50);

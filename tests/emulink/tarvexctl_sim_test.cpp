@@ -162,6 +162,24 @@ TEST(TarvexctlSim, AutoRunsItsSequenceAndEndsEarlyOnAFileItCannotRead)
     EXPECT_EQ(log, std::vector<std::string>{Cmd(1, 2, 0)});
 }
 
+TEST(TarvexctlSim, KernelDriverIsDetachedForWriteAndRead)
+{
+    // Linux's usbtest module binds these two of the emulator's ids.
+    const TempDir dir;
+    const std::vector<uint8_t> file = Pattern(2 * kBlock, 4);
+    WriteFile(dir / "image.bin", Bytes(file));
+    auto r = Sim(dir, {"--kernel-driver", "--id", "0547:2235", "--dump", dir / "memory.bin"},
+                 {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("failed"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir / "memory.bin").substr(0, 2 * kBlock), Bytes(file));
+
+    r = Sim(dir, {"--kernel-driver", "--id", "04b4:8613", "--memory", dir / "memory.bin"},
+            {"read", dir / "out.bin", "--rom", "27C512"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out.bin"), Bytes(file));
+}
+
 TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
 {
     const TempDir dir;

@@ -1,5 +1,12 @@
 // Transport and emulator search against the simulated emulator.
+#include <fcntl.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
@@ -152,4 +159,109 @@ TEST_F(SimTest, StallShortReadAndSilenceAreFailuresNotSuccess)
     EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
     EXPECT_EQ(m_pSim->Transfers().at(1).data.size(), 16384u);
     EXPECT_TRUE(m_sink.m_messages.empty());  // the transport itself reports only a failed open
+}
+
+namespace {
+
+// The first emulator's device file opened directly, for usbfs requests libusb does not expose.
+class CUsbfsFile {
+public:
+    CUsbfsFile() : m_fd(::open("/dev/bus/usb/001/002", O_RDWR)) {}
+    ~CUsbfsFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CUsbfsFile(const CUsbfsFile&) = delete;
+    CUsbfsFile& operator=(const CUsbfsFile&) = delete;
+    bool IsOpen() const { return m_fd >= 0; }
+    // The ioctl's value, or minus its errno.
+    int Ioctl(unsigned long request, void* arg) const
+    {
+        const int r = ::ioctl(m_fd, request, arg);
+        return r < 0 ? -errno : r;
+    }
+    int Claim() const { unsigned ifno = 0; return Ioctl(USBDEVFS_CLAIMINTERFACE, &ifno); }
+    int Release() const { unsigned ifno = 0; return Ioctl(USBDEVFS_RELEASEINTERFACE, &ifno); }
+    int DisconnectClaim(unsigned flags, const char* driver) const
+    {
+        usbdevfs_disconnect_claim dc{};
+        dc.flags = flags;
+        std::strncpy(dc.driver, driver, sizeof dc.driver - 1);
+        return Ioctl(USBDEVFS_DISCONNECT_CLAIM, &dc);
+    }
+    int DriverRequest(int code) const
+    {
+        usbdevfs_ioctl ctl{};
+        ctl.ioctl_code = code;
+        return Ioctl(USBDEVFS_IOCTL, &ctl);
+    }
+    // GETDRIVER's name, or "errno N" when it fails.
+    std::string Driver() const
+    {
+        usbdevfs_getdriver gd{};
+        std::memset(gd.driver, 'x', sizeof gd.driver);
+        const int r = Ioctl(USBDEVFS_GETDRIVER, &gd);
+        return r < 0 ? "errno " + std::to_string(-r) : std::string(gd.driver, strnlen(gd.driver, sizeof gd.driver));
+    }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+TEST_F(SimTest, SimulatedKernelDriverGivesWayOnlyToADetach)
+{
+    SSimOptions o;
+    o.bKernelDriver = true;
+    Start(o);
+    CUsbfsFile f;
+    ASSERT_TRUE(f.IsOpen());
+    EXPECT_EQ(f.Claim(), -EBUSY);
+    EXPECT_EQ(f.Driver(), "usbtest");
+    EXPECT_EQ(f.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER, "usbhid"), -EBUSY);
+    EXPECT_EQ(f.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbtest"), -EBUSY);
+    EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbtest");
+
+    EXPECT_EQ(f.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER, "usbtest"), 0);
+    EXPECT_EQ(f.Driver(), "usbfs");
+    EXPECT_EQ(f.Claim(), 0);  // already claimed
+    EXPECT_EQ(f.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), -EBUSY);
+    EXPECT_EQ(f.Release(), 0);
+    EXPECT_EQ(f.Driver(), "errno " + std::to_string(ENODATA));
+    EXPECT_EQ(f.Release(), -EINVAL);
+
+    // Re-attaching binds the kernel driver again; the older detach is a disconnect, then a claim.
+    EXPECT_EQ(f.DriverRequest(USBDEVFS_CONNECT), 1);
+    EXPECT_EQ(f.Driver(), "usbtest");
+    EXPECT_EQ(f.DriverRequest(USBDEVFS_CONNECT), -EBUSY);
+    EXPECT_EQ(f.DriverRequest(USBDEVFS_DISCONNECT), 0);
+    EXPECT_EQ(f.DriverRequest(USBDEVFS_DISCONNECT), -ENODATA);
+    EXPECT_EQ(f.Claim(), 0);
+    EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbfs");
+    EXPECT_EQ(f.Release(), 0);
+    EXPECT_EQ(m_pSim->InterfaceDriver(0), "");
+}
+
+TEST_F(SimTest, WithoutAKernelDriverClaimsSucceedAndThereIsNothingToAttach)
+{
+    Start();
+    {
+        CUsbfsFile f;
+        ASSERT_TRUE(f.IsOpen());
+        EXPECT_EQ(f.Driver(), "errno " + std::to_string(ENODATA));
+        EXPECT_EQ(f.DriverRequest(USBDEVFS_CONNECT), 0);
+        EXPECT_EQ(f.Claim(), 0);
+        EXPECT_EQ(f.Release(), 0);
+        EXPECT_EQ(f.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), 0);
+        EXPECT_EQ(f.Release(), 0);
+        EXPECT_EQ(m_pSim->InterfaceDriver(0), "");
+    }
+
+    SSimOptions o;
+    o.bNoDisconnectClaim = true;
+    Start(o);
+    CUsbfsFile old;
+    EXPECT_EQ(old.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), -ENOTTY);
 }

@@ -35,6 +35,7 @@ const char kHelp[] =
     "      --timeout K      the K-th transfer is never answered\n"
     "      --short-read K   the K-th transfer, if a read, delivers half its bytes\n"
     "      --short-reads    every read delivers half its bytes\n"
+    "      --kernel-driver  a kernel driver (usbtest) holds interface 0 until a program detaches it\n"
     "      --full-speed     limit transfers to about 1 MB/s, as full-speed USB\n"
     "      --throughput B   limit transfers to B bytes per second\n"
     "  -h, --help           show this text\n";
@@ -129,6 +130,8 @@ int main(int argc, char** argv)
             options.nShortReadAt = Number<unsigned>(a, value());
         } else if (a == "--short-reads") {
             options.bShortReads = true;
+        } else if (a == "--kernel-driver") {
+            options.bKernelDriver = true;
         } else if (a == "--full-speed") {
             options.nThroughput = kFullSpeed;
         } else if (a == "--throughput") {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -54,6 +55,25 @@ std::string DescriptorHex(uint16_t vendor, uint16_t product)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return hex;
 }
+
+// One level of an ioctl argument, fetched from the client's memory; changes go back to it.
+class CResolved {
+public:
+    CResolved(UMockdevIoctlData* arg, size_t size) : m_p(umockdev_ioctl_data_resolve(arg, 0, size, nullptr)) {}
+    ~CResolved()
+    {
+        if (m_p)
+            g_object_unref(m_p);
+    }
+    CResolved(const CResolved&) = delete;
+    CResolved& operator=(const CResolved&) = delete;
+    explicit operator bool() const { return m_p != nullptr; }
+    template <typename T>
+    T& As() const { return *reinterpret_cast<T*>(m_p->data); }
+
+private:
+    UMockdevIoctlData* m_p;
+};
 
 struct SGError {
     GError* p = nullptr;
@@ -152,6 +172,10 @@ struct CSimulator::SDevice {
     std::string sDevNode;
     UMockdevIoctlBase* pHandler = nullptr;
     CSimFirmware firmware;
+    // Who holds interface 0: nobody, the kernel driver, or a program through usbfs. Programs are not
+    // told apart: umockdev does not report a closed device file, so a per-file claim could outlive it.
+    enum class EDriver { kNone, kKernel, kUsbfs };
+    EDriver eDriver = EDriver::kNone;
     std::deque<UMockdevIoctlData*> reapable;  // completed URBs, owned references
     std::vector<UMockdevIoctlData*> parked;   // URBs that will only end by being discarded
 };
@@ -178,17 +202,56 @@ struct SHandlerAccess {
                 g_object_unref(d);
                 break;
             }
-            case USBDEVFS_CLAIMINTERFACE:
             case USBDEVFS_SETINTERFACE:
             case USBDEVFS_CLEAR_HALT:
             case USBDEVFS_RESET:
                 break;
-            case USBDEVFS_RELEASEINTERFACE:
+            case USBDEVFS_CLAIMINTERFACE: {
+                CResolved ifno(arg, sizeof(unsigned));
+                error = !ifno ? EFAULT : ifno.As<unsigned>() != 0 ? ENOENT : Claim(*dev);
+                break;
+            }
+            case USBDEVFS_RELEASEINTERFACE: {
+                CResolved ifno(arg, sizeof(unsigned));
+                error = !ifno ? EFAULT : ifno.As<unsigned>() != 0 ? ENOENT : Release(*dev);
                 // An unplug waits for the end of the transfer that reached the count.
                 if (sim.m_options.nUnplugAfter && sim.m_nTransfers >= sim.m_options.nUnplugAfter
                     && !sim.m_bUnplugged)
                     sim.RemoveAll();
                 break;
+            }
+            case USBDEVFS_DISCONNECT_CLAIM: {
+                if (sim.m_options.bNoDisconnectClaim) {
+                    error = ENOTTY;
+                    break;
+                }
+                CResolved dc(arg, sizeof(usbdevfs_disconnect_claim));
+                error = dc ? DisconnectClaim(*dev, dc.As<usbdevfs_disconnect_claim>()) : EFAULT;
+                break;
+            }
+            case USBDEVFS_GETDRIVER: {
+                CResolved gd(arg, sizeof(usbdevfs_getdriver));
+                if (!gd) {
+                    error = EFAULT;
+                    break;
+                }
+                auto& g = gd.As<usbdevfs_getdriver>();
+                if (g.interface != 0 || dev->eDriver == CSimulator::SDevice::EDriver::kNone) {
+                    error = ENODATA;
+                    break;
+                }
+                std::memset(g.driver, 0, sizeof g.driver);
+                std::strncpy(g.driver, DriverName(*dev), sizeof g.driver - 1);
+                break;
+            }
+            case USBDEVFS_IOCTL: {
+                CResolved ctl(arg, sizeof(usbdevfs_ioctl));
+                if (!ctl)
+                    error = EFAULT;
+                else
+                    DriverIoctl(sim, *dev, ctl.As<usbdevfs_ioctl>(), result, error);
+                break;
+            }
             case USBDEVFS_SUBMITURB:
                 delay = Submit(sim, *dev, arg, result, error);
                 break;
@@ -230,10 +293,84 @@ struct SHandlerAccess {
                 break;
             }
         }
+        if (error != 0)
+            result = -1;
         if (delay.count() > 0)
             std::this_thread::sleep_for(delay);
         umockdev_ioctl_client_complete(client, result, error);
         return TRUE;
+    }
+
+    static const char* DriverName(const CSimulator::SDevice& dev)
+    {
+        switch (dev.eDriver) {
+        case CSimulator::SDevice::EDriver::kKernel: return kSimKernelDriver;
+        case CSimulator::SDevice::EDriver::kUsbfs: return "usbfs";
+        case CSimulator::SDevice::EDriver::kNone: break;
+        }
+        return "";
+    }
+
+    static void Unbind(CSimulator::SDevice& dev) { dev.eDriver = CSimulator::SDevice::EDriver::kNone; }
+
+    // Interface 0 through usbfs; 0 or an errno. Held by the kernel driver: EBUSY.
+    static int Claim(CSimulator::SDevice& dev)
+    {
+        if (dev.eDriver == CSimulator::SDevice::EDriver::kKernel)
+            return EBUSY;
+        dev.eDriver = CSimulator::SDevice::EDriver::kUsbfs;
+        return 0;
+    }
+
+    static int Release(CSimulator::SDevice& dev)
+    {
+        if (dev.eDriver != CSimulator::SDevice::EDriver::kUsbfs)
+            return EINVAL;  // not claimed
+        Unbind(dev);
+        return 0;
+    }
+
+    // Unbinds whatever driver holds the interface, unless the flags spare it, then claims it.
+    static int DisconnectClaim(CSimulator::SDevice& dev, const usbdevfs_disconnect_claim& dc)
+    {
+        if (dc.interface != 0)
+            return EINVAL;
+        if (dev.eDriver != CSimulator::SDevice::EDriver::kNone) {
+            const std::string_view bound = DriverName(dev);
+            const std::string_view named(dc.driver, strnlen(dc.driver, sizeof dc.driver));
+            if ((dc.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && named != bound)
+                return EBUSY;
+            if ((dc.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && named == bound)
+                return EBUSY;
+            Unbind(dev);
+        }
+        return Claim(dev);
+    }
+
+    // USBDEVFS_IOCTL's driver requests: DISCONNECT unbinds (ENODATA when nothing is bound);
+    // CONNECT binds the kernel driver again and answers 1, or 0 when there is none to bind.
+    static void DriverIoctl(const CSimulator& sim, CSimulator::SDevice& dev, const usbdevfs_ioctl& ctl,
+                            long& result, int& error)
+    {
+        using EDriver = CSimulator::SDevice::EDriver;
+        const auto code = static_cast<unsigned>(ctl.ioctl_code);
+        if (ctl.ifno != 0)
+            error = EINVAL;
+        else if (code == USBDEVFS_DISCONNECT) {
+            if (dev.eDriver == EDriver::kNone)
+                error = ENODATA;
+            else
+                Unbind(dev);
+        } else if (code == USBDEVFS_CONNECT) {
+            if (dev.eDriver != EDriver::kNone)
+                error = EBUSY;
+            else if (sim.m_options.bKernelDriver) {
+                dev.eDriver = EDriver::kKernel;
+                result = 1;
+            }
+        } else {
+            error = ENOTTY;
+        }
     }
 
     // Takes one URB; returns how long the transfer should take at the throughput limit.
@@ -342,6 +479,8 @@ CSimulator::CSimulator(const SSimOptions& options) : m_options(options)
         SGError err;
         if (!umockdev_testbed_add_from_string(tb, record.c_str(), &err.p))
             throw std::runtime_error("umockdev cannot add the emulator: " + err.Text());
+        if (options.bKernelDriver)
+            dev->eDriver = SDevice::EDriver::kKernel;
         dev->pHandler = umockdev_ioctl_base_new();
         g_signal_connect(dev->pHandler, "handle-ioctl", G_CALLBACK(SHandlerAccess::OnIoctl), dev.get());
         if (!umockdev_testbed_attach_ioctl(tb, dev->sDevNode.c_str(), dev->pHandler, &err.p))
@@ -393,6 +532,12 @@ void CSimulator::SetMemory(int device, size_t offset, const std::vector<uint8_t>
     if (offset > memory.size() || bytes.size() > memory.size() - offset)
         throw std::out_of_range("beyond the emulator's memory");
     std::copy(bytes.begin(), bytes.end(), memory.begin() + static_cast<ptrdiff_t>(offset));
+}
+
+std::string CSimulator::InterfaceDriver(int device) const
+{
+    std::lock_guard lock(m_mutex);
+    return SHandlerAccess::DriverName(*m_devices.at(static_cast<size_t>(device)));
 }
 
 std::vector<STransferRecord> CSimulator::Transfers() const

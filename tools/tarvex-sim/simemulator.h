@@ -47,7 +47,11 @@ struct SSimOptions {
     uint64_t nThroughput = 0;        // bytes per second; 0: unlimited
     std::string sLogFile;            // transfer log; empty: none
     bool bReversePorts = false;      // emulator i sits on port n - i instead of i + 1
+    bool bKernelDriver = false;      // a kernel driver ("usbtest") holds interface 0 until detached
+    bool bNoDisconnectClaim = false; // USBDEVFS_DISCONNECT_CLAIM is unknown (ENOTTY), as on old kernels
 };
+
+inline constexpr const char* kSimKernelDriver = "usbtest";
 
 // One bulk transfer as the emulator saw it.
 struct STransferRecord {
@@ -87,6 +91,9 @@ public:
     // A copy of emulator `device`'s firmware state.
     CSimFirmware Firmware(int device) const;
     void SetMemory(int device, size_t offset, const std::vector<uint8_t>& bytes);
+    // The driver bound to interface 0 of emulator `device`: kSimKernelDriver, "usbfs" while a
+    // program has it claimed, or "" for none.
+    std::string InterfaceDriver(int device) const;
     std::vector<STransferRecord> Transfers() const;
     std::vector<std::string> LogLines() const;
     void ClearLog();
