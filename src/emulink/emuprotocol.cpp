@@ -166,12 +166,14 @@ SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& l
 {
     SAutoResult autoResult;
     autoResult.eResult = SetRunState(false);
-    if (autoResult.eResult == EEmuResult::kTransferFailed)
-        return autoResult;
+    // The load is no transfer: a failed stop skips the download, run and reset, yet the file the
+    // user asked for still reaches the editor.
     std::optional<std::string> bytesRead = load ? load() : std::nullopt;
     if (!bytesRead)
         return autoResult;
     autoResult.bLoaded = true;
+    if (autoResult.eResult == EEmuResult::kTransferFailed)
+        return autoResult;
     SDownloadResult download = Download(romBuffer, romSize, *bytesRead, getData);
     autoResult.bRunEnable = download.bRunEnable;
     if (download.eResult == EEmuResult::kTransferFailed) {

@@ -87,8 +87,8 @@ public:
     // For each block of `romSize`: read command, then 32 KiB into the buffer. A block not fully
     // received leaves its slice as it was.
     EEmuResult Upload(uint8_t* romBuffer, uint32_t romSize);
-    // Stop, load, download, run, reset. Ends after the load when it could not open its file, and at
-    // the first transfer that fails after opening.
+    // Stop, load, download, run, reset. Ends after the load when it could not open its file. A transfer
+    // that fails after opening skips the transfers after it, not the load.
     SAutoResult Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData);
 
 private:

@@ -219,6 +219,25 @@ TEST_F(OperationsTest, AutoStopsLoadsDownloadsRunsAndResets)
     EXPECT_EQ(m_pSim->Firmware(0).m_nResets, 1u);
 }
 
+TEST_F(OperationsTest, AutoWithoutEmulatorRunsThroughEveryStepWithItsMessages)
+{
+    Start(Emulators(0));
+    CEmuLink link = Link();
+    size_t messagesAtLoad = 99;
+    auto load = [&]() -> std::optional<std::string> {
+        messagesAtLoad = m_sink.m_messages.size();
+        return std::string("0");
+    };
+    SAutoResult r = link.Auto(m_rom.data(), 65536, load, nullptr);  // 27C512: 2 blocks
+    EXPECT_EQ(messagesAtLoad, 1u);  // the stop said so, then the load ran
+    EXPECT_TRUE(r.bLoaded);
+    EXPECT_TRUE(r.bRunEnable);
+    EXPECT_EQ(r.eResult, EEmuResult::kNoDevice);
+    // Stop, 2 x (command + data), run, reset.
+    EXPECT_EQ(m_sink.Count("Could not open the Device"), 7u);
+    EXPECT_EQ(m_sink.m_messages.size(), 7u);
+}
+
 TEST_F(OperationsTest, AutoEndsAfterALoadThatCannotOpenItsFile)
 {
     CEmuLink link = Link();
@@ -268,20 +287,56 @@ TEST_F(OperationsTest, StallStopsTheDownloadWithOneMessage)
     EXPECT_EQ(progress.steps.back(), (std::pair<uint32_t, uint32_t>{4, 4}));
 }
 
-TEST_F(OperationsTest, TimeoutStopsACommandAndAutoWithOneMessage)
+TEST_F(OperationsTest, FailedStopSkipsAutosTransfersButNotTheLoad)
 {
     SSimOptions o;
     o.nTimeoutAt = 1;
     Start(o);
     CEmuLink link = Link();
     bool loaded = false;
-    SAutoResult r = link.Auto(m_rom.data(), 8192, [&] { loaded = true; return std::optional<std::string>("0"); },
-                              nullptr);
+    auto load = [&] {
+        loaded = true;
+        std::fill_n(m_rom.begin(), 16, 0x42);
+        return std::optional<std::string>("10");
+    };
+    bool asked = false;
+    auto getData = [&](uint8_t*, size_t) { asked = true; return size_t{0}; };
+    SAutoResult r = link.Auto(m_rom.data(), 8192, load, getData);
     EXPECT_EQ(r.eResult, EEmuResult::kTransferFailed);
-    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(r.bLoaded);
+    EXPECT_FALSE(r.bRunEnable);  // no download ran
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(m_rom[15], 0x42);  // the loaded file stays in the buffer
     EXPECT_EQ(m_pSim->LogLines(), std::vector<std::string>{FormatTransfer(1, 0, false, nullptr, 0, "TIMEOUT")});
     EXPECT_EQ(m_sink.m_messages.size(), 1u);
     EXPECT_EQ(m_sink.Count("The transfer to the Device failed"), 1u);
+
+    // A file that cannot be opened adds nothing of its own here (the loader reports it).
+    m_pSim->ClearLog();
+    m_sink.m_messages.clear();
+    r = link.Auto(m_rom.data(), 8192, [] { return std::optional<std::string>(); }, nullptr);
+    EXPECT_EQ(r.eResult, EEmuResult::kTransferFailed);
+    EXPECT_FALSE(r.bLoaded);
+    EXPECT_FALSE(r.bRunEnable);
+    EXPECT_EQ(m_pSim->Transfers().size(), 1u);
+    EXPECT_EQ(m_sink.m_messages.size(), 1u);
+}
+
+TEST_F(OperationsTest, FailedDownloadSkipsRunAndResetInAuto)
+{
+    SSimOptions o;
+    o.nStallAt = 3;  // the first data block
+    Start(o);
+    CEmuLink link = Link();
+    SAutoResult r = link.Auto(m_rom.data(), 65536, [] { return std::optional<std::string>("0"); }, nullptr);
+    EXPECT_EQ(r.eResult, EEmuResult::kTransferFailed);
+    EXPECT_TRUE(r.bLoaded);
+    EXPECT_TRUE(r.bRunEnable);  // the download ran, though it failed
+    EXPECT_EQ(m_pSim->Transfers().size(), 3u);
+    EXPECT_FALSE(m_pSim->Firmware(0).m_bRunning);
+    EXPECT_EQ(m_pSim->Firmware(0).m_nResets, 0u);
+    EXPECT_EQ(m_sink.m_messages.size(), 1u);
 }
 
 TEST_F(OperationsTest, KernelDriverIsDetachedForEachTransferAndGivenBackAfter)

@@ -162,6 +162,24 @@ TEST(TarvexctlSim, AutoRunsItsSequenceAndEndsEarlyOnAFileItCannotRead)
     EXPECT_EQ(log, std::vector<std::string>{Cmd(1, 2, 0)});
 }
 
+TEST(TarvexctlSim, AutoAfterAFailedStopStillReadsTheFileAndSendsNothingMore)
+{
+    const TempDir dir;
+    WriteFile(dir / "image.bin", "abc");
+    std::vector<std::string> log;
+    auto r = Sim(dir, {"--stall", "1"}, {"auto", dir / "image.bin", "--format", "bin"}, &log);
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.err, "tarvexctl auto: The transfer to the Device failed\n");
+    EXPECT_EQ(log.size(), 1u);
+
+    // The load runs, so a file it cannot read is reported too.
+    r = Sim(dir, {"--stall", "1"}, {"auto", dir / "missing.hex"}, &log);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("tarvexctl auto: The transfer to the Device failed\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("missing.hex"), std::string::npos) << r.err;
+    EXPECT_EQ(log.size(), 1u);
+}
+
 TEST(TarvexctlSim, KernelDriverIsDetachedForWriteAndRead)
 {
     // Linux's usbtest module binds these two of the emulator's ids.

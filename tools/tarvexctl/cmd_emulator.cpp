@@ -74,7 +74,8 @@ const std::string_view kAutoHelp =
     "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
     "\n"
     "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
-    "read ends it after the stop command.\n"
+    "read ends it after the stop command. A transfer that fails skips the transfers after it;\n"
+    "FILE is still read.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed.\n";
