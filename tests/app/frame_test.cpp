@@ -371,6 +371,14 @@ TEST_F(FrameTest, EditCommandsFollowTheFocusedEditor)
     EXPECT_EQ(length(), nBefore);
     QTest::keyClick(pEditor, Qt::Key_A);
     EXPECT_EQ(length(), nBefore);
+    // Alt+Backspace is Undo; with nothing to undo it does not delete the byte before the caret.
+    pEditor->SetData(Page().RomBuffer(), 8192);
+    pEditor->setFocus();
+    QTest::keyClick(pEditor, Qt::Key_Right);
+    QTest::keyClick(pEditor, Qt::Key_Right);
+    ASSERT_FALSE(Enabled(ID_EDIT_UNDO));
+    QTest::keyClick(pEditor, Qt::Key_Backspace, Qt::AltModifier);
+    EXPECT_EQ(length(), 8192);
 
     // Elsewhere the edit commands are greyed.
     Page().m_pFileName->setFocus();
