@@ -159,7 +159,9 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
 
     m_chooseFile = [](QWidget* pOwner) {
         return QFileDialog::getOpenFileName(pOwner, QString(), QStringLiteral("*.hex"),
-                                            QStringLiteral("Program File (*.hex);;All Files (*.*)"));
+                                            // Linux matches patterns by case and "*.*" needs a dot: list upper-case
+                                            // hex files too, and show files without an extension.
+                                            QStringLiteral("Program File (*.hex *.HEX);;All Files (*)"));
     };
 
     ExchangeSettings(true);
