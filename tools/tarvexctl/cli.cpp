@@ -1,6 +1,9 @@
 // tarvexctl's command frame: dispatch, help texts, option parsing and atomic file writes.
 #include "cli.h"
 
+#include "buffer/imageloader.h"
+
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -222,6 +225,29 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         return fail(err);
     }
     return true;
+}
+
+int ParseFormat(const std::optional<std::string>& text)
+{
+    if (!text || *text == "ihex")
+        return 0;
+    if (*text == "bin")
+        return 1;
+    throw UsageError("unknown format '" + *text + "' (use ihex or bin)");
+}
+
+std::uint8_t ParseFill(const std::optional<std::string>& text)
+{
+    if (!text)
+        return ParseFillByte("00");
+    // The page's field takes two characters; here anything but one or two hex digits is
+    // refused rather than silently read as 00.
+    const bool ok = !text->empty() && text->size() <= 2 &&
+                    std::isxdigit(static_cast<unsigned char>((*text)[0])) &&
+                    (text->size() == 1 || std::isxdigit(static_cast<unsigned char>((*text)[1])));
+    if (!ok)
+        throw UsageError("fill value '" + *text + "' is not one or two hex digits");
+    return ParseFillByte(*text);
 }
 
 }  // namespace tarvexctl

@@ -45,6 +45,12 @@ std::span<const Command> Commands();
 // The whole tool: dispatches argv to a sub-command and returns the exit code.
 int Run(int argc, const char* const* argv, Io io);
 
+// The --format value: "ihex" (default) gives 0, "bin" gives 1; anything else is a usage error.
+int ParseFormat(const std::optional<std::string>& text);
+// The --fill value: one or two hex digits (default 00); anything else is a usage error, where
+// the page's field would silently read it as 00.
+std::uint8_t ParseFill(const std::optional<std::string>& text);
+
 // Options of one sub-command: "--name value", "--name=value" and flags; "--" ends options.
 class ArgParser {
 public:

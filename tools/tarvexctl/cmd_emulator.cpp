@@ -157,26 +157,6 @@ uint32_t RomSize(const ArgParser& parser)
     return RomSizeOfIndex(rom ? RomIndex(*rom) : 0);
 }
 
-int FormatOf(const std::optional<std::string>& text)
-{
-    if (!text || *text == "ihex")
-        return 0;
-    if (*text == "bin")
-        return 1;
-    throw UsageError("unknown format '" + *text + "' (use ihex or bin)");
-}
-
-uint8_t FillOf(const std::optional<std::string>& text)
-{
-    if (!text)
-        return 0;
-    const bool ok = !text->empty() && text->size() <= 2
-        && std::all_of(text->begin(), text->end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-    if (!ok)
-        throw UsageError("fill value '" + *text + "' is not one or two hex digits");
-    return ParseFillByte(*text);
-}
-
 int ExitOf(EEmuResult result)
 {
     switch (result) {
@@ -259,8 +239,8 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
     const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    const int format = FormatOf(parser.Value("format"));
-    const uint8_t fill = FillOf(parser.Value("fill"));
+    const int format = ParseFormat(parser.Value("format"));
+    const uint8_t fill = ParseFill(parser.Value("fill"));
 
     SSession s;
     const ImageLoadResult loaded = s.Load(file, format, fill, romSize);
@@ -337,8 +317,8 @@ int RunAuto(const std::vector<std::string>& args, Io& io)
     const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    const int format = FormatOf(parser.Value("format"));
-    const uint8_t fill = FillOf(parser.Value("fill"));
+    const int format = ParseFormat(parser.Value("format"));
+    const uint8_t fill = ParseFill(parser.Value("fill"));
 
     SSession s;
     std::string loadError;

@@ -25,33 +25,6 @@ const std::string_view kLoadHelp =
     "\n"
     "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read or IMAGE.bin cannot be written.\n";
 
-namespace {
-
-int ParseFormat(const std::optional<std::string>& text)
-{
-    if (!text || *text == "ihex")
-        return 0;
-    if (*text == "bin")
-        return 1;
-    throw UsageError("unknown format '" + *text + "' (use ihex or bin)");
-}
-
-std::uint8_t ParseFill(const std::optional<std::string>& text)
-{
-    if (!text)
-        return ParseFillByte("00");
-    // The page's field takes two characters; here anything but one or two hex digits is
-    // refused rather than silently read as 00.
-    const bool ok = !text->empty() && text->size() <= 2 &&
-                    std::isxdigit(static_cast<unsigned char>((*text)[0])) &&
-                    (text->size() == 1 || std::isxdigit(static_cast<unsigned char>((*text)[1])));
-    if (!ok)
-        throw UsageError("fill value '" + *text + "' is not one or two hex digits");
-    return ParseFillByte(*text);
-}
-
-}  // namespace
-
 int RunLoad(const std::vector<std::string>& args, Io& io)
 {
     const ArgParser parser(args, {{"format", true}, {"fill", true}, {"out", true}});
