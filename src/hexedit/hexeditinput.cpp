@@ -183,12 +183,7 @@ bool CHexEditModel::OnMouseWheel(int delta)
         m_nTopIndex += m_nBytesPerRow;
         Redraw();
     }
-    SetScrollPos();
-    if (!m_bKeyboardScroll) {
-        m_nCaret += m_nTopIndex - oldTop;
-        ClampCaret();
-    }
-    PlaceCaret(m_nCaret);
+    FollowScroll(oldTop);
     return true;
 }
 

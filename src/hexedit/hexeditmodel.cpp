@@ -394,6 +394,13 @@ void CHexEditModel::OnVScroll(int code, int trackPos)
         m_nTopIndex = top;
         Redraw();
     }
+    FollowScroll(oldTop);
+}
+
+// After the view moved from oldTop: the scroll bar follows, and so does the caret unless a key
+// is scrolling (the key places the caret itself).
+void CHexEditModel::FollowScroll(int oldTop)
+{
     SetScrollPos();
     if (!m_bKeyboardScroll) {
         m_nCaret += m_nTopIndex - oldTop;

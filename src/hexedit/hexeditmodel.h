@@ -219,6 +219,7 @@ private:
     void SetScrollPos();
     // Keeps a caret that a scroll carried along on a byte of the data.
     void ClampCaret();
+    void FollowScroll(int oldTop);
     // Where the caret of byte n stands in the current column.
     void CaretCellPos(int n, int& x, int& y) const;
     bool InHexColumn() const { return m_nCaretColumn == COL_HEX_HIGH || m_nCaretColumn == COL_HEX_LOW; }
