@@ -26,14 +26,14 @@ void BM_DownloadOpenPerTransfer(benchmark::State& state)
     CNullSink sink;
     CUsbTransport transport(sink, kIds);
     CEmuLink link(transport, sink, nullptr);
-    std::vector<uint8_t> rom(kRomBufferSize, 0x5A);
+    std::vector<uint8_t> rom(kRomImageSize, 0x5A);
     for (auto _ : state) {
-        SDownloadResult r = link.Download(rom.data(), kRomBufferSize, "0", nullptr);
+        SDownloadResult r = link.Download(rom.data(), kRomImageSize, "0", nullptr);
         if (r.eResult != EEmuResult::kOk)
             state.SkipWithError("download failed");
         sim.ClearLog();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRomBufferSize));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRomImageSize));
 }
 
 // The same 64 transfers on one open handle (still claiming interface 0 for each).
@@ -47,7 +47,7 @@ void BM_DownloadOneHandle(benchmark::State& state)
         state.SkipWithError("no simulated emulator");
         return;
     }
-    std::vector<uint8_t> rom(kRomBufferSize, 0x5A);
+    std::vector<uint8_t> rom(kRomImageSize, 0x5A);
     for (auto _ : state) {
         for (uint32_t i = 0; i < 32; ++i) {
             CommandBlock command = MakeCommandBlock(EMU_WRITE_BLOCK, static_cast<uint8_t>(i));
@@ -60,7 +60,7 @@ void BM_DownloadOneHandle(benchmark::State& state)
         }
         sim.ClearLog();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRomBufferSize));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kRomImageSize));
 }
 
 BENCHMARK(BM_DownloadOpenPerTransfer)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -1,11 +1,8 @@
-// The " Buffer 0 " page: layout, data exchange, settings, Load and the emulator operations.
+// The " Buffer 0 " page: layout, data exchange, settings, and thin handlers over the ROM session.
 #include "buffer/bufferpage.h"
 
-#include "app/messagebox.h"
 #include "buffer/buffersettings.h"
-#include "buffer/imageloader.h"
 #include "buffer/inifile.h"
-#include "emulink/emuprotocol.h"
 #include "hexedit/hexedit.h"
 
 #include <QApplication>
@@ -20,7 +17,6 @@
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -34,8 +30,8 @@ QString Hex8(std::uint64_t n)
 
 CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     : CPropertyPage(QStringLiteral(" Buffer 0 "), pParent),
-      m_pRomBuffer(std::make_unique_for_overwrite<std::uint8_t[]>(kRomBufferSize)),
-      m_pFrame(pFrame)
+      m_pFrame(pFrame),
+      m_session(m_sink, this)
 {
     auto place = [this](QWidget* w, int x, int y, int cx, int cy) {
         w->setGeometry(DlgRect(x, y, cx, cy));
@@ -164,6 +160,7 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
                                             QStringLiteral("Program File (*.hex *.HEX);;All Files (*)"));
     };
 
+    m_session.SetProgress([this](std::uint32_t nPos, std::uint32_t nRange) { ShowProgress(nPos, nRange); });
     ExchangeSettings(true);
 }
 
@@ -183,7 +180,7 @@ void CPageEmu0::ExchangeSettings(bool bLoad)
         s.m_csBufferStart = m_csBufferStart.toStdString();
         s.m_csBufferStop = m_csBufferStop.toStdString();
         s.m_csFillValue = m_csFillValue.toStdString();
-        s.m_nRomSize = m_nRomSize;
+        s.m_nRomSize = m_session.RomSize();
     }
     const std::string strPath = m_pFrame ? m_pFrame->SettingsPath() : std::string();
     if (strPath.empty()) {
@@ -200,7 +197,7 @@ void CPageEmu0::ExchangeSettings(bool bLoad)
         m_csBufferStart = QString::fromStdString(s.m_csBufferStart);
         m_csBufferStop = QString::fromStdString(s.m_csBufferStop);
         m_csFillValue = QString::fromStdString(s.m_csFillValue);
-        m_nRomSize = s.m_nRomSize;
+        m_session.SetRomSize(s.m_nRomSize);
     }
 }
 
@@ -241,15 +238,15 @@ bool CPageEmu0::OnInitDialog()
     m_wndList->setColumnWidth(0, 70);
     m_wndList->setColumnWidth(1, 360);
     m_wndList->setColumnWidth(2, 140);
-    m_nRomSize = m_pFrame ? m_pFrame->CurRomSize() : 8192;
-    std::memset(m_pRomBuffer.get(), ParseFillByte(m_csFillValue.toStdString()), kRomBufferSize);
+    m_session.SetRomSize(m_pFrame ? m_pFrame->CurRomSize() : 8192);
+    m_session.Fill(ParseFillByte(m_csFillValue.toStdString()));
     UpdateRomSize();
     return true;
 }
 
 void CPageEmu0::ShowEditorData()
 {
-    m_wndHexEdit->SetData(m_pRomBuffer.get(), int(m_nRomSize));
+    m_wndHexEdit->SetData(m_session.Buffer(), int(m_session.RomSize()));
     m_wndHexEdit->Redraw();
     m_wndHexEdit->SetOptions(true, true, true, true);
     m_wndHexEdit->Redraw();
@@ -257,7 +254,7 @@ void CPageEmu0::ShowEditorData()
 
 void CPageEmu0::UpdateRomSize()
 {
-    m_csRomSize = Hex8(m_nRomSize);
+    m_csRomSize = Hex8(m_session.RomSize());
     UpdateData(false);
     ShowEditorData();
 }
@@ -276,8 +273,7 @@ bool CPageEmu0::LoadFile()
 {
     UpdateData(true);
     const ImageLoadResult result =
-        LoadImageFile(m_sFileName.toStdString(), m_nFileFormat, ParseFillByte(m_csFillValue.toStdString()),
-                      RomImage(m_pRomBuffer.get(), kRomBufferSize));
+        m_session.Load(m_sFileName.toStdString(), m_nFileFormat, ParseFillByte(m_csFillValue.toStdString()));
     if (!result.ok) {
         TarvexMessageBox(this, QString::fromStdString(result.message));
         return false;
@@ -293,41 +289,34 @@ void CPageEmu0::OnLoad()
     LoadFile();
 }
 
-namespace {
-
-// Progress of Write and Read: the bar advances block by block and the fields are written again.
-ProgressFn PageProgress(CPageEmu0* pPage, QProgressBar* pBar)
+bool CPageEmu0::AttachTransport()
 {
-    return [pPage, pBar](std::uint32_t nPos, std::uint32_t nRange) {
-        pBar->setRange(0, int(nRange));
-        pBar->setValue(int(nPos));
-        pPage->UpdateData(false);
-        pBar->repaint();
-    };
+    m_session.SetTransport(m_pFrame ? m_pFrame->Transport() : nullptr);
+    return m_session.Transport() != nullptr;
 }
 
-// Copies the editor's bytes back for a download.
-GetDataFn EditorSource(CHexEdit* pEditor)
+void CPageEmu0::ShowProgress(std::uint32_t nPos, std::uint32_t nRange)
 {
-    return [pEditor](std::uint8_t* pDest, std::size_t nMax) -> std::size_t {
-        const int nLength = pEditor->GetData(pDest, int(std::min<std::size_t>(nMax, 0x7FFFFFFF)));
-        return std::min<std::size_t>(nMax, std::size_t(std::max(nLength, 0)));
-    };
+    // The bar advances block by block and the fields are written again.
+    m_wndProgress->setRange(0, int(nRange));
+    m_wndProgress->setValue(int(nPos));
+    UpdateData(false);
+    m_wndProgress->repaint();
 }
 
-} // namespace
+std::size_t CPageEmu0::EditorData(std::uint8_t* pDest, std::size_t nMax) const
+{
+    const int nLength = m_wndHexEdit->GetData(pDest, int(std::min<std::size_t>(nMax, 0x7FFFFFFF)));
+    return std::min<std::size_t>(nMax, std::size_t(std::max(nLength, 0)));
+}
 
 void CPageEmu0::Download()
 {
-    CUsbTransport* pTransport = m_pFrame ? m_pFrame->Transport() : nullptr;
-    if (!pTransport)
+    if (!AttachTransport())
         return;
     UpdateData(true);
-    CMessageBoxSink sink;
-    CEmuLink link(*pTransport, sink, this);
-    link.SetProgress(PageProgress(this, m_wndProgress));
-    const SDownloadResult result =
-        link.Download(m_pRomBuffer.get(), m_nRomSize, m_csBytesRead.toStdString(), EditorSource(m_wndHexEdit));
+    const SDownloadResult result = m_session.Download(
+        m_csBytesRead.toStdString(), [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
     if (result.bRunEnable && m_pFrame)
         m_pFrame->EnableRun();
 }
@@ -339,30 +328,32 @@ void CPageEmu0::OnWrite()
 
 void CPageEmu0::OnRead()
 {
-    CUsbTransport* pTransport = m_pFrame ? m_pFrame->Transport() : nullptr;
-    if (!pTransport)
+    if (!AttachTransport())
         return;
-    CMessageBoxSink sink;
-    CEmuLink link(*pTransport, sink, this);
-    link.SetProgress(PageProgress(this, m_wndProgress));
-    link.Upload(m_pRomBuffer.get(), m_nRomSize);
+    m_session.Upload();
     ShowEditorData();
 }
 
 void CPageEmu0::SetRunState(bool bRun)
 {
-    if (CUsbTransport* pTransport = m_pFrame ? m_pFrame->Transport() : nullptr) {
-        CMessageBoxSink sink;
-        CEmuLink(*pTransport, sink, this).SetRunState(bRun);
-    }
+    if (AttachTransport())
+        m_session.SetRunState(bRun);
 }
 
 void CPageEmu0::SetRomType(int nIndex)
 {
-    if (CUsbTransport* pTransport = m_pFrame ? m_pFrame->Transport() : nullptr) {
-        CMessageBoxSink sink;
-        CEmuLink(*pTransport, sink, this).SetRomType(nIndex);
-    }
+    if (AttachTransport())
+        m_session.SendRomType(nIndex);
+}
+
+void CPageEmu0::ChangeRomType(int nIndex)
+{
+    const SRomType* pType = RomTypeAt(nIndex);
+    if (!pType)
+        return;
+    m_session.SetRomSize(pType->nSize);
+    SetRomType(nIndex);
+    UpdateRomSize();
 }
 
 void CPageEmu0::OnRun()
@@ -377,26 +368,21 @@ void CPageEmu0::OnStop()
 
 void CPageEmu0::OnReset()
 {
-    if (CUsbTransport* pTransport = m_pFrame ? m_pFrame->Transport() : nullptr) {
-        CMessageBoxSink sink;
-        CEmuLink(*pTransport, sink, this).Reset();
-    }
+    if (AttachTransport())
+        m_session.Reset();
 }
 
 void CPageEmu0::OnAuto()
 {
-    CUsbTransport* pTransport = m_pFrame ? m_pFrame->Transport() : nullptr;
-    if (!pTransport)
+    if (!AttachTransport())
         return;
-    CMessageBoxSink sink;
-    CEmuLink link(*pTransport, sink, this);
-    link.SetProgress(PageProgress(this, m_wndProgress));
     const LoadFn load = [this]() -> std::optional<std::string> {
         if (!LoadFile())
             return std::nullopt;
         return m_csBytesRead.toStdString();
     };
-    const SAutoResult result = link.Auto(m_pRomBuffer.get(), m_nRomSize, load, EditorSource(m_wndHexEdit));
+    const SAutoResult result =
+        m_session.Auto(load, [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
     if (result.bRunEnable && m_pFrame)
         m_pFrame->EnableRun();
 }

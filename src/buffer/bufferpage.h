@@ -1,14 +1,15 @@
-// CPageEmu0: the " Buffer 0 " page with the ROM image buffer, file loading and the emulator operations.
+// CPageEmu0: the " Buffer 0 " page: fields, Load and the emulator operations over the ROM session.
 #pragma once
 
+#include "app/messagebox.h"
 #include "buffer/propertypage.h"
+#include "buffer/romsession.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 class CUsbTransport;
@@ -36,14 +37,11 @@ public:
 class CPageEmu0 : public CPropertyPage {
     Q_OBJECT
 public:
-    static constexpr std::uint32_t kRomBufferSize = 1048576;
-
-    // Allocates the ROM image buffer and loads the settings.
+    // Creates the ROM session (its 1 MiB image) and loads the settings.
     explicit CPageEmu0(CFrameLink* pFrame, QWidget* pParent = nullptr);
     // Saves the settings when the page goes (see OnDestroy).
     ~CPageEmu0() override;
 
-    void UpdateRomSize();
     void OnFileFind();
     void OnLoad();
     void OnWrite();
@@ -53,17 +51,19 @@ public:
     void OnReset();
     void OnAuto();
     void SetRunState(bool bRun);
-    void SetRomType(int nIndex);
+    // The frame's ROM Type list changed: the new size, its command to the emulator, the page
+    // and the editor shown again.
+    void ChangeRomType(int nIndex);
     // Reads the fields back and writes the settings; runs once.
     void OnDestroy();
 
-    std::uint8_t* RomBuffer() const { return m_pRomBuffer.get(); }
+    std::uint8_t* RomBuffer() const { return m_session.Buffer(); }
+    std::uint32_t RomSize() const { return m_session.RomSize(); }
 
     // The file chooser of "File Find"; replaceable so tests need no dialog. Empty means Cancel.
     std::function<QString(QWidget* pOwner)> m_chooseFile;
 
-    std::unique_ptr<std::uint8_t[]> m_pRomBuffer;
-    std::uint32_t m_nRomSize = 8192;
+    // The exchanged fields and the controls, as the dialog binds them.
     QProgressBar* m_wndProgress = nullptr;
     CHexEdit* m_wndHexEdit = nullptr;
     QTreeWidget* m_wndList = nullptr;
@@ -106,12 +106,22 @@ protected:
     bool OnInitDialog() override;
 
 private:
+    void UpdateRomSize();
+    void SetRomType(int nIndex);
     // Load's work; false when the file could not be read (the user has been told).
     bool LoadFile();
     void Download();
     void ShowEditorData();
     void ExchangeSettings(bool bLoad);
+    // Hands the frame's transport to the session; false when the program runs without one.
+    bool AttachTransport();
+    // Progress of Write, Read and Auto on the page's bar.
+    void ShowProgress(std::uint32_t nPos, std::uint32_t nRange);
+    // The editor's bytes, taken back for a download.
+    std::size_t EditorData(std::uint8_t* pDest, std::size_t nMax) const;
 
     CFrameLink* m_pFrame;
+    CMessageBoxSink m_sink;
+    CRomSession m_session;
     bool m_bDestroyed = false;
 };

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::size_t kRomImageSize = 1048576;
+#include "emulink/romtypes.h"
+
 // Files are streamed in pieces of this size; a gigabyte file never sits in memory whole.
 inline constexpr std::size_t kLoadChunkSize = 256 * 1024;
 

@@ -19,19 +19,14 @@ uint32_t BlockCount(uint32_t romSize)
 
 uint8_t RomSizeMask(int index)
 {
-    return index >= 0 && index < kRomTypeCount ? static_cast<uint8_t>((1u << index) - 1) : 0;
+    const SRomType* type = RomTypeAt(index);
+    return type ? type->nMask : 0;
 }
 
 uint32_t RomSizeOfIndex(int index)
 {
-    return index >= 0 && index < kRomTypeCount ? 8192u << index : 0;
-}
-
-const std::vector<std::string>& RomTypeNames()
-{
-    static const std::vector<std::string> names = {"27C64",  "27C128", "27C256", "27C512",
-                                                   "27C010", "27C020", "27C040", "27C080"};
-    return names;
+    const SRomType* type = RomTypeAt(index);
+    return type ? type->nSize : 0;
 }
 
 uint64_t ParseHexCount(std::string_view text)
@@ -112,14 +107,14 @@ SDownloadResult CEmuLink::Download(uint8_t* romBuffer, uint32_t romSize, std::st
     const uint32_t blocks = BlockCount(romSize);
     Progress(0, blocks);
     // The buffer holds 1 MiB whatever "Bytes were read" claims.
-    const size_t maxBytes = static_cast<size_t>(std::min<uint64_t>(ParseHexCount(csBytesRead), kRomBufferSize));
+    const size_t maxBytes = static_cast<size_t>(std::min<uint64_t>(ParseHexCount(csBytesRead), kRomImageSize));
     if (maxBytes > 0 && getData)
         getData(romBuffer, maxBytes);
 
     SDownloadResult download;
     for (uint32_t i = 0; i < blocks; ++i) {
         // Blocks past the buffer's end would read beyond it; ROM sizes stop at 1 MiB anyway.
-        if (static_cast<size_t>(i) * kDataBlockSize >= kRomBufferSize)
+        if (static_cast<size_t>(i) * kDataBlockSize >= kRomImageSize)
             break;
         CommandBlock command = MakeCommandBlock(EMU_WRITE_BLOCK, static_cast<uint8_t>(i));
         if (!Account(m_transport.BulkWrite(m_pOwner, command.data(), command.size()), download.eResult,
@@ -143,7 +138,7 @@ EEmuResult CEmuLink::Upload(uint8_t* romBuffer, uint32_t romSize)
     EEmuResult result = EEmuResult::kOk;
     std::vector<uint8_t> block(kDataBlockSize);
     for (uint32_t i = 0; i < blocks; ++i) {
-        if (static_cast<size_t>(i) * kDataBlockSize >= kRomBufferSize)
+        if (static_cast<size_t>(i) * kDataBlockSize >= kRomImageSize)
             break;
         CommandBlock command = MakeCommandBlock(EMU_READ_BLOCK, static_cast<uint8_t>(i));
         if (!Account(m_transport.BulkWrite(m_pOwner, command.data(), command.size()), result, kMsgWriteFailed))

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emulink/messagesink.h"
+#include "emulink/romtypes.h"
 #include "emulink/usbtransport.h"
 
 enum EEmuOpcode : uint8_t {
@@ -23,8 +24,6 @@ enum EEmuOpcode : uint8_t {
 
 inline constexpr size_t kCommandBlockSize = 64;
 inline constexpr size_t kDataBlockSize = 32768;
-inline constexpr size_t kRomBufferSize = 1048576;
-inline constexpr int kRomTypeCount = 8;
 
 inline constexpr const char* kMsgWriteFailed = "The transfer to the Device failed";
 inline constexpr const char* kMsgReadFailed = "The transfer from the Device failed";
@@ -34,12 +33,10 @@ using CommandBlock = std::array<uint8_t, kCommandBlockSize>;
 CommandBlock MakeCommandBlock(uint8_t opcode, uint8_t parameter);
 // Number of 32 KiB data blocks that cover `romSize` bytes (rounded up; 0 gives 0).
 uint32_t BlockCount(uint32_t romSize);
-// Mask sent with EMU_ROM_SIZE for ROM type index k: 2^k - 1; an index outside 0..7 gives 0.
+// Mask sent with EMU_ROM_SIZE for ROM type index k (kRomTypes); an index outside 0..7 gives 0.
 uint8_t RomSizeMask(int index);
-// 8192 shifted left by the index 0..7.
+// The size of ROM type index 0..7 (kRomTypes); 0 outside.
 uint32_t RomSizeOfIndex(int index);
-// ROM type names "27C64" ... "27C080" (the list's entries without the size part).
-const std::vector<std::string>& RomTypeNames();
 // Hex text as the page reads it: leading blanks skipped, stops at the first non-hex character, no digits give 0.
 // Values beyond 64 bits saturate.
 uint64_t ParseHexCount(std::string_view text);

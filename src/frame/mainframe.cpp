@@ -4,6 +4,7 @@
 #include "app/messagebox.h"
 #include "buffer/propertysheet.h"
 #include "emulink/findemulators.h"
+#include "emulink/romtypes.h"
 #include "emulink/usbtransport.h"
 #include "frame/commandids.h"
 #include "frame/toolbaricons.h"
@@ -49,11 +50,6 @@ const SPrompt s_prompts[] = {
 };
 
 const char* const s_recentPrompt = "이 문서를 엽니다";
-
-const char* const s_romTypes[8] = {
-    "27C64(8K*8)", "27C128(16K*8)", "27C256(32K*8)", "27C512(64K*8)",
-    "27C010(128K*8)", "27C020(256K*8)", "27C040(512K*8)", "27C080(1024K*8)",
-};
 
 } // namespace
 
@@ -361,8 +357,8 @@ void CMainFrame::FindEmulators()
 void CMainFrame::FillRomTypeList()
 {
     QComboBox* pRomType = m_wndEmulatorBar->m_pRomType;
-    for (const char* pszType : s_romTypes)
-        pRomType->addItem(QString::fromLatin1(pszType));
+    for (const SRomType& type : kRomTypes)
+        pRomType->addItem(QString::fromLatin1(type.listEntry.data(), qsizetype(type.listEntry.size())));
     pRomType->setCurrentIndex(0);
 }
 
@@ -386,15 +382,12 @@ void CMainFrame::OnEmulatorStop()
 
 void CMainFrame::OnSelchangeRomType(int nIndex)
 {
-    if (nIndex < 0 || nIndex > 7)
+    const SRomType* pType = RomTypeAt(nIndex);
+    if (!pType)
         return;
-    m_nCurRomSize = 8192 << nIndex;
-    CPageEmu0* pPage = BufferPage();
-    if (!pPage)
-        return;
-    pPage->m_nRomSize = std::uint32_t(m_nCurRomSize);
-    pPage->SetRomType(nIndex);
-    pPage->UpdateRomSize();
+    m_nCurRomSize = int(pType->nSize);
+    if (CPageEmu0* pPage = BufferPage())
+        pPage->ChangeRomType(nIndex);
 }
 
 void CMainFrame::EnableRun()

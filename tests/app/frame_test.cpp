@@ -158,7 +158,7 @@ TEST_F(FrameTest, RomTypeChange)
     Page().m_pFileName->setText(QStringLiteral("typed, not loaded"));
     pRomType->setCurrentIndex(6);
     EXPECT_EQ(m_pFrame->m_nCurRomSize, 524288);
-    EXPECT_EQ(Page().m_nRomSize, 524288u);
+    EXPECT_EQ(Page().RomSize(), 524288u);
     EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{3, 0x3F}}));
     EXPECT_EQ(m_pSim->Firmware(0).m_nMask, 0x3F);
     EXPECT_EQ(Page().m_pRomSize->text(), QStringLiteral("00080000"));

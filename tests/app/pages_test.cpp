@@ -37,7 +37,7 @@ protected:
     void Settings(const std::string& lines) { m_dir.Write("tarvex.ini", "[BUFFERPAGE]\n" + lines); }
     CPageEmu0& Page() { return m_pSheet->m_pageEmu0; }
     CPageSetup& SetupPage() { return m_pSheet->m_pageSetup; }
-    bool BufferAll(std::uint8_t b, std::size_t n = CPageEmu0::kRomBufferSize)
+    bool BufferAll(std::uint8_t b, std::size_t n = kRomImageSize)
     {
         const std::uint8_t* p = Page().RomBuffer();
         return std::all_of(p, p + n, [b](std::uint8_t x) { return x == b; });
@@ -45,7 +45,7 @@ protected:
     // The editor's copy of the bytes.
     std::vector<std::uint8_t> Editor()
     {
-        std::vector<std::uint8_t> bytes(CPageEmu0::kRomBufferSize + 1);
+        std::vector<std::uint8_t> bytes(kRomImageSize + 1);
         const int n = Page().m_wndHexEdit->GetData(bytes.data(), int(bytes.size()));
         bytes.resize(std::size_t(std::max(n, 0)));
         return bytes;
@@ -201,7 +201,7 @@ TEST_F(PagesTest, FreshStartWithoutSettingsFile)
     EXPECT_TRUE(p.m_pFormat[0]->isEnabled() && p.m_pFormat[1]->isEnabled());
     EXPECT_FALSE(p.m_pFormat[2]->isEnabled() || p.m_pFormat[3]->isEnabled());
     EXPECT_FALSE(p.m_pRomSize->isEnabled() || p.m_pBytesRead->isEnabled());
-    EXPECT_EQ(p.m_nRomSize, 8192u);
+    EXPECT_EQ(p.RomSize(), 8192u);
     EXPECT_TRUE(BufferAll(0x00));
     const auto editor = Editor();
     EXPECT_EQ(editor.size(), 8192u);
@@ -242,7 +242,7 @@ TEST_F(PagesTest, StoredFormatAndRomSize)
     for (QRadioButton* b : p.m_pFormat)
         EXPECT_FALSE(b->isChecked());
     // The frame's size wins over the stored one.
-    EXPECT_EQ(p.m_nRomSize, 32768u);
+    EXPECT_EQ(p.RomSize(), 32768u);
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00008000"));
     EXPECT_TRUE(p.UpdateData(true));
     EXPECT_EQ(p.m_nFileFormat, -1);
@@ -260,14 +260,12 @@ TEST_F(PagesTest, RomSizeChangeShowsSizeAndRestoresTypedFields)
     CPageEmu0& p = Page();
     p.m_pFileName->setText(QStringLiteral("/typed/name.hex"));
     p.RomBuffer()[1048575] = 0x99;
-    p.m_nRomSize = 1048576;
-    p.UpdateRomSize();
+    p.ChangeRomType(7);
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00100000"));
     ASSERT_EQ(Editor().size(), 1048576u);
     EXPECT_EQ(Editor()[1048575], 0x99);
     EXPECT_EQ(p.m_pFileName->text(), QStringLiteral("/stored/name.hex"));
-    p.m_nRomSize = 8192;
-    p.UpdateRomSize();
+    p.ChangeRomType(0);
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00002000"));
     EXPECT_EQ(Editor().size(), 8192u);
     // The bytes beyond the size stayed in the buffer.
@@ -292,8 +290,7 @@ TEST_F(PagesTest, LoadBinaryBeyondTheRomSizeThenGrow)
     EXPECT_EQ(p.RomBuffer()[16384], 0xFF);
     EXPECT_EQ(p.m_nFileFormat, 1);
     EXPECT_EQ(Editor().size(), 8192u);
-    p.m_nRomSize = 16384;
-    p.UpdateRomSize();
+    p.ChangeRomType(1);
     EXPECT_EQ(p.m_pRomSize->text(), QStringLiteral("00004000"));
     const auto editor = Editor();
     EXPECT_EQ(std::string(editor.begin(), editor.end()), image);
@@ -454,7 +451,7 @@ TEST_F(PagesTest, WriteTakesBackAtMostTheBytesReadFromTheEditor)
     EXPECT_EQ(fw.m_memory[16], 0x00);
     // A ROM type change discards edits not yet written.
     p.m_wndHexEdit->SetData(edited.data(), int(edited.size()));
-    p.UpdateRomSize();
+    p.ChangeRomType(0);
     EXPECT_EQ(Editor()[100], 0x00);
 }
 

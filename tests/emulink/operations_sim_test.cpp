@@ -21,7 +21,7 @@ std::string Data(unsigned seq, bool in, const uint8_t* bytes)
 // A buffer whose every 32 KiB slice differs, so a block sent from the wrong offset shows.
 std::vector<uint8_t> Pattern(uint8_t seed)
 {
-    std::vector<uint8_t> v(kRomBufferSize);
+    std::vector<uint8_t> v(kRomImageSize);
     for (size_t i = 0; i < v.size(); ++i)
         v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 15) * 13);
     return v;
@@ -111,8 +111,8 @@ TEST_F(OperationsTest, BytesReadBoundsWhatTheEditorGivesBack)
         return max;
     };
     link.Download(m_rom.data(), 8192, "FFFFFFFF", editor);
-    EXPECT_EQ(asked, kRomBufferSize);
-    EXPECT_EQ(m_rom, std::vector<uint8_t>(kRomBufferSize, 0x3C));
+    EXPECT_EQ(asked, kRomImageSize);
+    EXPECT_EQ(m_rom, std::vector<uint8_t>(kRomImageSize, 0x3C));
 
     link.Download(m_rom.data(), 8192, "  10", editor);
     EXPECT_EQ(asked, 16u);

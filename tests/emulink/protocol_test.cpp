@@ -36,8 +36,24 @@ TEST(Protocol, RomTypesGiveSizesMasksAndBlocks)
     EXPECT_EQ(RomSizeMask(-1), 0);
     EXPECT_EQ(RomSizeMask(8), 0);
     EXPECT_EQ(RomSizeOfIndex(8), 0u);
-    EXPECT_EQ(RomTypeNames().size(), 8u);
-    EXPECT_EQ(RomTypeNames()[2], "27C256");
+    EXPECT_EQ(kRomTypes.size(), 8u);
+    EXPECT_EQ(kRomTypes[2].name, "27C256");
+    EXPECT_EQ(kRomTypes[7].listEntry, "27C080(1024K*8)");
+    EXPECT_EQ(kRomImageSize, 1048576u);
+}
+
+TEST(Protocol, RomTypesAreFoundByNameListTextOrIndex)
+{
+    const struct {
+        const char* text;
+        std::optional<int> index;
+    } cases[] = {
+        {"27C64", 0}, {"27c256", 2}, {"27C256(32K*8)", 2}, {"27C080(1024K*8)", 7}, {"7", 7}, {"0", 0},
+        {"8", std::nullopt}, {"27C", std::nullopt}, {"", std::nullopt}, {"27C2560", std::nullopt},
+        {"(27C256)", std::nullopt}, {"07", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FindRomType(c.text), c.index) << c.text;
 }
 
 TEST(Protocol, HexCountReadsLikeThePageField)

@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include "buffer/imageloader.h"
+#include "buffer/romsession.h"
 #include "emulink/emuprotocol.h"
 #include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
@@ -136,18 +137,8 @@ private:
 
 int RomIndex(const std::string& text)
 {
-    if (text.size() == 1 && text[0] >= '0' && text[0] <= '7')
-        return text[0] - '0';
-    std::string upper;
-    for (char c : text)
-        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    // The ROM Type list's entries carry the size as well: "27C256(32K*8)".
-    if (const auto paren = upper.find('('); paren != std::string::npos)
-        upper.resize(paren);
-    const auto& names = RomTypeNames();
-    for (size_t k = 0; k < names.size(); ++k)
-        if (names[k] == upper)
-            return static_cast<int>(k);
+    if (const std::optional<int> index = FindRomType(text))
+        return *index;
     throw UsageError("unknown ROM type '" + text + "' (use 27C64 ... 27C080 or 0 to 7)");
 }
 
@@ -181,39 +172,26 @@ const std::string& OnePositional(const ArgParser& parser, const char* what)
     return parser.Positional().front();
 }
 
-// What a download, an upload or Auto works on: the page's buffer and the editor's copy of the ROM.
+// The emulator link and the ROM session over it, with the messages printed after the command.
 struct SSession {
+    explicit SSession(uint32_t romSize)
+    {
+        rom.SetRomSize(romSize);
+        rom.SetTransport(&transport);
+    }
     CStderrSink sink;
     CUsbTransport transport{sink};
-    std::unique_ptr<uint8_t[]> pRom = std::make_unique<uint8_t[]>(kRomImageSize);
-    std::vector<uint8_t> editor;  // the editor's copy after Load: the first ROM-size bytes
-
-    ImageLoadResult Load(const std::string& file, int format, uint8_t fill, uint32_t romSize)
-    {
-        ImageLoadResult r = LoadImageFile(file, format, fill, RomImage(pRom.get(), kRomImageSize));
-        if (r.ok)
-            editor.assign(pRom.get(), pRom.get() + romSize);
-        return r;
-    }
-    GetDataFn EditorSource()
-    {
-        return [this](uint8_t* dest, size_t max) {
-            const size_t n = std::min(max, editor.size());
-            std::copy_n(editor.begin(), n, dest);
-            return n;
-        };
-    }
+    // Nothing edits the image here, so a download takes nothing back: the image is the editor's copy.
+    CRomSession rom{sink, nullptr};
 };
 
 int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view name,
-                  EEmuResult (*send)(CEmuLink&))
+                  EEmuResult (*send)(CRomSession&))
 {
     NoPositional(ArgParser(args, {}));
-    CStderrSink sink;
-    CUsbTransport transport(sink);
-    CEmuLink link(transport, sink, nullptr);
-    const EEmuResult result = send(link);
-    sink.Print(name, io.err);
+    SSession s(0);
+    const EEmuResult result = send(s.rom);
+    s.sink.Print(name, io.err);
     return ExitOf(result);
 }
 
@@ -242,18 +220,18 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
     const int format = ParseFormat(parser.Value("format"));
     const uint8_t fill = ParseFill(parser.Value("fill"));
 
-    SSession s;
-    const ImageLoadResult loaded = s.Load(file, format, fill, romSize);
+    SSession s(romSize);
+    const ImageLoadResult loaded = s.rom.Load(file, format, fill);
     if (!loaded.ok) {
         io.err << "tarvexctl write: " << loaded.message << '\n';
         return kExitFile;
     }
-    CEmuLink link(s.transport, s.sink, nullptr);
     SDownloadResult result;
     {
         CProgressBar bar(io.err);
-        link.SetProgress(std::ref(bar));
-        result = link.Download(s.pRom.get(), romSize, FormatBytesRead(loaded.bytesRead), s.EditorSource());
+        s.rom.SetProgress(std::ref(bar));
+        result = s.rom.Download(FormatBytesRead(loaded.bytesRead), nullptr);
+        s.rom.SetProgress(nullptr);
     }
     s.sink.Print("write", io.err);
     return ExitOf(result.eResult);
@@ -265,20 +243,20 @@ int RunRead(const std::vector<std::string>& args, Io& io)
     const std::string& out = OnePositional(parser, "OUT.bin");
     const uint32_t romSize = RomSize(parser);
 
-    SSession s;
-    std::fill_n(s.pRom.get(), kRomImageSize, 0);
-    CEmuLink link(s.transport, s.sink, nullptr);
+    SSession s(romSize);
+    s.rom.Fill(0);
     EEmuResult result;
     {
         CProgressBar bar(io.err);
-        link.SetProgress(std::ref(bar));
-        result = link.Upload(s.pRom.get(), romSize);
+        s.rom.SetProgress(std::ref(bar));
+        result = s.rom.Upload();
+        s.rom.SetProgress(nullptr);
     }
     s.sink.Print("read", io.err);
     if (result != EEmuResult::kOk)
         return ExitOf(result);  // a partial image is not written
     std::string error;
-    if (!WriteFileAtomically(out, {s.pRom.get(), romSize}, error)) {
+    if (!WriteFileAtomically(out, {s.rom.Buffer(), romSize}, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }
@@ -287,28 +265,26 @@ int RunRead(const std::vector<std::string>& args, Io& io)
 
 int RunRun(const std::vector<std::string>& args, Io& io)
 {
-    return SingleCommand(args, io, "run", [](CEmuLink& l) { return l.SetRunState(true); });
+    return SingleCommand(args, io, "run", [](CRomSession& r) { return r.SetRunState(true); });
 }
 
 int RunStop(const std::vector<std::string>& args, Io& io)
 {
-    return SingleCommand(args, io, "stop", [](CEmuLink& l) { return l.SetRunState(false); });
+    return SingleCommand(args, io, "stop", [](CRomSession& r) { return r.SetRunState(false); });
 }
 
 int RunReset(const std::vector<std::string>& args, Io& io)
 {
-    return SingleCommand(args, io, "reset", [](CEmuLink& l) { return l.Reset(); });
+    return SingleCommand(args, io, "reset", [](CRomSession& r) { return r.Reset(); });
 }
 
 int RunRom(const std::vector<std::string>& args, Io& io)
 {
     const ArgParser parser(args, {});
     const int index = RomIndex(OnePositional(parser, "TYPE"));
-    CStderrSink sink;
-    CUsbTransport transport(sink);
-    CEmuLink link(transport, sink, nullptr);
-    const EEmuResult result = link.SetRomType(index);
-    sink.Print("rom", io.err);
+    SSession s(0);
+    const EEmuResult result = s.rom.SendRomType(index);
+    s.sink.Print("rom", io.err);
     return ExitOf(result);
 }
 
@@ -320,22 +296,22 @@ int RunAuto(const std::vector<std::string>& args, Io& io)
     const int format = ParseFormat(parser.Value("format"));
     const uint8_t fill = ParseFill(parser.Value("fill"));
 
-    SSession s;
+    SSession s(romSize);
     std::string loadError;
     auto load = [&]() -> std::optional<std::string> {
-        const ImageLoadResult loaded = s.Load(file, format, fill, romSize);
+        const ImageLoadResult loaded = s.rom.Load(file, format, fill);
         if (!loaded.ok) {
             loadError = loaded.message;
             return std::nullopt;
         }
         return FormatBytesRead(loaded.bytesRead);
     };
-    CEmuLink link(s.transport, s.sink, nullptr);
     SAutoResult result;
     {
         CProgressBar bar(io.err);
-        link.SetProgress(std::ref(bar));
-        result = link.Auto(s.pRom.get(), romSize, load, s.EditorSource());
+        s.rom.SetProgress(std::ref(bar));
+        result = s.rom.Auto(load, nullptr);
+        s.rom.SetProgress(nullptr);
     }
     s.sink.Print("auto", io.err);
     if (!loadError.empty()) {

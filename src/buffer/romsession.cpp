@@ -1,0 +1,71 @@
+// The ROM session: one image, one size, the operations of the page and the tool.
+#include "buffer/romsession.h"
+
+#include <cstring>
+
+CRomSession::CRomSession(CMessageSink& sink, void* pOwner)
+    : m_pBuffer(std::make_unique_for_overwrite<std::uint8_t[]>(kRomImageSize)), m_sink(sink), m_pOwner(pOwner)
+{
+}
+
+void CRomSession::Fill(std::uint8_t fill)
+{
+    std::memset(m_pBuffer.get(), fill, kRomImageSize);
+}
+
+ImageLoadResult CRomSession::Load(const std::string& fileName, int fileFormat, std::uint8_t fill)
+{
+    return LoadImageFile(fileName, fileFormat, fill, Image());
+}
+
+CEmuLink CRomSession::Link() const
+{
+    CEmuLink link(*m_pTransport, m_sink, m_pOwner);
+    link.SetProgress(m_progress);
+    return link;
+}
+
+SDownloadResult CRomSession::Download(std::string_view csBytesRead, const GetDataFn& getData)
+{
+    if (!m_pTransport)
+        return {EEmuResult::kNoDevice, false};
+    return Link().Download(m_pBuffer.get(), m_nRomSize, csBytesRead, getData);
+}
+
+EEmuResult CRomSession::Upload()
+{
+    if (!m_pTransport)
+        return EEmuResult::kNoDevice;
+    return Link().Upload(m_pBuffer.get(), m_nRomSize);
+}
+
+EEmuResult CRomSession::SetRunState(bool bRun)
+{
+    return m_pTransport ? Link().SetRunState(bRun) : EEmuResult::kNoDevice;
+}
+
+EEmuResult CRomSession::Reset()
+{
+    return m_pTransport ? Link().Reset() : EEmuResult::kNoDevice;
+}
+
+EEmuResult CRomSession::SendRomType(int nIndex)
+{
+    return m_pTransport ? Link().SetRomType(nIndex) : EEmuResult::kNoDevice;
+}
+
+EEmuResult CRomSession::ChangeRomType(int nIndex)
+{
+    const SRomType* pType = RomTypeAt(nIndex);
+    if (!pType)
+        return EEmuResult::kOk;
+    m_nRomSize = pType->nSize;
+    return SendRomType(nIndex);
+}
+
+SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData)
+{
+    if (!m_pTransport)
+        return {EEmuResult::kNoDevice, false, false};
+    return Link().Auto(m_pBuffer.get(), m_nRomSize, load, getData);
+}
