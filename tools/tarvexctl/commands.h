@@ -9,11 +9,12 @@ extern const std::string_view kLoadHelp;
 int RunLoad(const std::vector<std::string>& args, Io& io);
 
 // Emulator commands (cmd_emulator.cpp).
-extern const std::string_view kFindHelp, kWriteHelp, kReadHelp, kRunHelp, kStopHelp, kResetHelp, kRomHelp,
-    kAutoHelp;
+extern const std::string_view kFindHelp, kWriteHelp, kReadHelp, kVerifyHelp, kRunHelp, kStopHelp, kResetHelp,
+    kRomHelp, kAutoHelp;
 int RunFind(const std::vector<std::string>& args, Io& io);
 int RunWrite(const std::vector<std::string>& args, Io& io);
 int RunRead(const std::vector<std::string>& args, Io& io);
+int RunVerify(const std::vector<std::string>& args, Io& io);
 int RunRun(const std::vector<std::string>& args, Io& io);
 int RunStop(const std::vector<std::string>& args, Io& io);
 int RunReset(const std::vector<std::string>& args, Io& io);
