@@ -70,11 +70,4 @@ private:
     std::vector<std::string> m_positional;
 };
 
-// Writes data to path through a temporary file and a rename, so path is never half-written; a
-// symbolic link is followed and stays, a device or FIFO is written to directly, and an existing
-// file the user may not write is refused. On failure returns false with a message naming the
-// file and the cause.
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data,
-                         std::string& error);
-
 }  // namespace tarvexctl

@@ -6,6 +6,7 @@
 #include "emulink/emuprotocol.h"
 #include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
+#include "util/fileutil.h"
 
 #include <unistd.h>
 
@@ -278,7 +279,7 @@ int RunRead(const std::vector<std::string>& args, Io& io)
     if (result != EEmuResult::kOk)
         return ExitOf(result);  // a partial image is not written
     std::string error;
-    if (!WriteFileAtomically(out, {s.pRom.get(), romSize}, error)) {
+    if (!util::WriteFileAtomically(out, {s.pRom.get(), romSize}, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }

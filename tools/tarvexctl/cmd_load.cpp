@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include "buffer/imageloader.h"
+#include "util/fileutil.h"
 
 #include <cctype>
 #include <memory>
@@ -45,7 +46,7 @@ int RunLoad(const std::vector<std::string>& args, Io& io)
     }
     if (out) {
         std::string error;
-        if (!WriteFileAtomically(*out, {image.get(), kRomImageSize}, error)) {
+        if (!util::WriteFileAtomically(*out, {image.get(), kRomImageSize}, error)) {
             io.err << "tarvexctl load: " << error << '\n';
             return kExitFile;
         }
