@@ -279,7 +279,9 @@ std::string GetString(const std::string& path, const std::string& section, const
         if (ReadAll(path, text)) {
             const Document doc = Parse(text);
             std::string_view value;
-            if (Find(doc, Trim(section), Trim(key), &value).keyLine >= 0) {
+            // Names with line breaks were written with blanks in their place.
+            const std::string sec = OneLine(section), k = OneLine(key);
+            if (Find(doc, Trim(sec), Trim(k), &value).keyLine >= 0) {
                 if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
                     && value.back() == value.front())
                     value = value.substr(1, value.size() - 2);
