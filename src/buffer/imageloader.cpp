@@ -2,6 +2,7 @@
 #include "buffer/imageloader.h"
 
 #include "hexedit/ascii.h"
+#include "util/fileutil.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,7 +77,7 @@ std::string FileErrorText(int err, const std::string& name)
     case EIO: return "A hardware I/O error was reported while accessing " + name + ".";
     default:
         return "An unexpected error occurred while accessing " + name + " (" +
-               std::strerror(err) + ").";
+               util::ErrnoText(err) + ").";
     }
 }
 
@@ -86,23 +87,6 @@ ImageLoadResult Failure(std::string message)
     r.message = std::move(message);
     return r;
 }
-
-// Owns a file descriptor for the duration of one load.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads up to size bytes; stops early only at the end of the file. Returns -1 on error.
 ssize_t ReadFull(int fd, std::uint8_t* dst, std::size_t size)
@@ -227,7 +211,7 @@ ImageLoadResult LoadImageFile(const std::string& fileName, int fileFormat, std::
         return Failure("No file name was given.");
 
     // O_NONBLOCK: opening a FIFO must not hang; it is refused below like any non-regular file.
-    FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const util::CUniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Get() < 0)
         return Failure(FileErrorText(errno, fileName));
     struct stat st {};

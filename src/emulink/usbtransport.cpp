@@ -1,6 +1,8 @@
 // USB bulk transport to the emulator on libusb: open by "Ezusb-N", one bulk transfer per call.
 #include "emulink/usbtransport.h"
 
+#include "util/textutil.h"
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <utility>
 
 namespace {
+
+using util::Trim;
 
 // Parses the decimal instance number of "Ezusb-N"; anything else names no device.
 std::optional<unsigned> InstanceOf(const std::string& name)
@@ -24,15 +28,6 @@ std::optional<unsigned> InstanceOf(const std::string& name)
     if (ec != std::errc() || ptr != last)
         return std::nullopt;
     return n;
-}
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 std::optional<uint16_t> Hex16(std::string_view s)

@@ -9,6 +9,7 @@
 #include "emulink/emuprotocol.h"
 #include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
+#include "util/fileutil.h"
 
 #include <unistd.h>
 
