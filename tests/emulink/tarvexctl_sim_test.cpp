@@ -169,7 +169,8 @@ TEST(TarvexctlSim, AutoAfterAFailedStopStillReadsTheFileAndSendsNothingMore)
     std::vector<std::string> log;
     auto r = Sim(dir, {"--stall", "1"}, {"auto", dir / "image.bin", "--format", "bin"}, &log);
     EXPECT_EQ(r.exitCode, 5);
-    EXPECT_EQ(r.err, "tarvexctl auto: The transfer to the Device failed\n");
+    EXPECT_EQ(r.err, "tarvexctl auto: The transfer to the Device failed\n"
+                     "The emulator at USB 1-1 stalled the transfer (LIBUSB_ERROR_PIPE).\n");
     EXPECT_EQ(log.size(), 1u);
 
     // The load runs, so a file it cannot read is reported too.
@@ -214,12 +215,16 @@ TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
 
     r = Sim(dir, {"--stall", "3"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);
     EXPECT_EQ(r.exitCode, 5);
-    EXPECT_EQ(r.err, "tarvexctl write: The transfer to the Device failed\n");
+    EXPECT_EQ(r.err, "tarvexctl write: The transfer to the Device failed\n"
+                     "The emulator at USB 1-1 stalled the transfer (LIBUSB_ERROR_PIPE).\n"
+                     "The emulator's state is unknown: reconnect or reset it before the next download.\n");
     EXPECT_EQ(log.size(), 3u);
 
     r = Sim(dir, {"--short-reads"}, {"read", dir / "out.bin"}, &log);
     EXPECT_EQ(r.exitCode, 5);
-    EXPECT_EQ(r.err, "tarvexctl read: The transfer from the Device failed\n");
+    EXPECT_EQ(r.err, "tarvexctl read: The transfer from the Device failed\n"
+                     "Only 16384 of 32768 bytes were moved (emulator at USB 1-1).\n"
+                     "The emulator's state is unknown: reconnect or reset it before the next download.\n");
     EXPECT_FALSE(std::ifstream(dir / "out.bin").good());  // no half image
 
     r = Sim(dir, {"--unplug-after", "2"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);

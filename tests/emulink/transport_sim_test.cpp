@@ -40,7 +40,7 @@ TEST_F(SimTest, WriteSendsTheBytesOnceOnTheOutPipe)
     std::vector<uint8_t> bytes(64);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<uint8_t>(i * 3);
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, bytes.data(), bytes.size()), ETransfer::kOk);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, bytes.data(), bytes.size()).eError, ETransferError::kNone);
     EXPECT_EQ(m_pSim->LogLines(), std::vector<std::string>{FormatTransfer(1, 0, false, bytes.data(), 64)});
     EXPECT_TRUE(m_sink.m_messages.empty());
 }
@@ -53,9 +53,9 @@ TEST_F(SimTest, ReadTakesTheBytesFromTheInPipe)
         memory[i] = static_cast<uint8_t>(i ^ (i >> 8));
     m_pSim->SetMemory(0, 0, memory);
     uint8_t command[64] = {1, 0};
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     std::vector<uint8_t> got(32768, 0x5A);
-    EXPECT_EQ(m_pTransport->BulkRead(got.data(), got.size()), ETransfer::kOk);
+    EXPECT_EQ(m_pTransport->BulkRead(got.data(), got.size()).eError, ETransferError::kNone);
     EXPECT_EQ(got, memory);
     EXPECT_EQ(m_pSim->LogLines().at(1), FormatTransfer(2, 0, true, memory.data(), memory.size()));
 }
@@ -64,13 +64,13 @@ TEST_F(SimTest, MissingDeviceWriteShowsOneMessageWithTheOwnerAndReadShowsNone)
 {
     Start(Emulators(0));
     uint8_t command[64] = {2, 1};
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kNotOpened);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNoDevice);
     ASSERT_EQ(m_sink.m_messages.size(), 1u);
     EXPECT_EQ(m_sink.m_messages[0].sText, "Could not open the Device");
     EXPECT_EQ(m_sink.m_messages[0].pOwner, &m_owner);
 
     std::vector<uint8_t> dest(32768, 0xA5);
-    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kNotOpened);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()).eError, ETransferError::kNoDevice);
     EXPECT_EQ(m_sink.m_messages.size(), 1u);
     EXPECT_EQ(dest, std::vector<uint8_t>(32768, 0xA5));
 }
@@ -82,11 +82,11 @@ TEST_F(SimTest, DevicesWithOtherIdsAreNotOpened)
     o.nProduct = 0x0001;
     Start(o);
     uint8_t command[64] = {4, 0};
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kNotOpened);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNoDevice);
     EXPECT_TRUE(m_pSim->LogLines().empty());
 
     CUsbTransport custom(m_sink, std::vector<SUsbId>{{0x1209, 0x0001}}, kTestTimeout);
-    EXPECT_EQ(custom.BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    EXPECT_EQ(custom.BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     EXPECT_EQ(m_pSim->LogLines().size(), 1u);
 }
 
@@ -107,7 +107,7 @@ TEST_F(SimTest, TransfersGoToTheFirstOfSeveralEmulators)
 {
     Start(Emulators(3));
     uint8_t command[64] = {2, 1};
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     ASSERT_EQ(m_pSim->Transfers().size(), 1u);
     EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 0);
     EXPECT_TRUE(m_pSim->Firmware(0).m_bRunning);
@@ -120,7 +120,7 @@ TEST_F(SimTest, EmulatorsCountInPortOrderNotInAddressOrder)
     o.bReversePorts = true;  // the highest address sits on the first port
     Start(o);
     uint8_t command[64] = {4, 0};
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     ASSERT_EQ(m_pSim->Transfers().size(), 1u);
     EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 2);
     EXPECT_EQ(m_pSim->Firmware(2).m_nResets, 1u);
@@ -145,18 +145,18 @@ TEST_F(SimTest, StallShortReadAndSilenceAreFailuresNotSuccess)
     o.nStallAt = 1;
     Start(o);
     uint8_t command[64] = {1, 0};
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kFailed);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kStall);
     EXPECT_EQ(m_pSim->Transfers().at(0).sFault, "STALL");
 
     // No read command before it: the emulator has nothing to send and the read times out.
     std::vector<uint8_t> dest(32768, 0x11);
-    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()).eError, ETransferError::kTimeout);
     EXPECT_EQ(dest, std::vector<uint8_t>(32768, 0x11));
 
     m_pSim->SetFaults(0, 0, 2, 0);
     m_pSim->ClearLog();
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
-    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()).eError, ETransferError::kShort);
     EXPECT_EQ(m_pSim->Transfers().at(1).data.size(), 16384u);
     EXPECT_TRUE(m_sink.m_messages.empty());  // the transport itself reports only a failed open
 }
