@@ -176,7 +176,8 @@ void CIntelHexScanner::Feed(std::string_view text)
         }
     } countRest{*this, end};
 
-    if (m_bMore && !m_carry.empty()) {
+    std::size_t taken = 0;  // characters of this piece now in m_carry
+    while (m_bMore && !m_carry.empty()) {
         // Complete the record the last piece cut off; the header decides the length needed.
         for (;;) {
             const std::size_t need = RecordLength(m_carry.data(), m_carry.size());
@@ -186,13 +187,30 @@ void CIntelHexScanner::Feed(std::string_view text)
                 std::min(need - m_carry.size(), static_cast<std::size_t>(end - p));
             m_carry.append(p, take);
             p += take;
+            taken += take;
             if (m_carry.size() < need)
                 return;
         }
         m_bInCarry = true;
-        Record(m_carry.data(), m_carry.size(), true);
+        const std::size_t used = Record(m_carry.data(), m_carry.size(), true);
         m_bInCarry = false;
-        m_carry.clear();
+        // What the record did not use (its checksum, the fields of a record passed over) is
+        // scanned again, as it would be had the record arrived whole: a damaged record may hold
+        // the start of the next one.
+        std::size_t rest = m_carry.size() - std::min(used, m_carry.size());
+        const std::size_t back = std::min(rest, taken);
+        p -= back;
+        taken -= back;
+        rest -= back;
+        const std::size_t restStart = m_carry.size() - back - rest;
+        const std::size_t colon = m_carry.find(':', restStart);
+        if (rest == 0 || colon == std::string::npos || colon >= restStart + rest) {
+            m_carry.clear();
+            break;
+        }
+        m_nCarryLine += hexdecode::CountNewlines(m_carry.data(), m_carry.data() + colon);
+        m_carry.erase(0, colon);
+        m_carry.resize(m_carry.size() - back);
     }
     while (m_bMore && p < end) {
         const auto* r = static_cast<const char*>(std::memchr(p, ':', static_cast<std::size_t>(end - p)));

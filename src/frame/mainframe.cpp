@@ -334,14 +334,16 @@ void CMainFrame::FindEmulators()
     QComboBox* pTarget = m_wndEmulatorBar->m_pTarget;
     pTarget->clear();
     m_nEmulatorCount = 0;
-    for (int nInstance : ::FindEmulators(*m_pTransport)) {
+    // Emulators attached but refused (no udev rules, held by another program) are named in the message.
+    std::vector<STransferStatus> refused;
+    for (int nInstance : ::FindEmulators(*m_pTransport, &refused)) {
         pTarget->addItem(QStringLiteral("Emulator-%1").arg(nInstance));
         ++m_nEmulatorCount;
     }
     if (pTarget->count() > 0)
         pTarget->setCurrentIndex(0);
     if (m_nEmulatorCount == 0) {
-        TarvexMessageBox(this, QString::fromLatin1(kMsgNoDriver));
+        TarvexMessageBox(this, QString::fromStdString(NoDriverMessage(refused)));
         pTarget->setEnabled(false);
         m_bResetEnable = false;
         m_bSetUpEnable = false;
