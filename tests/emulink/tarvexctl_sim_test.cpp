@@ -218,14 +218,16 @@ TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
     EXPECT_EQ(r.exitCode, 5);
     EXPECT_EQ(r.err, "tarvexctl write: The transfer to the Device failed\n"
                      "The emulator at USB 1-1 stalled the transfer (LIBUSB_ERROR_PIPE).\n"
-                     "The emulator's state is unknown: reconnect or reset it before the next download.\n");
+                     "The emulator's state is unknown: reconnect or reset it before the next download.\n"
+                     "1 of 2 blocks were written\n");
     EXPECT_EQ(log.size(), 3u);
 
     r = Sim(dir, {"--short-reads"}, {"read", dir / "out.bin"}, &log);
     EXPECT_EQ(r.exitCode, 5);
     EXPECT_EQ(r.err, "tarvexctl read: The transfer from the Device failed\n"
                      "Only 16384 of 32768 bytes were moved (emulator at USB 1-1).\n"
-                     "The emulator's state is unknown: reconnect or reset it before the next download.\n");
+                     "The emulator's state is unknown: reconnect or reset it before the next download.\n"
+                     "0 of 1 blocks were read\n");
     EXPECT_FALSE(std::ifstream(dir / "out.bin").good());  // no half image
 
     r = Sim(dir, {"--unplug-after", "2"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);
@@ -252,14 +254,15 @@ TEST(TarvexctlSim, RefusedAndVanishingEmulatorsAreNamedWithWhatToDo)
     };
     const SCase cases[] = {
         {{"--deny-access"}, write, 4, 0,
-         {"tarvexctl write: Could not open the Device\nThe emulator at USB 1-1 may not be opened by this user "
+         {"tarvexctl write: Could not open the Device (4 times)\nThe emulator at USB 1-1 may not be opened by this user "
           "(LIBUSB_ERROR_ACCESS): install the udev rules (res/udev/README.md)"}},
         {{"--busy"}, {"run"}, 4, 0,
          {"tarvexctl run: Could not open the Device\nThe emulator at USB 1-1 is held by another program"}},
         {{"--swap-endpoints"}, {"reset"}, 4, 0, {"pipe 0 must be a bulk IN endpoint and pipe 1 a bulk OUT endpoint"}},
         {{"--unplug-during", "4"}, write, 5, 4,
          {"tarvexctl write: The transfer to the Device failed\nThe emulator at USB 1-1 went away during the transfer",
-          "The emulator's state is unknown: reconnect or reset it before the next download."}},
+          "The emulator's state is unknown: reconnect or reset it before the next download.",
+          "1 of 2 blocks were written"}},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.simArgs[0]);
