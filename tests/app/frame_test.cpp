@@ -1,5 +1,6 @@
 // The main frame, its bars, the emulator search, ROM type changes and the form view.
 #include "apptest.h"
+#include "layoutcheck.h"
 
 #include "buffer/propertysheet.h"
 #include "frame/commandids.h"
@@ -268,9 +269,17 @@ TEST_F(FrameTest, FormViewSheetAndBanner)
     // The sheet fills its placeholder exactly.
     EXPECT_EQ(pSheet->parentWidget(), pView->Placeholder());
     EXPECT_EQ(pSheet->geometry(), QRect(QPoint(0, 0), pView->Placeholder()->size()));
+    // The placeholder is the reference one, grown where the pages' font needs more room;
+    // the message line stays right under it.
     const CDialogUnits units(pView->font());
-    EXPECT_EQ(pView->Placeholder()->geometry(), units.Rect(0, 0, 500, 373));
-    EXPECT_EQ(pView->m_wndMessageLine.geometry(), units.Rect(4, 373, 495, 23));
+    const QRect placeholder = pView->Placeholder()->geometry();
+    EXPECT_EQ(placeholder.topLeft(), QPoint(0, 0));
+    EXPECT_TRUE(placeholder.contains(units.Rect(0, 0, 500, 373)));
+    EXPECT_GE(placeholder.width(), pSheet->sizeHint().width());
+    EXPECT_GE(placeholder.height(), pSheet->sizeHint().height());
+    const QRect lineRect = units.Rect(4, 373, 495, 23);
+    EXPECT_EQ(pView->m_wndMessageLine.geometry(), lineRect.translated(0, placeholder.bottom() + 1 - lineRect.top()));
+    EXPECT_EQ(pView->FormSize(), units.Rect(0, 0, 500, 398).size() + placeholder.size() - units.Rect(0, 0, 500, 373).size());
     // Shrink-only fit: the frame gave back what the form does not need.
     EXPECT_LE(m_pFrame->width(), 900);
     EXPECT_LE(m_pFrame->height(), 800);
@@ -455,6 +464,35 @@ TEST_F(FrameTest, FormScrollsInAWindowSmallerThanIt)
     const QRect line(m_pFrame->View()->m_wndMessageLine.mapTo(pArea->viewport(), QPoint(0, 0)),
                      m_pFrame->View()->m_wndMessageLine.size());
     EXPECT_TRUE(pArea->viewport()->rect().contains(QPoint(line.left(), line.bottom())));
+}
+
+} // namespace
+
+namespace {
+
+// The emulator bar in units of its 9-point font: every list shows its entries whole ("16 Bits"
+// too) and no control touches another. The frame still fits the form exactly.
+TEST_F(FrameTest, EmulatorBarAndFormFitTheirFonts)
+{
+    Attach(1);
+    Open();
+    m_pFrame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame.get()));
+    CEmulatorBar* pBar = m_pFrame->m_wndEmulatorBar;
+    EXPECT_EQ(pBar->font().pointSize(), 9);
+    EXPECT_EQ(m_pFrame->View()->font().pointSize(), 9);
+    const CDialogUnits units(pBar->font());
+    EXPECT_EQ(pBar->m_pFind->geometry(), units.Rect(285, 1, 45, 14).translated(pBar->m_pFind->x() - units.X(285), 0));
+    ASSERT_EQ(pBar->m_pDataBits->count(), 2);
+    ExpectControlsApart(pBar);
+    EXPECT_GE(pBar->width(), pBar->m_pFind->geometry().right() + 1);
+
+    QApplication::processEvents();
+    auto* pArea = qobject_cast<QScrollArea*>(m_pFrame->centralWidget());
+    ASSERT_NE(pArea, nullptr);
+    EXPECT_EQ(pArea->viewport()->size(), m_pFrame->View()->FormSize());
+    EXPECT_FALSE(pArea->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(pArea->horizontalScrollBar()->isVisible());
 }
 
 } // namespace
