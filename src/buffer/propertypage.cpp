@@ -63,8 +63,17 @@ void CDataExchange::Fail(QWidget* pControl, const QString& strMessage)
         return;
     m_pFailed = pControl;
     TarvexMessageBox(pControl ? pControl->window() : nullptr, strMessage);
-    if (pControl)
-        pControl->setFocus(Qt::OtherFocusReason);
+    FocusFailedControl(pControl);
+}
+
+void FocusFailedControl(QWidget* pControl)
+{
+    if (!pControl)
+        return;
+    pControl->setFocus(Qt::OtherFocusReason);
+    // With the bad value selected, typing replaces it.
+    if (auto* pEdit = qobject_cast<QLineEdit*>(pControl))
+        pEdit->selectAll();
 }
 
 void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, QString& value)

@@ -50,6 +50,9 @@ private:
     QWidget* m_pFailed = nullptr;
 };
 
+// Gives a control whose check failed the focus; an edit field gets its text selected.
+void FocusFailedControl(QWidget* pControl);
+
 void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, QString& value);
 // Unsigned decimal; blanks around the number are accepted.
 void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, unsigned& value);

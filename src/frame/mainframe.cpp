@@ -186,6 +186,15 @@ CMainFrame::~CMainFrame()
     m_pView = nullptr;
 }
 
+void CMainFrame::closeEvent(QCloseEvent* pEvent)
+{
+    // The buffer page reads its fields back and saves them as the program ends: a field that
+    // fails its check then says so over this window, while it is still on screen.
+    if (CPageEmu0* pPage = BufferPage())
+        pPage->OnDestroy();
+    QMainWindow::closeEvent(pEvent);
+}
+
 QAction* CMainFrame::AddAction(int nCommandId, const QString& strText)
 {
     auto* pAction = new QAction(strText, this);

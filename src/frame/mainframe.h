@@ -89,6 +89,7 @@ public:
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
 
 private:
     QAction* AddAction(int nCommandId, const QString& strText);

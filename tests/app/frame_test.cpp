@@ -308,6 +308,28 @@ TEST_F(FrameTest, FormViewSheetAndBanner)
     EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
 }
 
+// A field that fails its check as the program ends says so over the main window while that
+// is still on screen; the settings are saved all the same.
+TEST_F(FrameTest, CheckFailingAtExitShowsOverTheShownWindow)
+{
+    m_dir.Write("tarvex.ini", "[BUFFERPAGE]\nm_csBufferStop=123456789\n");
+    Open();
+    m_pFrame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame.get()));
+    Page().m_pFillValue->setText(QStringLiteral("3C")); // read before the failing field
+    std::vector<std::pair<QWidget*, bool>> seen; // owner, and whether it was on screen
+    CMessageBoxHook hook([&](QWidget* pOwner, const QString&) { seen.emplace_back(pOwner, pOwner && pOwner->isVisible()); });
+    m_pFrame->Action(ID_APP_EXIT)->trigger();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].first, m_pFrame.get());
+    EXPECT_TRUE(seen[0].second);
+    EXPECT_FALSE(m_pFrame->isVisible());
+    m_pFrame.reset(); // the page goes without a second message
+    EXPECT_EQ(seen.size(), 1u);
+    const std::string ini = m_dir.Read("tarvex.ini");
+    EXPECT_NE(ini.find("m_csFillValue=00"), std::string::npos) << ini;
+}
+
 TEST_F(FrameTest, SettingsAreWrittenAtExitWithTheEightKeys)
 {
     Open();

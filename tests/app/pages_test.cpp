@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -128,8 +129,10 @@ TEST_F(PagesTest, PulseDurationIsCheckedWhenLeavingTheSetupPage)
             EXPECT_EQ(m_log.Count(), 1);
             EXPECT_EQ(m_log.Last(), QString::fromLatin1(c.message));
             EXPECT_EQ(SetupPage().FailedControl(), SetupPage().m_pPulseDuration);
-            // What the user typed stays for correction.
+            // What the user typed stays, selected, so that typing replaces it.
             EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QString::fromLatin1(c.text));
+            EXPECT_EQ(SetupPage().m_pPulseDuration->selectedText(), QString::fromLatin1(c.text));
+            EXPECT_EQ(SetupPage().m_pPulseDuration->cursorPosition(), int(std::strlen(c.text)));
         }
     }
     SetupPage().m_pLow->setChecked(true);
@@ -148,6 +151,8 @@ TEST_F(PagesTest, PageBeingLeftStaysInFrontWhileItsMessageShows)
     m_pSheet->setCurrentIndex(0);
     EXPECT_EQ(shown, std::vector<QWidget*>({&Page()}));
     EXPECT_EQ(m_pSheet->currentIndex(), 1);
+    // The field that failed has its text selected, so typing replaces it.
+    EXPECT_EQ(Page().m_pBufferStop->selectedText(), QStringLiteral("123456789"));
     Page().m_pBufferStop->setText(QStringLiteral("0000FFFF"));
     m_pSheet->setCurrentIndex(0);
     ASSERT_EQ(m_pSheet->currentIndex(), 0);
