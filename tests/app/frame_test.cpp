@@ -2,6 +2,7 @@
 #include "apptest.h"
 #include "layoutcheck.h"
 
+#include "app/aboutbox.h"
 #include "buffer/propertysheet.h"
 #include "frame/commandids.h"
 #include "frame/mainframe.h"
@@ -508,6 +509,16 @@ TEST_F(FrameTest, EmulatorBarAndFormFitTheirFonts)
     ASSERT_EQ(pBar->m_pDataBits->count(), 2);
     ExpectControlsApart(pBar);
     EXPECT_GE(pBar->width(), pBar->m_pFind->geometry().right() + 1);
+
+    // The About box in units of its 9-point font shows its texts whole too.
+    {
+        CAboutBox box(m_pFrame.get());
+        box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+        EXPECT_EQ(box.font().pointSize(), 9);
+        EXPECT_EQ(box.size(), CDialogUnits(box.font()).Rect(0, 0, 235, 75).size());
+        ExpectControlsApart(&box);
+    }
 
     QApplication::processEvents();
     auto* pArea = qobject_cast<QScrollArea*>(m_pFrame->centralWidget());
