@@ -16,16 +16,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tarvex_1.0.0_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TARVEX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The synopsis line is CPACK_PACKAGE_DESCRIPTION_SUMMARY; CPack indents these lines and turns
+# the empty one into the paragraph mark.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"Control program of a USB EPROM emulator
- Tarvex drives a USB EPROM emulator that stands in for a 27C-series EPROM
- (27C64 to 27C080) in a target board's ROM socket. It loads Intel HEX or
- binary files into a 1 MiB ROM image, edits it in a hex editor, downloads it
- to the emulator, reads it back, and runs, stops and resets the target.
- .
- The package holds the desktop program tarvex, the command-line tool
- tarvexctl, the simulated emulator tarvex-sim, and udev rules that give the
- user at the seat access to the emulator.")
+"Tarvex drives a USB EPROM emulator that stands in for a 27C-series EPROM
+(27C64 to 27C080) in a target board's ROM socket. It loads Intel HEX or
+binary files into a 1 MiB ROM image, edits it in a hex editor, downloads it
+to the emulator, reads it back, and runs, stops and resets the target.
+
+The package holds the desktop program tarvex, the command-line tool
+tarvexctl, the simulated emulator tarvex-sim, and udev rules that give the
+user at the seat access to the emulator.")
 # The libraries the programs link, from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET tarvex-sim)
