@@ -64,3 +64,5 @@ rm -rf "$home"
 dpkg -r tarvex
 [ ! -e /usr/bin/tarvex ] && [ ! -e /usr/lib/udev/rules.d/70-tarvex.rules ] ||
   { echo "dpkg -r left files behind" >&2; exit 1; }
+dpkg --purge tarvex  # the postrm script keeps its record until a purge
+! dpkg-query -W tarvex >/dev/null 2>&1 || { echo "dpkg still lists tarvex" >&2; exit 1; }
