@@ -16,6 +16,8 @@ TEST=(
   xvfb xauth imagemagick xdotool xclip
   srecord python3 python3-intelhex
   help2man
+  # the fuzz targets run under libFuzzer when clang has it, else replay their corpora
+  clang libclang-rt-14-dev
 )
 PACKAGE=(
   dpkg-dev file desktop-file-utils appstream
