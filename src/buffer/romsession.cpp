@@ -69,3 +69,13 @@ SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData)
         return {EEmuResult::kNoDevice, false, false};
     return Link().Auto(m_pBuffer.get(), m_nRomSize, load, getData);
 }
+
+EEmuResult CRomSession::WriteBlock(std::uint32_t nIndex)
+{
+    return m_pTransport ? Link().WriteBlock(m_pBuffer.get(), nIndex) : EEmuResult::kNoDevice;
+}
+
+EEmuResult CRomSession::ReadBlock(std::uint32_t nIndex, std::uint8_t* pDest)
+{
+    return m_pTransport ? Link().ReadBlock(pDest, nIndex) : EEmuResult::kNoDevice;
+}

@@ -50,6 +50,11 @@ public:
     // Stop, load, download, run, reset.
     SAutoResult Auto(const LoadFn& load, const GetDataFn& getData);
 
+    // Block nIndex of the image, sent as a download sends it.
+    EEmuResult WriteBlock(std::uint32_t nIndex);
+    // Block nIndex from the emulator into the same place of pDest, a buffer as large as the image.
+    EEmuResult ReadBlock(std::uint32_t nIndex, std::uint8_t* pDest);
+
 private:
     CEmuLink Link() const;
 

@@ -186,3 +186,34 @@ SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& l
         merge(Reset());
     return autoResult;
 }
+
+EEmuResult CEmuLink::WriteBlock(const uint8_t* romBuffer, uint32_t index)
+{
+    EEmuResult result = EEmuResult::kOk;
+    if (static_cast<size_t>(index) * kDataBlockSize >= kRomImageSize)
+        return result;
+    CommandBlock command = MakeCommandBlock(EMU_WRITE_BLOCK, static_cast<uint8_t>(index));
+    if (Account(m_transport.BulkWrite(m_pOwner, command.data(), command.size()), result, kMsgWriteFailed))
+        Account(m_transport.BulkWrite(m_pOwner, romBuffer + static_cast<size_t>(index) * kDataBlockSize,
+                                      kDataBlockSize),
+                result, kMsgWriteFailed);
+    return result;
+}
+
+EEmuResult CEmuLink::ReadBlock(uint8_t* romBuffer, uint32_t index)
+{
+    EEmuResult result = EEmuResult::kOk;
+    if (static_cast<size_t>(index) * kDataBlockSize >= kRomImageSize)
+        return result;
+    CommandBlock command = MakeCommandBlock(EMU_READ_BLOCK, static_cast<uint8_t>(index));
+    if (!Account(m_transport.BulkWrite(m_pOwner, command.data(), command.size()), result, kMsgWriteFailed))
+        return result;
+    std::vector<uint8_t> block(kDataBlockSize);
+    uint8_t* slice = romBuffer + static_cast<size_t>(index) * kDataBlockSize;
+    std::copy(slice, slice + kDataBlockSize, block.begin());
+    const ETransfer read = m_transport.BulkRead(block.data(), block.size());
+    if (read == ETransfer::kOk)
+        std::copy(block.begin(), block.end(), slice);
+    Account(read, result, kMsgReadFailed);
+    return result;
+}

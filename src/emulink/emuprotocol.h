@@ -88,6 +88,12 @@ public:
     // that fails after opening skips the transfers after it, not the load.
     SAutoResult Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData);
 
+    // One block as a download sends it: command block {0, index}, then the 32 KiB at index x 32 KiB.
+    EEmuResult WriteBlock(const uint8_t* romBuffer, uint32_t index);
+    // One block as an upload reads it into `romBuffer` at index x 32 KiB; a block not fully received
+    // leaves the slice as it was.
+    EEmuResult ReadBlock(uint8_t* romBuffer, uint32_t index);
+
 private:
     EEmuResult SendCommand(uint8_t opcode, uint8_t parameter);
     void Progress(uint32_t position, uint32_t range) const;

@@ -20,4 +20,7 @@ int RunReset(const std::vector<std::string>& args, Io& io);
 int RunRom(const std::vector<std::string>& args, Io& io);
 int RunAuto(const std::vector<std::string>& args, Io& io);
 
+extern const std::string_view kWatchHelp;
+int RunWatch(const std::vector<std::string>& args, Io& io);
+
 }  // namespace tarvexctl

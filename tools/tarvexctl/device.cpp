@@ -1,0 +1,72 @@
+// Device choice and 16-bit pairs for tarvexctl's emulator commands.
+#include "device.h"
+
+#include "cli.h"
+
+#include "emulink/usbtransport.h"
+
+namespace tarvexctl {
+namespace {
+
+void CheckDevice(const std::string& device)
+{
+    if (device.empty())
+        throw UsageError("an empty device name (use a number, a port path such as 1-4.2 or a serial number)");
+}
+
+}  // namespace
+
+std::string DeviceOf(const ArgParser& parser)
+{
+    const std::optional<std::string> device = parser.Value("device");
+    if (!device)
+        return "0";
+    CheckDevice(*device);
+    return *device;
+}
+
+std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parser)
+{
+    const std::optional<std::string> pair = parser.Value("pair");
+    if (!pair)
+        return std::nullopt;
+    if (parser.Has("device"))
+        throw UsageError("--device and --pair cannot be given together");
+    const std::size_t comma = pair->find(',');
+    if (comma == std::string::npos || pair->find(',', comma + 1) != std::string::npos)
+        throw UsageError("--pair takes two devices separated by a comma, e.g. --pair 0,1");
+    std::pair<std::string, std::string> devices{pair->substr(0, comma), pair->substr(comma + 1)};
+    CheckDevice(devices.first);
+    CheckDevice(devices.second);
+    if (devices.first == devices.second)
+        throw UsageError("--pair names " + devices.first + " twice; a pair takes two different emulators");
+    return devices;
+}
+
+std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device, std::string& error)
+{
+    // The transport can only address the first emulator so far.
+    if (device != "0") {
+        error = "cannot choose emulator '" + device + "': this build talks to emulator 0 only";
+        return nullptr;
+    }
+    return std::make_unique<CUsbTransport>(sink);
+}
+
+void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd)
+{
+    for (std::uint32_t k = 0; k < romSize; ++k) {
+        even[k] = image[2 * static_cast<std::size_t>(k)];
+        odd[k] = image[2 * static_cast<std::size_t>(k) + 1];
+    }
+}
+
+void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image)
+{
+    for (std::uint32_t k = 0; k < romSize; ++k) {
+        image[2 * static_cast<std::size_t>(k)] = even[k];
+        image[2 * static_cast<std::size_t>(k) + 1] = odd[k];
+    }
+}
+
+}  // namespace tarvexctl
