@@ -193,7 +193,9 @@ public:
     {
         const ImageLoadResult loaded = m_loader.Load(m_o.file, m_o.format, m_o.fill);
         if (!loaded.ok) {
-            Warn(loaded.message + "; the emulator keeps what it has until the next change");
+            const bool bSentence = !loaded.message.empty() && loaded.message.back() == '.';
+            Warn(loaded.message + (bSentence ? " The emulator" : "; the emulator") +
+                 " keeps what it has until the next change" + (bSentence ? "." : ""));
             return std::nullopt;
         }
         SCycleReport report;
@@ -205,10 +207,13 @@ public:
             bAny = bAny || !side->changed.empty();
         }
         if (bAny) {
+            m_bFailed = false;
             if (const std::optional<int> end = Send())
                 return end;
             if (m_bInterrupted)
                 return kExitOk;
+            if (m_bFailed)
+                return std::nullopt;  // said on standard error; no cycle to report
         }
         for (auto& side : m_sides) {
             report.blocks.push_back(side->changed);
@@ -261,8 +266,14 @@ private:
             side->bKnown = false;
         if (!m_o.bKeepGoing)
             return ExitOf(result);
-        Warn("going on (--keep-going); the next change sends the whole image");
+        GoOn();
         return std::nullopt;
+    }
+
+    void GoOn()
+    {
+        m_bFailed = true;
+        Warn("going on (--keep-going); the next change sends the whole image");
     }
 
     // Runs `step` on every side; the first failure ends it.
@@ -293,13 +304,19 @@ private:
                     return Failed(r);
             }
         }
-        if (m_o.bVerify && !Verified()) {
-            for (auto& side : m_sides)
-                side->bKnown = false;
-            if (!m_o.bKeepGoing)
-                return kExitVerifyMismatch;
-            Warn("going on (--keep-going); the next change sends the whole image");
-            return std::nullopt;
+        if (m_o.bVerify) {
+            EEmuResult read = EEmuResult::kOk;
+            const bool bSame = Verified(read);
+            if (read != EEmuResult::kOk)
+                return Failed(read);
+            if (!bSame) {
+                for (auto& side : m_sides)
+                    side->bKnown = false;
+                if (!m_o.bKeepGoing)
+                    return kExitVerifyMismatch;
+                GoOn();
+                return std::nullopt;
+            }
         }
         if (m_o.then.bRun)
             if (const auto bad = Each([](SSide& s) { return s.rom.SetRunState(true); }))
@@ -315,26 +332,26 @@ private:
         return std::nullopt;
     }
 
-    // Reads every block sent back; false (after saying where) when a ROM byte differs or a read fails.
-    bool Verified()
+    // Reads every block sent back; false (after saying where) when a ROM byte differs. A read
+    // that fails ends it with `read` set.
+    bool Verified(EEmuResult& read)
     {
         std::vector<uint8_t> back(kRomImageSize);
         bool bSame = true;
         for (auto& side : m_sides) {
             for (uint32_t b : side->changed) {
-                const EEmuResult r = side->rom.ReadBlock(b, back.data());
-                if (r != EEmuResult::kOk) {
-                    m_sink.Flush(m_io.err);
-                    Warn("block " + std::to_string(b) + " of emulator " + side->device + " could not be read back");
+                read = side->rom.ReadBlock(b, back.data());
+                if (read != EEmuResult::kOk)
                     return false;
-                }
                 const std::size_t start = static_cast<std::size_t>(b) * kDataBlockSize;
                 const std::size_t end = std::min<std::size_t>(start + kDataBlockSize, m_o.romSize);
+                const uint8_t* want = side->rom.Buffer();
                 for (std::size_t i = start; i < end; ++i)
-                    if (back[i] != side->rom.Buffer()[i]) {
-                        char where[96];
-                        std::snprintf(where, sizeof where, "block %u of emulator %s reads back 0x%02x at 0x%05zx, not 0x%02x",
-                                      b, side->device.c_str(), back[i], i, side->rom.Buffer()[i]);
+                    if (back[i] != want[i]) {
+                        char where[160];
+                        std::snprintf(where, sizeof where,
+                                      "block %u of emulator %s reads back 0x%02x at 0x%05zx where 0x%02x was sent", b,
+                                      side->device.c_str(), back[i], i, want[i]);
                         Warn(where);
                         bSame = false;
                         break;
@@ -359,6 +376,7 @@ private:
     const CStopSignals& m_stop;
     CRomSession m_loader;
     bool m_bInterrupted = false;
+    bool m_bFailed = false;  // the cycle's transfers failed and --keep-going goes on
 };
 
 bool ForcePolling()

@@ -53,20 +53,4 @@ std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::stri
     return std::make_unique<CUsbTransport>(sink);
 }
 
-void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd)
-{
-    for (std::uint32_t k = 0; k < romSize; ++k) {
-        even[k] = image[2 * static_cast<std::size_t>(k)];
-        odd[k] = image[2 * static_cast<std::size_t>(k) + 1];
-    }
-}
-
-void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image)
-{
-    for (std::uint32_t k = 0; k < romSize; ++k) {
-        image[2 * static_cast<std::size_t>(k)] = even[k];
-        image[2 * static_cast<std::size_t>(k) + 1] = odd[k];
-    }
-}
-
 }  // namespace tarvexctl

@@ -24,12 +24,6 @@ std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parse
 // A transport that talks to `device` only; null with `error` set when no such choice can be made.
 std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device, std::string& error);
 
-// A 16-bit target's image split over two 8-bit ROMs of `romSize` bytes each: image byte 2k goes
-// to even[k], byte 2k + 1 to odd[k], for k below romSize.
-void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd);
-// The reverse: even[k] becomes image byte 2k and odd[k] byte 2k + 1.
-void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image);
-
 // The help text's lines for --device and --pair.
 #define TARVEXCTL_DEVICE_OPTION                                                                    \
     "  --device DEV       the emulator: its number N as 'tarvexctl find' lists it, its USB port\n" \

@@ -105,7 +105,6 @@ CFileWatch::SSignature CFileWatch::Look() const
     s.nIno = st.st_ino;
     s.nSize = static_cast<std::uint64_t>(st.st_size);
     s.nMtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    s.nCtime = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return s;
 }
 

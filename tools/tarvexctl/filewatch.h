@@ -44,7 +44,7 @@ private:
     struct SSignature {
         bool bExists = false;
         std::uint64_t nDev = 0, nIno = 0, nSize = 0;
-        std::int64_t nMtime = 0, nCtime = 0;  // nanoseconds
+        std::int64_t nMtime = 0;  // nanoseconds; the change time is left out, as chmod sets it
         bool operator==(const SSignature&) const = default;
     };
     SSignature Look() const;

@@ -25,6 +25,22 @@ std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::
     return changed;
 }
 
+void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd)
+{
+    for (std::uint32_t k = 0; k < romSize; ++k) {
+        even[k] = image[2 * static_cast<std::size_t>(k)];
+        odd[k] = image[2 * static_cast<std::size_t>(k) + 1];
+    }
+}
+
+void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image)
+{
+    for (std::uint32_t k = 0; k < romSize; ++k) {
+        image[2 * static_cast<std::size_t>(k)] = even[k];
+        image[2 * static_cast<std::size_t>(k) + 1] = odd[k];
+    }
+}
+
 std::uint32_t Crc32(std::span<const std::uint8_t> data)
 {
     static constexpr std::array<std::uint32_t, 256> kTable = [] {

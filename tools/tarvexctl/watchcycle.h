@@ -16,6 +16,12 @@ namespace tarvexctl {
 // (both at least that long), ascending. Bytes of a block past the ROM's end do not count.
 std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::uint8_t* after, std::uint32_t romSize);
 
+// A 16-bit target's image split over two 8-bit ROMs of `romSize` bytes each: image byte 2k goes
+// to even[k], byte 2k + 1 to odd[k], for k below romSize.
+void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd);
+// The reverse: even[k] becomes image byte 2k and odd[k] byte 2k + 1.
+void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image);
+
 // CRC-32 as zlib computes it (IEEE 802.3, reflected, initial and final value 0xFFFFFFFF).
 std::uint32_t Crc32(std::span<const std::uint8_t> data);
 

@@ -1,0 +1,286 @@
+// The watch's pieces without an emulator: the file watch in both modes, block comparison,
+// pair splitting, CRC-32, --then and the cycle lines.
+#include "filewatch.h"
+#include "watchcycle.h"
+
+#include "cli.h"
+#include "emulink/emuprotocol.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tarvexctl;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A pipe standing for the stop signal; readable once Fire() was called.
+class CStopPipe {
+public:
+    CStopPipe() { EXPECT_EQ(::pipe(m_fds), 0); }
+    ~CStopPipe()
+    {
+        ::close(m_fds[0]);
+        ::close(m_fds[1]);
+    }
+    int Fd() const { return m_fds[0]; }
+    void Fire() const { EXPECT_EQ(::write(m_fds[1], "x", 1), 1); }
+
+private:
+    int m_fds[2] = {-1, -1};
+};
+
+void WriteAt(const std::string& path, off_t at, const std::string& bytes, int flags = O_WRONLY)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), at), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+struct SWriteWay {
+    const char* name;
+    std::function<void(const std::string& path)> write;
+};
+
+const std::vector<SWriteWay>& WriteWays()
+{
+    static const std::vector<SWriteWay> ways = {
+        {"in place", [](const std::string& p) { WriteAt(p, 3, "new"); }},
+        {"truncate and rewrite", [](const std::string& p) { WriteAt(p, 0, "rewritten", O_WRONLY | O_TRUNC); }},
+        {"rename over",
+         [](const std::string& p) {
+             WriteAt(p + ".tmp", 0, "renamed", O_WRONLY | O_CREAT | O_TRUNC);
+             ASSERT_EQ(::rename((p + ".tmp").c_str(), p.c_str()), 0);
+         }},
+        {"delete and create",
+         [](const std::string& p) {
+             ASSERT_EQ(::unlink(p.c_str()), 0);
+             WriteAt(p, 0, "created", O_WRONLY | O_CREAT | O_EXCL);
+         }},
+        {"several writes, one open",
+         [](const std::string& p) {
+             const int fd = ::open(p.c_str(), O_WRONLY | O_CLOEXEC);
+             ASSERT_GE(fd, 0);
+             for (int i = 0; i < 3; ++i) {
+                 ASSERT_EQ(::pwrite(fd, "abc", 3, i * 3), 3);
+                 std::this_thread::sleep_for(5ms);
+             }
+             ::close(fd);
+         }},
+    };
+    return ways;
+}
+
+// Generous quiet time, so that a slow machine does not split one burst of writes in two.
+constexpr CFileWatch::STiming kTiming{300ms, 20ms};
+
+}  // namespace
+
+TEST(FileWatch, EachWayOfWritingIsOneChangeInBothModes)
+{
+    for (const bool bPoll : {false, true}) {
+        for (const SWriteWay& way : WriteWays()) {
+            SCOPED_TRACE(std::string(way.name) + (bPoll ? " (polling)" : " (inotify)"));
+            const TempDir dir;
+            const std::string file = dir / "fw.hex";
+            WriteFile(file, "original contents");
+            WriteFile(dir / "neighbour.hex", "x");
+            std::vector<std::string> notes;
+            CFileWatch watch(file, bPoll, kTiming, [&](const std::string& n) { notes.push_back(n); });
+            EXPECT_EQ(watch.Mode(), bPoll ? CFileWatch::EMode::kPoll : CFileWatch::EMode::kInotify);
+
+            const auto before = CFileWatch::Clock::now();
+            way.write(file);
+            CStopPipe stop;
+            CFileWatch::Clock::time_point first{};
+            EXPECT_EQ(watch.Wait(stop.Fd(), first), CFileWatch::EEvent::kChanged);
+            EXPECT_GE(first, before);
+            // Another file of the folder changing is no change of ours.
+            WriteFile(dir / "neighbour.hex", "y");
+            WriteFile(dir / "neighbour.hex.tmp", "y");
+            ASSERT_EQ(::rename((dir / "neighbour.hex.tmp").c_str(), (dir / "neighbour.hex").c_str()), 0);
+
+            // Settled: nothing more comes until the stop descriptor fires.
+            std::thread fire([&] {
+                std::this_thread::sleep_for(kTiming.quiet + 200ms);
+                stop.Fire();
+            });
+            EXPECT_EQ(watch.Wait(stop.Fd(), first), CFileWatch::EEvent::kStopped);
+            fire.join();
+            EXPECT_TRUE(notes.empty()) << notes.front();
+        }
+    }
+}
+
+TEST(FileWatch, CloseAndRenameEndAChangeAtOnceOtherWritesAfterTheQuietTime)
+{
+    const CFileWatch::STiming slow{1500ms, 20ms};
+    const TempDir dir;
+    const std::string file = dir / "fw.bin";
+    WriteFile(file, "0123456789");
+    CFileWatch watch(file, false, slow, {});
+    CFileWatch::Clock::time_point first{};
+
+    WriteAt(file, 0, "A");  // closed after writing
+    auto start = CFileWatch::Clock::now();
+    ASSERT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    EXPECT_LT(CFileWatch::Clock::now() - start, slow.quiet);
+
+    // Written and left open: only the quiet time ends it.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "B", 1, 1), 1);
+    start = CFileWatch::Clock::now();
+    ASSERT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    EXPECT_GE(CFileWatch::Clock::now() - start, slow.quiet - 100ms);
+    ::close(fd);
+    // The close that follows is a change of its own.
+    ASSERT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+}
+
+TEST(FileWatch, AFileThatIsGoneIsReportedAndItsReturnSeen)
+{
+    for (const bool bPoll : {false, true}) {
+        SCOPED_TRACE(bPoll ? "polling" : "inotify");
+        const TempDir dir;
+        const std::string file = dir / "fw.bin";
+        WriteFile(file, "x");
+        CFileWatch watch(file, bPoll, {50ms, 20ms}, {});
+        CFileWatch::Clock::time_point first{};
+        ASSERT_EQ(::unlink(file.c_str()), 0);
+        EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kGone);
+        WriteFile(file, "back");
+        EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    }
+}
+
+TEST(FileWatch, AFolderThatGoesAwayFallsBackToPolling)
+{
+    const TempDir dir;
+    const std::filesystem::path sub = dir / "build";
+    std::filesystem::create_directory(sub);
+    const std::string file = sub / "fw.bin";
+    WriteFile(file, "x");
+    std::vector<std::string> notes;
+    CFileWatch watch(file, false, {50ms, 20ms}, [&](const std::string& n) { notes.push_back(n); });
+    ASSERT_EQ(watch.Mode(), CFileWatch::EMode::kInotify);
+    // make clean: the folder goes, then comes back with the file.
+    std::filesystem::remove_all(sub);
+    CFileWatch::Clock::time_point first{};
+    EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kGone);
+    EXPECT_EQ(watch.Mode(), CFileWatch::EMode::kPoll);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("moved or removed"), std::string::npos) << notes[0];
+    std::filesystem::create_directory(sub);
+    WriteFile(file, "rebuilt");
+    EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+}
+
+TEST(WatchCycle, ChangedBlocksCountOnlyTheRomsBytes)
+{
+    std::vector<uint8_t> before(kRomImageSize, 0x11);
+    struct Case {
+        uint32_t romSize;
+        std::vector<size_t> touched;  // offsets changed in `after`
+        std::vector<uint32_t> expected;
+    };
+    const std::vector<Case> cases = {
+        {65536, {}, {}},
+        {65536, {40000}, {1}},
+        {65536, {0, 65535}, {0, 1}},
+        {1048576, {32768 * 1 + 1, 32768 * 30, 32768 * 30 + 5}, {1, 30}},
+        {1048576, {1048575}, {31}},
+        // A 27C64 sends one whole block, yet bytes past its 8 KiB are no part of the ROM.
+        {8192, {8191}, {0}},
+        {8192, {8192, 20000}, {}},
+        // Past the ROM's last block nothing counts.
+        {65536, {65536, 500000}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> after = before;
+        for (size_t at : c.touched)
+            after[at] ^= 0xFF;
+        EXPECT_EQ(ChangedBlocks(before.data(), after.data(), c.romSize), c.expected)
+            << "rom " << c.romSize << ", " << c.touched.size() << " bytes touched";
+    }
+}
+
+TEST(WatchCycle, PairSplitsEvenAndOddBytesAndJoinsThemBack)
+{
+    const std::vector<uint8_t> image = {0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0xEE};
+    std::vector<uint8_t> even(5, 0xAA), odd(5, 0xAA);
+    SplitPair(image.data(), 4, even.data(), odd.data());
+    EXPECT_EQ(even, (std::vector<uint8_t>{0x10, 0x20, 0x30, 0x40, 0xAA}));
+    EXPECT_EQ(odd, (std::vector<uint8_t>{0x11, 0x21, 0x31, 0x41, 0xAA}));
+    std::vector<uint8_t> joined(9, 0x55);
+    JoinPair(even.data(), odd.data(), 4, joined.data());
+    EXPECT_EQ(joined, (std::vector<uint8_t>{0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0x55}));
+}
+
+TEST(WatchCycle, Crc32MatchesZlibsCheckValues)
+{
+    auto crc = [](std::string_view s) { return Crc32({reinterpret_cast<const uint8_t*>(s.data()), s.size()}); };
+    EXPECT_EQ(crc(""), 0x00000000u);
+    EXPECT_EQ(crc("a"), 0xE8B7BE43u);
+    EXPECT_EQ(crc("123456789"), 0xCBF43926u);
+    EXPECT_EQ(crc("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+    const std::vector<uint8_t> ff(32768, 0xFF);
+    EXPECT_NE(Crc32(ff), Crc32({ff.data(), ff.size() - 1}));
+}
+
+TEST(WatchCycle, ThenTakesAnyOfStopRunResetOrNone)
+{
+    struct Case {
+        std::optional<std::string> text;
+        bool stop, run, reset;
+    };
+    for (const Case& c : std::vector<Case>{{std::nullopt, true, true, true},
+                                           {"none", false, false, false},
+                                           {"run", false, true, false},
+                                           {"reset,stop", true, false, true},
+                                           {"stop,run,reset", true, true, true}}) {
+        const SThen then = ParseThen(c.text);
+        EXPECT_EQ(then.bStop, c.stop) << c.text.value_or("(default)");
+        EXPECT_EQ(then.bRun, c.run) << c.text.value_or("(default)");
+        EXPECT_EQ(then.bReset, c.reset) << c.text.value_or("(default)");
+    }
+    for (const char* bad : {"", "go", "stop,", "none,run", "stop;run"})
+        EXPECT_THROW(ParseThen(std::string(bad)), UsageError) << bad;
+}
+
+TEST(WatchCycle, CycleLinesInTextAndJson)
+{
+    SCycleReport r;
+    r.when = std::chrono::system_clock::now();
+    r.blocks = {{0, 31}};
+    r.nBytes = 65536;
+    r.nCrc = 0x1a2b3c4d;
+    r.nMillis = 47;
+    const std::string text = FormatCycleText(r);
+    // "HH:MM:SS.mmm " then the fields.
+    ASSERT_GE(text.size(), 13u);
+    EXPECT_EQ(text[2], ':');
+    EXPECT_EQ(text[8], '.');
+    EXPECT_EQ(text.substr(12), " blocks 0,31 bytes 65536 crc32 1a2b3c4d 47 ms");
+    const std::string json = FormatCycleJson(r);
+    EXPECT_EQ(json.substr(json.find("\",\"full\"")),
+              "\",\"full\":false,\"blocks\":[0,31],\"bytes\":65536,\"crc32\":\"1a2b3c4d\",\"ms\":47}");
+
+    r.blocks = {{}, {5}};
+    r.bFull = true;
+    r.nCrc = 0xabc;
+    EXPECT_EQ(FormatCycleText(r).substr(12), " full blocks -|5 bytes 65536 crc32 00000abc 47 ms");
+    const std::string pair = FormatCycleJson(r);
+    EXPECT_NE(pair.find("\"full\":true,\"blocks\":[[],[5]],"), std::string::npos) << pair;
+}
