@@ -1,6 +1,7 @@
 // tarvexctl's emulator commands: find, write, read, run, stop, reset, rom and auto.
 #include "cli.h"
 #include "commands.h"
+#include "device.h"
 
 #include "buffer/imageloader.h"
 #include "buffer/romsession.h"
@@ -24,9 +25,10 @@ namespace tarvexctl {
     "  --format ihex|bin  file format (default: ihex)\n"                                           \
     "  --fill HH          fill byte, one or two hex digits (default: 00)\n"
 #define TARVEXCTL_EMU_FOOTER                                                                       \
+    TARVEXCTL_DEVICE_OPTION                                                                        \
     "  -h, --help         show this help\n"                                                        \
     "\n"                                                                                           \
-    "The emulator is the first one attached (see 'tarvexctl find'). USB ids: TARVEX_USB_IDS.\n"
+    "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
 
 const std::string_view kFindHelp =
     "Usage: tarvexctl find\n"
@@ -36,43 +38,45 @@ const std::string_view kFindHelp =
     "Exit codes: 0 at least one found, 4 none found.\n";
 
 const std::string_view kWriteHelp =
-    "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
+    "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
     "blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one whole block).\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_EMU_FOOTER
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kReadHelp =
-    "Usage: tarvexctl read OUT.bin [--rom TYPE]\n"
+    "Usage: tarvexctl read OUT.bin [--rom TYPE] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Uploads the ROM from the emulator and writes its bytes (the ROM type's size) to OUT.bin.\n"
-    "OUT.bin is written only when every block arrived.\n"
+    "OUT.bin is written only when every block arrived. With --pair, OUT.bin gets both ROMs\n"
+    "interleaved, twice the ROM type's size: DEV1's bytes at even offsets, DEV2's at odd ones.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_EMU_FOOTER
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 OUT.bin cannot be written, 4 no emulator,\n"
     "5 transfer failed.\n";
 
 const std::string_view kRunHelp =
-    "Usage: tarvexctl run\n\nTells the emulator to run the target.\n\n"
+    "Usage: tarvexctl run [--device DEV]\n\nTells the emulator to run the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 const std::string_view kStopHelp =
-    "Usage: tarvexctl stop\n\nTells the emulator to stop the target.\n\n"
+    "Usage: tarvexctl stop [--device DEV]\n\nTells the emulator to stop the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 const std::string_view kResetHelp =
-    "Usage: tarvexctl reset\n\nTells the emulator to reset the target.\n\n"
+    "Usage: tarvexctl reset [--device DEV]\n\nTells the emulator to reset the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kRomHelp =
-    "Usage: tarvexctl rom TYPE\n"
+    "Usage: tarvexctl rom TYPE [--device DEV]\n"
     "\n"
     "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the emulator.\n"
     "\n"
+    "Options:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kAutoHelp =
-    "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
+    "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--device DEV]\n"
     "\n"
     "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
     "read ends it after the stop command. A transfer that fails skips the transfers after it;\n"
@@ -174,13 +178,13 @@ const std::string& OnePositional(const ArgParser& parser, const char* what)
 
 // The emulator link and the ROM session over it, with the messages printed after the command.
 struct SSession {
-    explicit SSession(uint32_t romSize)
+    SSession(uint32_t romSize, const std::string& device) : transport(OpenTransport(sink, device))
     {
         rom.SetRomSize(romSize);
-        rom.SetTransport(&transport);
+        rom.SetTransport(transport.get());
     }
     CStderrSink sink;
-    CUsbTransport transport{sink};
+    std::unique_ptr<CUsbTransport> transport;
     // Nothing edits the image here, so a download takes nothing back: the image is the editor's copy.
     CRomSession rom{sink, nullptr};
 };
@@ -188,8 +192,9 @@ struct SSession {
 int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view name,
                   EEmuResult (*send)(CRomSession&))
 {
-    NoPositional(ArgParser(args, {}));
-    SSession s(0);
+    const ArgParser parser(args, {{"device", true}});
+    NoPositional(parser);
+    SSession s(0, DeviceOf(parser));
     const EEmuResult result = send(s.rom);
     s.sink.Print(name, io.err);
     return ExitOf(result);
@@ -214,13 +219,15 @@ int RunFind(const std::vector<std::string>& args, Io& io)
 
 int RunWrite(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
     const int format = ParseFormat(parser.Value("format"));
     const uint8_t fill = ParseFill(parser.Value("fill"));
+    if (const auto pair = PairOf(parser))
+        return WritePair(*pair, file, romSize, format, fill, io);
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     const ImageLoadResult loaded = s.rom.Load(file, format, fill);
     if (!loaded.ok) {
         io.err << "tarvexctl write: " << loaded.message << '\n';
@@ -239,11 +246,13 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
 
 int RunRead(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}});
+    const ArgParser parser(args, {{"rom", true}, {"device", true}, {"pair", true}});
     const std::string& out = OnePositional(parser, "OUT.bin");
     const uint32_t romSize = RomSize(parser);
+    if (const auto pair = PairOf(parser))
+        return ReadPair(*pair, out, romSize, io);
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     s.rom.Fill(0);
     EEmuResult result;
     {
@@ -280,9 +289,9 @@ int RunReset(const std::vector<std::string>& args, Io& io)
 
 int RunRom(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {});
+    const ArgParser parser(args, {{"device", true}});
     const int index = RomIndex(OnePositional(parser, "TYPE"));
-    SSession s(0);
+    SSession s(0, DeviceOf(parser));
     const EEmuResult result = s.rom.SendRomType(index);
     s.sink.Print("rom", io.err);
     return ExitOf(result);
@@ -290,13 +299,13 @@ int RunRom(const std::vector<std::string>& args, Io& io)
 
 int RunAuto(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"device", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
     const int format = ParseFormat(parser.Value("format"));
     const uint8_t fill = ParseFill(parser.Value("fill"));
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     std::string loadError;
     auto load = [&]() -> std::optional<std::string> {
         const ImageLoadResult loaded = s.rom.Load(file, format, fill);

@@ -71,34 +71,6 @@ namespace {
 
 constexpr int kExitVerifyMismatch = 6;
 
-// Link messages of one step, each distinct text printed once with its count.
-class CWatchSink : public CMessageSink {
-public:
-    void ShowMessage(void*, const std::string& text) override
-    {
-        for (auto& [t, n] : m_messages)
-            if (t == text) {
-                ++n;
-                return;
-            }
-        m_messages.emplace_back(text, 1);
-    }
-    void Flush(std::ostream& err)
-    {
-        for (const auto& [text, n] : m_messages) {
-            err << "tarvexctl watch: " << text;
-            if (n > 1)
-                err << " (" << n << " times)";
-            err << '\n';
-        }
-        err.flush();
-        m_messages.clear();
-    }
-
-private:
-    std::vector<std::pair<std::string, int>> m_messages;
-};
-
 // SIGINT and SIGTERM as a descriptor the wait can poll and the block loop can test, so that a
 // signal never cuts a block short. The old mask comes back when this goes.
 class CStopSignals {
@@ -151,7 +123,7 @@ private:
 
 // One emulator of the watch: its link, the image it is to hold, and what it was last sent.
 struct SSide {
-    SSide(CWatchSink& s, std::string dev, std::unique_ptr<CUsbTransport> t, uint32_t romSize)
+    SSide(CLinkMessages& s, std::string dev, std::unique_ptr<CUsbTransport> t, uint32_t romSize)
         : device(std::move(dev)), transport(std::move(t)), rom(s, nullptr), sent(kRomImageSize)
     {
         rom.SetRomSize(romSize);
@@ -181,7 +153,7 @@ struct SOptions {
 
 class CWatch {
 public:
-    CWatch(const SOptions& options, std::vector<std::unique_ptr<SSide>> sides, CWatchSink& sink, Io& io,
+    CWatch(const SOptions& options, std::vector<std::unique_ptr<SSide>> sides, CLinkMessages& sink, Io& io,
            const CStopSignals& stop)
         : m_o(options), m_sides(std::move(sides)), m_sink(sink), m_io(io), m_stop(stop), m_loader(sink, nullptr)
     {
@@ -261,7 +233,7 @@ private:
     // A failed step: the message, then either the end of the watch or a whole download next time.
     std::optional<int> Failed(EEmuResult result)
     {
-        m_sink.Flush(m_io.err);
+        m_sink.Print("watch", m_io.err);
         for (auto& side : m_sides)
             side->bKnown = false;
         if (!m_o.bKeepGoing)
@@ -328,7 +300,7 @@ private:
             std::memcpy(side->sent.data(), side->rom.Buffer(), kRomImageSize);
             side->bKnown = true;
         }
-        m_sink.Flush(m_io.err);
+        m_sink.Print("watch", m_io.err);
         return std::nullopt;
     }
 
@@ -364,14 +336,14 @@ private:
     void Interrupted(SSide& side, std::size_t sentOfSide)
     {
         m_bInterrupted = true;
-        m_sink.Flush(m_io.err);
+        m_sink.Print("watch", m_io.err);
         Warn("stopped with " + std::to_string(sentOfSide) + " of " + std::to_string(side.changed.size()) +
              " changed blocks sent to emulator " + side.device + "; it holds part of the new image and was not run");
     }
 
     const SOptions& m_o;
     std::vector<std::unique_ptr<SSide>> m_sides;
-    CWatchSink& m_sink;
+    CLinkMessages& m_sink;
     Io& m_io;
     const CStopSignals& m_stop;
     CRomSession m_loader;
@@ -419,9 +391,7 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
     o.bKeepGoing = parser.Has("keep-going");
     std::vector<std::string> devices;
     if (const auto pair = PairOf(parser)) {
-        if (2 * static_cast<std::size_t>(o.romSize) > kRomImageSize)
-            throw UsageError("a pair of " + std::string(kRomTypes[static_cast<std::size_t>(romIndex)].name) +
-                             " needs a 2 MiB image; the image holds 1 MiB (use 27C040 or smaller)");
+        CheckPairSize(o.romSize);
         o.bPair = true;
         devices = {pair->first, pair->second};
     } else {
@@ -443,16 +413,10 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
     // Before the USB links exist: threads they start inherit the blocked signals, so that none of
     // them takes a signal meant for the descriptor.
     const CStopSignals stop;
-    CWatchSink sink;
+    CLinkMessages sink;
     std::vector<std::unique_ptr<SSide>> sides;
     for (const std::string& device : devices) {
-        std::string error;
-        std::unique_ptr<CUsbTransport> transport = OpenTransport(sink, device, error);
-        if (!transport) {
-            io.err << "tarvexctl watch: " << error << '\n';
-            return kExitNoEmulator;
-        }
-        sides.push_back(std::make_unique<SSide>(sink, device, std::move(transport), o.romSize));
+        sides.push_back(std::make_unique<SSide>(sink, device, OpenTransport(sink, device), o.romSize));
     }
 
     CWatch watch(o, std::move(sides), sink, io, stop);

@@ -43,14 +43,34 @@ std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parse
     return devices;
 }
 
-std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device, std::string& error)
+std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device)
 {
     // The transport can only address the first emulator so far.
-    if (device != "0") {
-        error = "cannot choose emulator '" + device + "': this build talks to emulator 0 only";
-        return nullptr;
-    }
+    if (device != "0")
+        throw UsageError("cannot choose emulator '" + device + "': this build talks to emulator 0 only");
     return std::make_unique<CUsbTransport>(sink);
+}
+
+void CLinkMessages::ShowMessage(void*, const std::string& text)
+{
+    for (auto& [t, n] : m_messages)
+        if (t == text) {
+            ++n;
+            return;
+        }
+    m_messages.emplace_back(text, 1);
+}
+
+void CLinkMessages::Print(std::string_view command, std::ostream& err)
+{
+    for (const auto& [text, n] : m_messages) {
+        err << "tarvexctl " << command << ": " << text;
+        if (n > 1)
+            err << " (" << n << " times)";
+        err << '\n';
+    }
+    err.flush();
+    m_messages.clear();
 }
 
 }  // namespace tarvexctl

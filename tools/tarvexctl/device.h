@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 class CUsbTransport;
 
@@ -21,8 +24,29 @@ std::string DeviceOf(const ArgParser& parser);
 // "--pair N,M": two different devices, each as for --device; nullopt when not given.
 std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parser);
 
-// A transport that talks to `device` only; null with `error` set when no such choice can be made.
-std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device, std::string& error);
+// A transport whose transfers go to `device` only (as DeviceOf gives it).
+std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device);
+
+// Messages of the emulator link, each distinct text kept once with its count until printed.
+class CLinkMessages : public CMessageSink {
+public:
+    void ShowMessage(void* owner, const std::string& text) override;
+    // "tarvexctl COMMAND: TEXT (N times)" for each, then forgets them.
+    void Print(std::string_view command, std::ostream& err);
+
+private:
+    std::vector<std::pair<std::string, int>> m_messages;
+};
+
+struct Io;
+// write --pair: loads FILE and downloads its even bytes to the first emulator and its odd bytes to
+// the second, each as a ROM of `romSize` bytes.
+int WritePair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
+              int format, std::uint8_t fill, Io& io);
+// read --pair: uploads both ROMs and writes them interleaved (2 x romSize bytes) to `out`.
+int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize, Io& io);
+// A pair's image is twice the ROM; more than the 1 MiB image holds is a usage error.
+void CheckPairSize(std::uint32_t romSize);
 
 // The help text's lines for --device and --pair.
 #define TARVEXCTL_DEVICE_OPTION                                                                    \
