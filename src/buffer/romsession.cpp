@@ -63,11 +63,11 @@ EEmuResult CRomSession::ChangeRomType(int nIndex)
     return SendRomType(nIndex);
 }
 
-SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData)
+SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData, const std::function<bool()>& afterDownload)
 {
     if (!m_pTransport)
         return {EEmuResult::kNoDevice, false, false};
-    return Link().Auto(m_pBuffer.get(), m_nRomSize, load, getData);
+    return Link().Auto(m_pBuffer.get(), m_nRomSize, load, getData, afterDownload);
 }
 
 EEmuResult CRomSession::WriteBlock(std::uint32_t nIndex)

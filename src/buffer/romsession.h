@@ -47,8 +47,8 @@ public:
     // A new ROM type: the size becomes the type's size (an index outside 0..7 changes nothing),
     // then its ROM size command goes to the emulator.
     EEmuResult ChangeRomType(int nIndex);
-    // Stop, load, download, run, reset.
-    SAutoResult Auto(const LoadFn& load, const GetDataFn& getData);
+    // Stop, load, download, run, reset; `afterDownload` as CEmuLink::Auto takes it.
+    SAutoResult Auto(const LoadFn& load, const GetDataFn& getData, const std::function<bool()>& afterDownload = {});
 
     // Block nIndex of the image, sent as a download sends it.
     EEmuResult WriteBlock(std::uint32_t nIndex);

@@ -157,7 +157,8 @@ EEmuResult CEmuLink::Upload(uint8_t* romBuffer, uint32_t romSize)
     return result;
 }
 
-SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData)
+SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData,
+                           const std::function<bool()>& afterDownload)
 {
     SAutoResult autoResult;
     autoResult.eResult = SetRunState(false);
@@ -177,6 +178,8 @@ SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& l
     }
     if (download.eResult == EEmuResult::kNoDevice)
         autoResult.eResult = EEmuResult::kNoDevice;
+    else if (afterDownload && !afterDownload())
+        return autoResult;
     auto merge = [&autoResult](EEmuResult step) {
         if (step != EEmuResult::kOk && autoResult.eResult != EEmuResult::kTransferFailed)
             autoResult.eResult = step;

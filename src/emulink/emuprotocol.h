@@ -85,8 +85,10 @@ public:
     // received leaves its slice as it was.
     EEmuResult Upload(uint8_t* romBuffer, uint32_t romSize);
     // Stop, load, download, run, reset. Ends after the load when it could not open its file. A transfer
-    // that fails after opening skips the transfers after it, not the load.
-    SAutoResult Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData);
+    // that fails after opening skips the transfers after it, not the load. `afterDownload`, when given,
+    // runs after a download that moved every block; false from it skips the run and the reset.
+    SAutoResult Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData,
+                     const std::function<bool()>& afterDownload = {});
 
     // One block as a download sends it: command block {0, index}, then the 32 KiB at index x 32 KiB.
     EEmuResult WriteBlock(const uint8_t* romBuffer, uint32_t index);

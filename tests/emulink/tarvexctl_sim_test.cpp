@@ -22,6 +22,7 @@
 namespace {
 
 constexpr size_t kBlock = 32768;
+constexpr size_t kRomImage = 1048576;
 
 // Runs `tarvex-sim SIMARGS --log LOG -- tarvexctl ARGS`; the log's lines land in `log`.
 ProcessResult Sim(const TempDir& dir, std::vector<std::string> simArgs, const std::vector<std::string>& ctlArgs,
@@ -315,4 +316,115 @@ TEST(TarvexSim, MemoryImageIsReadNoFurtherThanOneMegabyte)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadFile(out), Bytes(image).substr(0, 1048576));
+}
+
+TEST(TarvexctlSim, VerifyFindsEveryPlantedDifferenceWithinTheRom)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> file = Pattern(2 * kBlock, 7);
+    WriteFile(dir / "image.bin", Bytes(file));
+    const std::vector<std::string> verify{"verify", dir / "image.bin", "--format", "bin", "--rom", "27C512"};
+    struct Case {
+        const char* name;
+        std::vector<size_t> planted;  // addresses whose byte the emulator holds inverted
+        int exitCode;
+        std::vector<std::string> lines;  // expected in the report, in this order
+    };
+    std::vector<size_t> many;
+    for (size_t a = 100; many.size() < 25; a += 1000)
+        many.push_back(a);
+    const std::vector<Case> cases{
+        {"identical", {}, 0, {"65536 bytes identical"}},
+        {"beyond the ROM size", {2 * kBlock, kRomImage - 1}, 0, {"65536 bytes identical"}},
+        {"three ranges",
+         {5, kBlock, kBlock + 1, kBlock + 2, 2 * kBlock - 1},
+         6,
+         {"00000005-00000005        1 byte ", "00008000-00008002        3 bytes", "0000ffff-0000ffff        1 byte ",
+          "5 of 65536 bytes differ in 3 ranges"}},
+        {"more than twenty", many, 6, {"00000064-00000064", "... and 5 more ranges", "25 of 65536 bytes differ in 25 ranges"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> memory(kRomImage, 0xFF);
+        std::copy(file.begin(), file.end(), memory.begin());
+        for (size_t a : c.planted)
+            memory[a] = static_cast<uint8_t>(~memory[a]);
+        WriteFile(dir / "memory.bin", Bytes(memory));
+        std::vector<std::string> log;
+        const auto r = Sim(dir, {"--memory", dir / "memory.bin"}, verify, &log);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+        size_t at = 0;
+        for (const std::string& line : c.lines) {
+            at = r.out.find(line, at);
+            EXPECT_NE(at, std::string::npos) << c.name << ": no '" << line << "' in order in\n" << r.out;
+        }
+        // Only reads: verify never changes the emulator.
+        EXPECT_EQ(log.size(), 4u) << c.name;
+        for (size_t k = 0; k < log.size(); k += 2)
+            EXPECT_EQ(log[k], Cmd(static_cast<unsigned>(k + 1), 1, static_cast<uint8_t>(k / 2))) << c.name;
+    }
+    if (testing::Test::HasFailure())
+        return;
+    // The first byte wanted and got, and the totals, for scripts.
+    const auto r = Sim(dir, {"--memory", dir / "memory.bin"},
+                       {"verify", dir / "image.bin", "--format", "bin", "--rom", "27C512", "--json"});
+    EXPECT_EQ(r.exitCode, 6);
+    EXPECT_NE(r.out.find("\"identical\":false,\"differing_bytes\":25,\"differing_ranges\":25"), std::string::npos) << r.out;
+    char first[64];
+    std::snprintf(first, sizeof first, "{\"start\":100,\"end\":100,\"count\":1,\"wanted\":\"%02x\",\"got\":\"%02x\"}",
+                  file[100], static_cast<uint8_t>(~file[100]));
+    EXPECT_NE(r.out.find(first), std::string::npos) << r.out;
+}
+
+TEST(TarvexctlSim, WriteAndAutoVerifyReadBackBeforeTheyEnd)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> file = Pattern(1000, 5);
+    WriteFile(dir / "image.bin", Bytes(file));
+    std::vector<uint8_t> block(kBlock, 0);
+    std::copy(file.begin(), file.end(), block.begin());
+
+    std::vector<std::string> log;
+    auto r = Sim(dir, {}, {"write", dir / "image.bin", "--format", "bin", "--verify"}, &log);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(log, (std::vector<std::string>{Cmd(1, 0, 0), FormatTransfer(2, 0, false, block.data(), kBlock),
+                                             Cmd(3, 1, 0), FormatTransfer(4, 0, true, block.data(), kBlock)}));
+
+    r = Sim(dir, {}, {"auto", dir / "image.bin", "--format", "bin", "--verify"}, &log);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(log, (std::vector<std::string>{Cmd(1, 2, 0), Cmd(2, 0, 0), FormatTransfer(3, 0, false, block.data(), kBlock),
+                                             Cmd(4, 1, 0), FormatTransfer(5, 0, true, block.data(), kBlock),
+                                             Cmd(6, 2, 1), Cmd(7, 4, 0)}));
+
+    // A read-back that fails is a transfer failure, and Auto then sends no run or reset.
+    r = Sim(dir, {"--short-read", "5"}, {"auto", dir / "image.bin", "--format", "bin", "--verify"}, &log);
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_EQ(log.size(), 5u);
+}
+
+TEST(TarvexctlSim, StandardInputAndOutputStandForFiles)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> file = Pattern(3000, 2);
+    WriteFile(dir / "image.bin", Bytes(file));
+    const std::string logFile = dir / "transfers.log";
+    const std::string pipeline = std::string("cat '") + (dir / "image.bin").string() + "' | '" + TARVEXCTL_PATH +
+                                 "' write - --format bin --fill 5a && '" + TARVEXCTL_PATH + "' read - --rom 27C64";
+    const ProcessResult r =
+        RunProcess({TARVEX_SIM_PATH, "--log", logFile, "--", "/bin/sh", "-c", pipeline});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<uint8_t> rom(8192, 0x5A);
+    std::copy(file.begin(), file.end(), rom.begin());
+    EXPECT_EQ(r.out, Bytes(rom));  // the image alone on standard output
+}
+
+TEST(TarvexctlSim, ReadToAPathItCannotWriteFailsBeforeAnyTransfer)
+{
+    const TempDir dir;
+    for (const std::string& out : {(dir / "no-such-folder" / "out.bin").string(), dir.Path().string()}) {
+        std::vector<std::string> log;
+        const auto r = Sim(dir, {}, {"read", out}, &log);
+        EXPECT_EQ(r.exitCode, 3) << out;
+        EXPECT_NE(r.err.find("cannot write " + out), std::string::npos) << r.err;
+        EXPECT_TRUE(log.empty()) << out;
+    }
 }

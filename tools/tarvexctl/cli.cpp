@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -21,7 +22,8 @@ constexpr std::string_view kExitCodesHelp =
     "  2  usage error (unknown command or option, missing argument)\n"
     "  3  a file cannot be read or written\n"
     "  4  no emulator found\n"
-    "  5  a transfer to or from the emulator failed\n";
+    "  5  a transfer to or from the emulator failed\n"
+    "  6  verify: the emulator does not hold what the file says\n";
 
 void PrintOverallHelp(std::ostream& os)
 {
@@ -109,11 +111,19 @@ ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list
             optionsEnded = true;
             continue;
         }
-        if (arg.rfind("--", 0) != 0)
-            throw UsageError("unknown option '" + arg + "'");
+        const OptionDef* def = nullptr;
+        if (arg.rfind("--", 0) != 0) {
+            // Short flags, one at a time ("-q", "-v").
+            for (const OptionDef& s : options)
+                if (arg.size() == 2 && s.shortName != 0 && s.shortName == arg[1] && !s.takesValue)
+                    def = &s;
+            if (def == nullptr)
+                throw UsageError("unknown option '" + arg + "'");
+            m_options.emplace_back(std::string(def->name), std::string());
+            continue;
+        }
         const std::size_t eq = arg.find('=');
         const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        const OptionDef* def = nullptr;
         for (const OptionDef& s : options)
             if (s.name == name)
                 def = &s;
@@ -225,6 +235,48 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         return fail(err);
     }
     return true;
+}
+
+std::string JsonString(std::string_view text)
+{
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            // Pass a well-formed UTF-8 sequence through; anything else is not JSON text.
+            const std::size_t n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+            bool ok = n != 0 && i + n <= text.size();
+            for (std::size_t k = 1; ok && k < n; ++k)
+                ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            if (ok && n == 3) {
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
+            } else if (ok && n == 4) {
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+            }
+            if (ok) {
+                out.append(text.substr(i, n));
+                i += n - 1;
+            } else {
+                out += "\xEF\xBF\xBD";
+            }
+        }
+    }
+    return out + "\"";
 }
 
 int ParseFormat(const std::optional<std::string>& text)

@@ -20,6 +20,7 @@ enum ExitCode : int {
     kExitFile = 3,         // a file cannot be read or written
     kExitNoEmulator = 4,   // no emulator found (emulator commands)
     kExitTransfer = 5,     // a transfer to or from the emulator failed (emulator commands)
+    kExitVerify = 6,       // the emulator does not hold what the file says (verify)
 };
 
 struct Io {
@@ -57,6 +58,7 @@ public:
     struct OptionDef {
         std::string_view name;  // without the leading "--"
         bool takesValue;
+        char shortName = 0;     // "-q" for "--quiet"; 0: none
     };
 
     ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> options);
@@ -69,6 +71,9 @@ private:
     std::vector<std::pair<std::string, std::string>> m_options;  // last one given wins
     std::vector<std::string> m_positional;
 };
+
+// A JSON string literal of `text` (quotes and escapes; bytes that are not UTF-8 become U+FFFD).
+std::string JsonString(std::string_view text);
 
 // Writes data to path through a temporary file and a rename, so path is never half-written; a
 // symbolic link is followed and stays, a device or FIFO is written to directly, and an existing

@@ -1,8 +1,10 @@
-// tarvexctl's emulator commands: find, write, read, run, stop, reset, rom and auto.
+// tarvexctl's emulator commands: find, write, read, verify, run, stop, reset, rom and auto.
 #include "cli.h"
 #include "commands.h"
 #include "device.h"
+#include "streams.h"
 
+#include "buffer/imagediff.h"
 #include "buffer/imageloader.h"
 #include "buffer/romsession.h"
 #include "emulink/emuprotocol.h"
@@ -14,7 +16,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <span>
+#include <sstream>
 
 namespace tarvexctl {
 
@@ -24,8 +29,11 @@ namespace tarvexctl {
 #define TARVEXCTL_LOAD_OPTIONS                                                                     \
     "  --format ihex|bin  file format (default: ihex)\n"                                           \
     "  --fill HH          fill byte, one or two hex digits (default: 00)\n"
+#define TARVEXCTL_VERIFY_OPTION                                                                    \
+    "  --verify           read the ROM back after the download and compare (exit 6 if it differs)\n"
 #define TARVEXCTL_EMU_FOOTER                                                                       \
     TARVEXCTL_DEVICE_OPTION                                                                        \
+    "  -q, --quiet        no progress bar\n"                                                       \
     "  -h, --help         show this help\n"                                                        \
     "\n"                                                                                           \
     "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
@@ -38,20 +46,41 @@ const std::string_view kFindHelp =
     "Exit codes: 0 at least one found, 4 none found.\n";
 
 const std::string_view kWriteHelp =
-    "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--device DEV | --pair DEV1,DEV2]\n"
+    "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--verify]\n"
+    "                            [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
     "blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one whole block).\n"
+    "FILE - is standard input.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed.\n";
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_PAIR_OPTION
+        TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
+    "6 the read-back differs (--verify).\n";
+
+const std::string_view kVerifyHelp =
+    "Usage: tarvexctl verify FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--json]\n"
+    "                             [--device DEV | --pair DEV1,DEV2]\n"
+    "\n"
+    "Loads FILE as 'tarvexctl write' would, reads back the 32 KiB blocks that cover the ROM type\n"
+    "and compares the ROM type's size of bytes. Prints each range of differing bytes (first and\n"
+    "last address, count, the first bytes wanted and got), at most 20, then the totals.\n"
+    "FILE - is standard input.\n"
+    "\n"
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS
+    "  --json             print the result as one JSON object\n" TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
+    "6 the emulator's ROM differs from FILE.\n";
 
 const std::string_view kReadHelp =
     "Usage: tarvexctl read OUT.bin [--rom TYPE] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Uploads the ROM from the emulator and writes its bytes (the ROM type's size) to OUT.bin.\n"
-    "OUT.bin is written only when every block arrived. With --pair, OUT.bin gets both ROMs\n"
-    "interleaved, twice the ROM type's size: DEV1's bytes at even offsets, DEV2's at odd ones.\n"
+    "OUT.bin is written only when every block arrived; OUT.bin - is standard output. An OUT.bin\n"
+    "that cannot be written fails before any transfer.\n"
+    "\n"
+    "With --pair, OUT.bin gets both ROMs interleaved, twice the ROM type's size: DEV1's bytes at\n"
+    "even offsets, DEV2's at odd ones.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 OUT.bin cannot be written, 4 no emulator,\n"
@@ -76,14 +105,16 @@ const std::string_view kRomHelp =
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kAutoHelp =
-    "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--device DEV]\n"
+    "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--verify] [--device DEV]\n"
     "\n"
     "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
     "read ends it after the stop command. A transfer that fails skips the transfers after it;\n"
-    "FILE is still read.\n"
+    "FILE is still read. With --verify the ROM is read back after the download, and run and\n"
+    "reset are sent only when it matches.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed.\n";
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
+    "6 the read-back differs (--verify).\n";
 
 namespace {
 
@@ -99,7 +130,8 @@ public:
             }
         m_messages.emplace_back(text, 1);
     }
-    void Print(std::string_view command, std::ostream& err) const
+    // Prints the messages so far, each once, and forgets them.
+    void Print(std::string_view command, std::ostream& err)
     {
         for (const auto& [text, n] : m_messages) {
             err << "tarvexctl " << command << ": " << text;
@@ -107,6 +139,7 @@ public:
                 err << " (" << n << " times)";
             err << '\n';
         }
+        m_messages.clear();
     }
 
 private:
@@ -116,7 +149,7 @@ private:
 // A text bar on standard error when that is a terminal.
 class CProgressBar {
 public:
-    explicit CProgressBar(std::ostream& err) : m_err(err), m_bEnabled(::isatty(STDERR_FILENO) == 1) {}
+    CProgressBar(std::ostream& err, bool bQuiet) : m_err(err), m_bEnabled(!bQuiet && ::isatty(STDERR_FILENO) == 1) {}
     ~CProgressBar()
     {
         if (m_bShown)
@@ -217,46 +250,189 @@ int RunFind(const std::vector<std::string>& args, Io& io)
     return kExitOk;
 }
 
+namespace {
+
+constexpr std::size_t kShownRanges = 20;
+constexpr std::size_t kShownBytes = 8;
+
+std::string HexBytes(const uint8_t* p, std::size_t n)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0)
+            text += ' ';
+        text += kDigits[p[i] >> 4];
+        text += kDigits[p[i] & 15];
+    }
+    return text;
+}
+
+// The loaded file and the options every loading command takes.
+struct SLoadArgs {
+    std::optional<CInput> input;
+    int format = 0;
+    uint8_t fill = 0;
+};
+
+SLoadArgs LoadArgs(const ArgParser& parser)
+{
+    SLoadArgs a;
+    a.format = ParseFormat(parser.Value("format"));
+    a.fill = ParseFill(parser.Value("fill"));
+    return a;
+}
+
+// Opens FILE (standard input for "-") and loads it into the session; false when it could not
+// be read (said on standard error).
+bool LoadInto(SSession& s, SLoadArgs& a, const std::string& file, std::string_view command, Io& io,
+              ImageLoadResult& loaded)
+{
+    std::string error;
+    a.input = CInput::Open(file, error);
+    if (!a.input) {
+        io.err << "tarvexctl " << command << ": " << error << '\n';
+        return false;
+    }
+    loaded = s.rom.Load(a.input->Path(), a.format, a.fill);
+    if (!loaded.ok) {
+        io.err << "tarvexctl " << command << ": " << a.input->Named(loaded.message) << '\n';
+        return false;
+    }
+    return true;
+}
+
+// Reads back the ROM and compares it with `wanted`; the result goes to `report` as text or JSON.
+// Returns the exit code: 0 identical, 6 different, the transfer's code when the read failed.
+int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::string_view command,
+                       const std::string& fileName, bool bQuiet, bool bJson, std::ostream& report, Io& io)
+{
+    EEmuResult result;
+    {
+        CProgressBar bar(io.err, bQuiet);
+        s.rom.SetProgress(std::ref(bar));
+        result = s.rom.Upload();
+        s.rom.SetProgress(nullptr);
+    }
+    s.sink.Print(command, io.err);
+    if (result != EEmuResult::kOk)
+        return ExitOf(result);
+    return ReportComparison(wanted, {s.rom.Buffer(), s.rom.RomSize()}, command, fileName, bQuiet, bJson, report);
+}
+
+}  // namespace
+
+int ReportComparison(std::span<const uint8_t> wanted, std::span<const uint8_t> got, std::string_view command,
+                     const std::string& fileName, bool bQuiet, bool bJson, std::ostream& report)
+{
+    const SImageDiff diff = CompareImages(wanted, got, kShownRanges);
+    if (bJson) {
+        report << "{\"command\":" << JsonString(command) << ",\"file\":" << JsonString(fileName)
+               << ",\"rom_size\":" << got.size() << ",\"identical\":" << (diff.Identical() ? "true" : "false")
+               << ",\"differing_bytes\":" << diff.nBytes << ",\"differing_ranges\":" << diff.nRanges << ",\"ranges\":[";
+        for (std::size_t k = 0; k < diff.ranges.size(); ++k) {
+            const SDiffRange& r = diff.ranges[k];
+            const std::size_t n = std::min<std::size_t>(r.Count(), kShownBytes);
+            report << (k ? "," : "") << "{\"start\":" << r.nStart << ",\"end\":" << r.nEnd << ",\"count\":" << r.Count()
+                   << ",\"wanted\":\"" << HexBytes(wanted.data() + r.nStart, n) << "\",\"got\":\""
+                   << HexBytes(got.data() + r.nStart, n) << "\"}";
+        }
+        report << "]}\n";
+    } else if (diff.Identical()) {
+        if (!bQuiet)
+            report << "tarvexctl " << command << ": the emulator holds " << fileName << " (" << got.size()
+                   << " bytes identical)\n";
+    } else {
+        report << "tarvexctl " << command << ": the emulator's ROM differs from " << fileName << ":\n";
+        char line[96];
+        for (const SDiffRange& r : diff.ranges) {
+            const std::size_t n = std::min<std::size_t>(r.Count(), kShownBytes);
+            std::snprintf(line, sizeof line, "  %08x-%08x %8u %-5s", r.nStart, r.nEnd, r.Count(),
+                          r.Count() == 1 ? "byte" : "bytes");
+            report << line << "  wanted " << HexBytes(wanted.data() + r.nStart, n) << (r.Count() > n ? " ..." : "")
+                   << "  got " << HexBytes(got.data() + r.nStart, n) << (r.Count() > n ? " ..." : "") << '\n';
+        }
+        if (diff.nRanges > diff.ranges.size())
+            report << "  ... and " << diff.nRanges - diff.ranges.size() << " more ranges\n";
+        report << "  " << diff.nBytes << " of " << got.size() << " bytes differ in " << diff.nRanges
+               << (diff.nRanges == 1 ? " range\n" : " ranges\n");
+    }
+    return diff.Identical() ? kExitOk : kExitVerify;
+}
+
+namespace {
+
+std::vector<uint8_t> RomWindow(const SSession& s)
+{
+    return std::vector<uint8_t>(s.rom.Buffer(), s.rom.Buffer() + s.rom.RomSize());
+}
+
+}  // namespace
+
 int RunWrite(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"device", true}, {"pair", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"verify", false},
+                                  {"quiet", false, 'q'}, {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    const int format = ParseFormat(parser.Value("format"));
-    const uint8_t fill = ParseFill(parser.Value("fill"));
+    SLoadArgs load = LoadArgs(parser);
+    const bool bQuiet = parser.Has("quiet");
     if (const auto pair = PairOf(parser))
-        return WritePair(*pair, file, romSize, format, fill, io);
+        return WritePair(*pair, file, romSize, load.format, load.fill, parser.Has("verify"), bQuiet, io);
 
     SSession s(romSize, DeviceOf(parser));
-    const ImageLoadResult loaded = s.rom.Load(file, format, fill);
-    if (!loaded.ok) {
-        io.err << "tarvexctl write: " << loaded.message << '\n';
+    ImageLoadResult loaded;
+    if (!LoadInto(s, load, file, "write", io, loaded))
         return kExitFile;
-    }
     SDownloadResult result;
     {
-        CProgressBar bar(io.err);
+        CProgressBar bar(io.err, bQuiet);
         s.rom.SetProgress(std::ref(bar));
         result = s.rom.Download(FormatBytesRead(loaded.bytesRead), nullptr);
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print("write", io.err);
-    return ExitOf(result.eResult);
+    if (result.eResult != EEmuResult::kOk || !parser.Has("verify"))
+        return ExitOf(result.eResult);
+    return ReadBackAndCompare(s, RomWindow(s), "write", load.input->Name(), bQuiet, false, io.err, io);
+}
+
+int RunVerify(const std::vector<std::string>& args, Io& io)
+{
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"json", false},
+                                  {"quiet", false, 'q'}, {"device", true}, {"pair", true}});
+    const std::string& file = OnePositional(parser, "FILE");
+    const uint32_t romSize = RomSize(parser);
+    SLoadArgs load = LoadArgs(parser);
+    if (const auto pair = PairOf(parser))
+        return VerifyPair(*pair, file, romSize, load.format, load.fill, parser.Has("quiet"), parser.Has("json"), io);
+
+    SSession s(romSize, DeviceOf(parser));
+    ImageLoadResult loaded;
+    if (!LoadInto(s, load, file, "verify", io, loaded))
+        return kExitFile;
+    return ReadBackAndCompare(s, RomWindow(s), "verify", load.input->Name(), parser.Has("quiet"), parser.Has("json"),
+                              io.out, io);
 }
 
 int RunRead(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"device", true}, {"pair", true}});
+    const ArgParser parser(args, {{"rom", true}, {"quiet", false, 'q'}, {"device", true}, {"pair", true}});
     const std::string& out = OnePositional(parser, "OUT.bin");
     const uint32_t romSize = RomSize(parser);
     if (const auto pair = PairOf(parser))
         return ReadPair(*pair, out, romSize, io);
+    std::string error;
+    if (!CheckOutput(out, error)) {
+        io.err << "tarvexctl read: " << error << '\n';
+        return kExitFile;
+    }
 
     SSession s(romSize, DeviceOf(parser));
     s.rom.Fill(0);
     EEmuResult result;
     {
-        CProgressBar bar(io.err);
+        CProgressBar bar(io.err, parser.Has("quiet"));
         s.rom.SetProgress(std::ref(bar));
         result = s.rom.Upload();
         s.rom.SetProgress(nullptr);
@@ -264,8 +440,7 @@ int RunRead(const std::vector<std::string>& args, Io& io)
     s.sink.Print("read", io.err);
     if (result != EEmuResult::kOk)
         return ExitOf(result);  // a partial image is not written
-    std::string error;
-    if (!WriteFileAtomically(out, {s.rom.Buffer(), romSize}, error)) {
+    if (!WriteOutput(out, {s.rom.Buffer(), romSize}, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }
@@ -299,34 +474,46 @@ int RunRom(const std::vector<std::string>& args, Io& io)
 
 int RunAuto(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"device", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"verify", false},
+                                  {"quiet", false, 'q'}, {"device", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    const int format = ParseFormat(parser.Value("format"));
-    const uint8_t fill = ParseFill(parser.Value("fill"));
+    SLoadArgs loadArgs = LoadArgs(parser);
+    const bool bQuiet = parser.Has("quiet");
 
     SSession s(romSize, DeviceOf(parser));
     std::string loadError;
     auto load = [&]() -> std::optional<std::string> {
-        const ImageLoadResult loaded = s.rom.Load(file, format, fill);
-        if (!loaded.ok) {
-            loadError = loaded.message;
+        ImageLoadResult loaded;
+        std::ostringstream err;
+        Io loadIo{io.out, err};
+        if (!LoadInto(s, loadArgs, file, "auto", loadIo, loaded)) {
+            loadError = err.str();
             return std::nullopt;
         }
         return FormatBytesRead(loaded.bytesRead);
     };
+    int verifyExit = kExitOk;
+    std::function<bool()> verify;
+    if (parser.Has("verify"))
+        verify = [&]() {
+            verifyExit = ReadBackAndCompare(s, RomWindow(s), "auto", loadArgs.input->Name(), bQuiet, false, io.err, io);
+            return verifyExit == kExitOk;
+        };
     SAutoResult result;
     {
-        CProgressBar bar(io.err);
+        CProgressBar bar(io.err, bQuiet);
         s.rom.SetProgress(std::ref(bar));
-        result = s.rom.Auto(load, nullptr);
+        result = s.rom.Auto(load, nullptr, verify);
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print("auto", io.err);
     if (!loadError.empty()) {
-        io.err << "tarvexctl auto: " << loadError << '\n';
+        io.err << loadError;
         return kExitFile;
     }
+    if (result.eResult == EEmuResult::kOk && verifyExit != kExitOk)
+        return verifyExit;
     return ExitOf(result.eResult);
 }
 

@@ -58,6 +58,7 @@ const std::string_view kWatchHelp =
     "  --verify           read the blocks sent back before run and reset and compare them\n"
     "  --keep-going       after a failed transfer or a mismatch say so and go on; the next\n"
     "                     change then sends the whole image\n"
+    "  -q, --quiet        no notes on what the watch is doing; warnings still appear\n"
     "  --json             print each cycle as one JSON object per line:\n"
     "                     {\"time\":\"2026-12-09T12:03:04.123+0000\",\"full\":false,\"blocks\":[0,3],\n"
     "                      \"bytes\":65536,\"crc32\":\"1a2b3c4d\",\"ms\":47}\n"
@@ -68,8 +69,6 @@ const std::string_view kWatchHelp =
     "4 no emulator, 5 transfer failed, 6 a block read back differs (--verify).\n";
 
 namespace {
-
-constexpr int kExitVerifyMismatch = 6;
 
 // SIGINT and SIGTERM as a descriptor the wait can poll and the block loop can test, so that a
 // signal never cuts a block short. The old mask comes back when this goes.
@@ -148,7 +147,7 @@ struct SOptions {
     int format = 0;
     uint8_t fill = 0;
     SThen then;
-    bool bJson = false, bVerify = false, bKeepGoing = false, bPair = false;
+    bool bJson = false, bVerify = false, bKeepGoing = false, bPair = false, bQuiet = false;
 };
 
 class CWatch {
@@ -202,6 +201,12 @@ public:
     void Warn(const std::string& text)
     {
         m_io.err << "tarvexctl watch: " << text << std::endl;
+    }
+    // What the watch is doing, left out with --quiet.
+    void Note(const std::string& text)
+    {
+        if (!m_o.bQuiet)
+            Warn(text);
     }
 
 private:
@@ -285,7 +290,7 @@ private:
                 for (auto& side : m_sides)
                     side->bKnown = false;
                 if (!m_o.bKeepGoing)
-                    return kExitVerifyMismatch;
+                    return kExitVerify;
                 GoOn();
                 return std::nullopt;
             }
@@ -369,11 +374,14 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
                                   {"then", true},
                                   {"json", false},
                                   {"verify", false},
-                                  {"keep-going", false}});
+                                  {"keep-going", false},
+                                  {"quiet", false, 'q'}});
     if (parser.Positional().size() != 1)
         throw UsageError(parser.Positional().empty() ? "missing FILE" : "more than one FILE given");
     SOptions o;
     o.file = parser.Positional().front();
+    if (o.file == "-")
+        throw UsageError("standard input cannot be watched; name a file");
     const auto rom = parser.Value("rom");
     int romIndex = 0;
     if (rom) {
@@ -389,6 +397,7 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
     o.bJson = parser.Has("json");
     o.bVerify = parser.Has("verify");
     o.bKeepGoing = parser.Has("keep-going");
+    o.bQuiet = parser.Has("quiet");
     std::vector<std::string> devices;
     if (const auto pair = PairOf(parser)) {
         CheckPairSize(o.romSize);
@@ -422,14 +431,14 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
     CWatch watch(o, std::move(sides), sink, io, stop);
     // Watching starts before the first download, so that a change during it is not missed.
     CFileWatch files(o.file, ForcePolling(), {}, [&](const std::string& note) { watch.Warn(note); });
-    watch.Warn("watching " + o.file + (files.Mode() == CFileWatch::EMode::kInotify ? "" : " by polling"));
+    watch.Note("watching " + o.file + (files.Mode() == CFileWatch::EMode::kInotify ? "" : " by polling"));
     if (const std::optional<int> end = watch.Cycle(CFileWatch::Clock::now()))
         return *end;
     for (;;) {
         CFileWatch::Clock::time_point firstSign{};
         switch (files.Wait(stop.Fd(), firstSign)) {
         case CFileWatch::EEvent::kStopped:
-            watch.Warn("stopped");
+            watch.Note("stopped");
             return kExitOk;
         case CFileWatch::EEvent::kGone:
             watch.Warn(o.file + " is gone; waiting for it to come back");

@@ -11,6 +11,7 @@ std::span<const Command> Commands()
         {"find", "list the attached emulators", kFindHelp, RunFind},
         {"write", "load a file and download it to the emulator", kWriteHelp, RunWrite},
         {"read", "upload the ROM from the emulator into a file", kReadHelp, RunRead},
+        {"verify", "compare the emulator's ROM with a file", kVerifyHelp, RunVerify},
         {"run", "let the emulator run the target", kRunHelp, RunRun},
         {"stop", "stop the target", kStopHelp, RunStop},
         {"reset", "reset the target", kResetHelp, RunReset},

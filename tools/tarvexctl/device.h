@@ -40,11 +40,14 @@ private:
 
 struct Io;
 // write --pair: loads FILE and downloads its even bytes to the first emulator and its odd bytes to
-// the second, each as a ROM of `romSize` bytes.
+// the second, each as a ROM of `romSize` bytes; with `bVerify` reads both back and compares.
 int WritePair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-              int format, std::uint8_t fill, Io& io);
+              int format, std::uint8_t fill, bool bVerify, bool bQuiet, Io& io);
 // read --pair: uploads both ROMs and writes them interleaved (2 x romSize bytes) to `out`.
 int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize, Io& io);
+// verify --pair: reads both ROMs back and compares them, interleaved, with FILE.
+int VerifyPair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
+               int format, std::uint8_t fill, bool bQuiet, bool bJson, Io& io);
 // A pair's image is twice the ROM; more than the 1 MiB image holds is a usage error.
 void CheckPairSize(std::uint32_t romSize);
 
