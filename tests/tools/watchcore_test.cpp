@@ -284,3 +284,40 @@ TEST(WatchCycle, CycleLinesInTextAndJson)
     const std::string pair = FormatCycleJson(r);
     EXPECT_NE(pair.find("\"full\":true,\"blocks\":[[],[5]],"), std::string::npos) << pair;
 }
+
+TEST(TarvexctlWatchUsage, BadCommandLinesAreRefusedBeforeAnyTransfer)
+{
+    const TempDir dir;
+    const std::string file = dir / "fw.bin";
+    WriteFile(file, "x");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {{"watch"}, 2, "missing FILE"},
+        {{"watch", file, file}, 2, "more than one FILE"},
+        {{"watch", "-"}, 2, "standard input cannot be watched"},
+        {{"watch", file, "--then", "go"}, 2, "--then takes stop, run and reset"},
+        {{"watch", file, "--rom", "27C999"}, 2, "unknown ROM type"},
+        {{"watch", file, "--pair", "0"}, 2, "two devices separated by a comma"},
+        {{"watch", file, "--pair", "0,1,2"}, 2, "two devices separated by a comma"},
+        {{"watch", file, "--pair", "1,1"}, 2, "names 1 twice"},
+        {{"watch", file, "--pair", "0,1", "--device", "0"}, 2, "cannot be given together"},
+        {{"watch", file, "--pair", "0,1", "--rom", "27C080"}, 2, "needs a 2 MiB image"},
+        {{"write", file, "--pair", "0,1", "--rom", "27C080"}, 2, "needs a 2 MiB image"},
+        {{"read", file, "--pair", ",1"}, 2, "empty device name"},
+        {{"run", "--device", ""}, 2, "empty device name"},
+        {{"watch", dir.Path().string()}, 3, "is a folder"},
+        {{"watch", (dir / "no/such/fw.bin").string()}, 3, "does not exist"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{TARVEXCTL_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = RunProcess(argv);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back() << ": " << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
