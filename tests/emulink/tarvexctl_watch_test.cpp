@@ -397,3 +397,18 @@ TEST(TarvexctlWatch, ASignalDuringTheBlocksEndsItAfterAWholeBlockPair)
         << run.Err();
     EXPECT_TRUE(run.Out().empty());
 }
+
+TEST(TarvexctlWatch, AFileNotThereYetIsDownloadedWholeWhenItComes)
+{
+    const TempDir dir;
+    const std::string file = dir / "fw.bin";
+    CWatchRun run(dir, {}, {file, "--format", "bin", "--rom", "27C512", "--then", "none"});
+    ASSERT_TRUE(WaitFor([&] { return run.Err().find("keeps what it has") != std::string::npos; })) << run.Err();
+    EXPECT_TRUE(run.Log().empty());
+    const std::vector<uint8_t> image = Pattern(2 * kBlock, 5);
+    Rewrite("rename", file, image);
+    ASSERT_TRUE(run.OutLines(1)) << run.Err();
+    EXPECT_NE(run.Out()[0].find(" full blocks 0,1 bytes 65536 "), std::string::npos) << run.Out()[0];
+    EXPECT_EQ(run.Log(), CycleLog(1, image, {0, 1}, false));
+    EXPECT_EQ(run.End(SIGTERM), 0) << run.Err();
+}
