@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 using namespace tarvexctl;
@@ -24,21 +25,26 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A pipe standing for the stop signal; readable once Fire() was called.
-class CStopPipe {
-public:
-    CStopPipe() { EXPECT_EQ(::pipe(m_fds), 0); }
-    ~CStopPipe()
-    {
-        ::close(m_fds[0]);
-        ::close(m_fds[1]);
-    }
-    int Fd() const { return m_fds[0]; }
-    void Fire() const { EXPECT_EQ(::write(m_fds[1], "x", 1), 1); }
+// The watch's next event; kStopped when none came within `limit` (a timer stands for the stop
+// signal), so that a change that is missed fails the test instead of hanging it.
+CFileWatch::EEvent WaitAtMost(CFileWatch& watch, std::chrono::milliseconds limit,
+                              CFileWatch::Clock::time_point* firstSign = nullptr)
+{
+    const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    EXPECT_GE(timer, 0);
+    itimerspec when{};
+    when.it_value.tv_sec = limit.count() / 1000;
+    when.it_value.tv_nsec = (limit.count() % 1000) * 1000000;
+    EXPECT_EQ(::timerfd_settime(timer, 0, &when, nullptr), 0);
+    CFileWatch::Clock::time_point first{};
+    const CFileWatch::EEvent event = watch.Wait(timer, first);
+    ::close(timer);
+    if (firstSign)
+        *firstSign = first;
+    return event;
+}
 
-private:
-    int m_fds[2] = {-1, -1};
-};
+constexpr auto kChangeLimit = 10000ms;  // bounds a failure only
 
 void WriteAt(const std::string& path, off_t at, const std::string& bytes, int flags = O_WRONLY)
 {
@@ -102,22 +108,16 @@ TEST(FileWatch, EachWayOfWritingIsOneChangeInBothModes)
 
             const auto before = CFileWatch::Clock::now();
             way.write(file);
-            CStopPipe stop;
             CFileWatch::Clock::time_point first{};
-            EXPECT_EQ(watch.Wait(stop.Fd(), first), CFileWatch::EEvent::kChanged);
+            EXPECT_EQ(WaitAtMost(watch, kChangeLimit, &first), CFileWatch::EEvent::kChanged);
             EXPECT_GE(first, before);
             // Another file of the folder changing is no change of ours.
             WriteFile(dir / "neighbour.hex", "y");
             WriteFile(dir / "neighbour.hex.tmp", "y");
             ASSERT_EQ(::rename((dir / "neighbour.hex.tmp").c_str(), (dir / "neighbour.hex").c_str()), 0);
 
-            // Settled: nothing more comes until the stop descriptor fires.
-            std::thread fire([&] {
-                std::this_thread::sleep_for(kTiming.quiet + 200ms);
-                stop.Fire();
-            });
-            EXPECT_EQ(watch.Wait(stop.Fd(), first), CFileWatch::EEvent::kStopped);
-            fire.join();
+            // Settled: nothing more comes.
+            EXPECT_EQ(WaitAtMost(watch, kTiming.quiet + 200ms), CFileWatch::EEvent::kStopped);
             EXPECT_TRUE(notes.empty()) << notes.front();
         }
     }
@@ -130,11 +130,10 @@ TEST(FileWatch, CloseAndRenameEndAChangeAtOnceOtherWritesAfterTheQuietTime)
     const std::string file = dir / "fw.bin";
     WriteFile(file, "0123456789");
     CFileWatch watch(file, false, slow, {});
-    CFileWatch::Clock::time_point first{};
 
     WriteAt(file, 0, "A");  // closed after writing
     auto start = CFileWatch::Clock::now();
-    ASSERT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    ASSERT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
     EXPECT_LT(CFileWatch::Clock::now() - start, slow.quiet);
 
     // Written and left open: only the quiet time ends it.
@@ -142,11 +141,11 @@ TEST(FileWatch, CloseAndRenameEndAChangeAtOnceOtherWritesAfterTheQuietTime)
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::pwrite(fd, "B", 1, 1), 1);
     start = CFileWatch::Clock::now();
-    ASSERT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    ASSERT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
     EXPECT_GE(CFileWatch::Clock::now() - start, slow.quiet - 100ms);
     ::close(fd);
     // The close that follows is a change of its own.
-    ASSERT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    ASSERT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
 }
 
 TEST(FileWatch, AFileThatIsGoneIsReportedAndItsReturnSeen)
@@ -157,11 +156,10 @@ TEST(FileWatch, AFileThatIsGoneIsReportedAndItsReturnSeen)
         const std::string file = dir / "fw.bin";
         WriteFile(file, "x");
         CFileWatch watch(file, bPoll, {50ms, 20ms}, {});
-        CFileWatch::Clock::time_point first{};
         ASSERT_EQ(::unlink(file.c_str()), 0);
-        EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kGone);
+        EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kGone);
         WriteFile(file, "back");
-        EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+        EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
     }
 }
 
@@ -177,14 +175,13 @@ TEST(FileWatch, AFolderThatGoesAwayFallsBackToPolling)
     ASSERT_EQ(watch.Mode(), CFileWatch::EMode::kInotify);
     // make clean: the folder goes, then comes back with the file.
     std::filesystem::remove_all(sub);
-    CFileWatch::Clock::time_point first{};
-    EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kGone);
+    EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kGone);
     EXPECT_EQ(watch.Mode(), CFileWatch::EMode::kPoll);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].find("moved or removed"), std::string::npos) << notes[0];
     std::filesystem::create_directory(sub);
     WriteFile(file, "rebuilt");
-    EXPECT_EQ(watch.Wait(-1, first), CFileWatch::EEvent::kChanged);
+    EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
 }
 
 TEST(WatchCycle, ChangedBlocksCountOnlyTheRomsBytes)
@@ -319,5 +316,32 @@ TEST(TarvexctlWatchUsage, BadCommandLinesAreRefusedBeforeAnyTransfer)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back() << ": " << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(FileWatch, ALinkIsFollowedToItsFileAndRetargetingIsSeen)
+{
+    for (const bool bPoll : {false, true}) {
+        SCOPED_TRACE(bPoll ? "polling" : "inotify");
+        const TempDir dir;
+        std::filesystem::create_directory(dir / "out");
+        const std::string v1 = dir / "out/v1.bin", v2 = dir / "out/v2.bin", link = dir / "fw.bin";
+        WriteFile(v1, "one");
+        WriteFile(v2, "two");
+        ASSERT_EQ(::symlink("out/v1.bin", link.c_str()), 0);
+        CFileWatch watch(link, bPoll, {50ms, 20ms}, {});
+
+        // The build writes the file behind the link, in another folder.
+        WriteAt(v1, 0, "ONE");
+        EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
+        // The link is pointed at another build.
+        ASSERT_EQ(::symlink("out/v2.bin", (link + ".new").c_str()), 0);
+        ASSERT_EQ(::rename((link + ".new").c_str(), link.c_str()), 0);
+        EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
+        // From now on the new target counts, the old one no more.
+        WriteAt(v2, 0, "TWO");
+        EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
+        WriteAt(v1, 0, "one");
+        EXPECT_EQ(WaitAtMost(watch, 400ms), CFileWatch::EEvent::kStopped);
     }
 }

@@ -2,6 +2,7 @@
 #include "filewatch.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <poll.h>
@@ -21,6 +22,18 @@ int Millis(CFileWatch::Clock::duration d)
 {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
     return ms < 0 ? 0 : static_cast<int>(ms);
+}
+
+void SplitPath(const std::string& path, std::string& dir, std::string& name)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        dir = ".";
+        name = path;
+    } else {
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
 }
 
 // Waits up to `timeoutMs` (-1: for ever) for `stopFd` or `fd` (-1: not waited on) to be readable.
@@ -52,14 +65,7 @@ char PollTwo(int stopFd, int fd, int timeoutMs)
 CFileWatch::CFileWatch(std::string path, bool bForcePoll, STiming timing, std::function<void(const std::string&)> warn)
     : m_path(std::move(path)), m_timing(timing), m_warn(std::move(warn))
 {
-    const std::size_t slash = m_path.rfind('/');
-    if (slash == std::string::npos) {
-        m_dir = ".";
-        m_name = m_path;
-    } else {
-        m_dir = slash == 0 ? "/" : m_path.substr(0, slash);
-        m_name = m_path.substr(slash + 1);
-    }
+    SplitPath(m_path, m_dir, m_name);
     m_last = Look();
     if (bForcePoll) {
         StartPolling("");
@@ -70,11 +76,35 @@ CFileWatch::CFileWatch(std::string path, bool bForcePoll, STiming timing, std::f
         StartPolling(std::string("inotify is not available (") + std::strerror(errno) + ")");
         return;
     }
-    if (::inotify_add_watch(m_fd, m_dir.c_str(), kFolderMask) < 0) {
+    m_wdDir = ::inotify_add_watch(m_fd, m_dir.c_str(), kFolderMask);
+    if (m_wdDir < 0) {
         StartPolling("cannot watch the folder " + m_dir + " (" + std::strerror(errno) + ")");
         return;
     }
     m_mode = EMode::kInotify;
+    FollowLink();
+}
+
+void CFileWatch::FollowLink()
+{
+    std::string dir, name;
+    struct stat st {};
+    if (::lstat(m_path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(m_path.c_str(), nullptr)) {
+            SplitPath(real, dir, name);
+            std::free(real);
+        }
+    }
+    if (dir == m_linkDir && name == m_linkName)
+        return;
+    // The same folder twice is one watch: only a watch of its own may go.
+    if (m_wdLink >= 0 && m_wdLink != m_wdDir)
+        ::inotify_rm_watch(m_fd, m_wdLink);
+    m_wdLink = -1;
+    m_linkDir = dir;
+    m_linkName = name;
+    if (!dir.empty())
+        m_wdLink = ::inotify_add_watch(m_fd, dir.c_str(), kFolderMask);
 }
 
 CFileWatch::~CFileWatch()
@@ -88,6 +118,7 @@ void CFileWatch::StartPolling(const std::string& why)
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_wdDir = m_wdLink = -1;
     m_mode = EMode::kPoll;
     if (!why.empty() && m_warn)
         m_warn(why + "; looking at " + m_path + " every " + std::to_string(m_timing.pollInterval.count()) +
@@ -110,6 +141,8 @@ CFileWatch::SSignature CFileWatch::Look() const
 
 CFileWatch::EEvent CFileWatch::Settled()
 {
+    if (m_mode == EMode::kInotify)
+        FollowLink();  // the link may point elsewhere now
     m_last = Look();
     return m_last.bExists ? EEvent::kChanged : EEvent::kGone;
 }
@@ -138,11 +171,21 @@ bool CFileWatch::DrainEvents(bool& bActivity)
                 // Events were lost: the file may have changed.
                 bActivity = true;
             } else if (ev.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
-                // The folder itself went away or moved: its watch no longer stands for the path.
-                bActivity = true;
-                StartPolling("the folder " + m_dir + " was moved or removed");
-                return bAtOnce;
-            } else if (ev.len > 0 && m_name == name) {
+                if (ev.wd == m_wdDir) {
+                    // The folder itself went away or moved: its watch no longer stands for the path.
+                    bActivity = true;
+                    StartPolling("the folder " + m_dir + " was moved or removed");
+                    return bAtOnce;
+                }
+                if (ev.wd == m_wdLink) {
+                    // The link target's folder went; the next settle looks for the link's target again.
+                    bActivity = true;
+                    m_wdLink = -1;
+                    m_linkDir.clear();
+                    m_linkName.clear();
+                }
+            } else if (ev.len > 0 && ((ev.wd == m_wdDir && m_name == name) ||
+                                      (ev.wd == m_wdLink && m_wdLink >= 0 && m_linkName == name))) {
                 if (ev.mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
                     bAtOnce = true;
                 else

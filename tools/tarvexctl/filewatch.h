@@ -9,8 +9,9 @@
 namespace tarvexctl {
 
 // Watches the file's folder with inotify, filtered by the file's name, so that a rename over the
-// file and a delete-and-create are seen as well as writes in place. Where inotify cannot be used
-// (or when asked), it polls the file's size, times and inode instead.
+// file and a delete-and-create are seen as well as writes in place. When the file is a symbolic
+// link, the folder of the file it points to is watched too. Where inotify cannot be used (or when
+// asked), it polls the size, modification time and inode of the file (behind any link) instead.
 class CFileWatch {
 public:
     using Clock = std::chrono::steady_clock;
@@ -51,6 +52,8 @@ private:
     void StartPolling(const std::string& why);
     // Reads what inotify has queued; true when one of the events ends a change at once.
     bool DrainEvents(bool& bActivity);
+    // Watches the folder of the file a symbolic link points to, or stops when it is no link any more.
+    void FollowLink();
     EEvent WaitInotify(int stopFd, Clock::time_point& firstSign);
     EEvent WaitPoll(int stopFd, Clock::time_point& firstSign);
     EEvent Settled();
@@ -62,6 +65,10 @@ private:
     std::function<void(const std::string&)> m_warn;
     EMode m_mode = EMode::kPoll;
     int m_fd = -1;
+    int m_wdDir = -1;         // the watch on the path's own folder
+    int m_wdLink = -1;        // the watch on a link target's folder; -1: none
+    std::string m_linkDir;    // that folder and the target's name in it
+    std::string m_linkName;
     SSignature m_last;  // what the file looked like after the last change
 };
 
