@@ -24,8 +24,9 @@
 namespace tarvexctl {
 
 const std::string_view kWatchHelp =
-    "Usage: tarvexctl watch FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--device DEV | --pair DEV1,DEV2]\n"
-    "                       [--then stop,run,reset | --then none] [--verify] [--keep-going] [--json]\n"
+    "Usage: tarvexctl watch FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
+    "                       [--device DEV | --pair DEV1,DEV2] [--then stop,run,reset | --then none]\n"
+    "                       [--verify] [--keep-going] [--json] [-q]\n"
     "\n"
     "Downloads FILE as 'tarvexctl write' does, then waits for it to change and sends only the\n"
     "32 KiB blocks whose ROM bytes differ from what was sent last, in ascending order. By default\n"
@@ -35,9 +36,10 @@ const std::string_view kWatchHelp =
     "Writing in place, writing a new file and renaming it over FILE, and deleting and re-creating\n"
     "FILE are all followed. A rename or a close after writing starts the cycle at once; other\n"
     "writes once FILE has been quiet for 50 ms. A FILE that cannot be loaded is reported and the\n"
-    "emulator keeps what it has until the next change. The folder is watched with inotify; where\n"
-    "that is unavailable, or with TARVEXCTL_WATCH_POLL=1 in the environment, FILE's size and\n"
-    "times are looked at every 100 ms instead.\n"
+    "emulator keeps what it has until the next change. A FILE that is a symbolic link is followed\n"
+    "to the file it points to. The folder is watched with inotify; where that is unavailable, or\n"
+    "with TARVEXCTL_WATCH_POLL=1 in the environment, FILE's size, modification time and inode\n"
+    "are looked at every 100 ms instead.\n"
     "\n"
     "Each cycle prints one line on standard output:\n"
     "  TIME [full] blocks LIST bytes N crc32 XXXXXXXX MS ms\n"
