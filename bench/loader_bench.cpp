@@ -1,5 +1,7 @@
-// Loader speed: a dense 1 MiB Intel HEX image (16-byte records) and a 1 MiB binary, in-process.
+// Loader speed: dense 1 MiB Intel HEX, S-record and extended Tektronix images and a 1 MiB
+// binary, in-process.
 #include "buffer/imageloader.h"
+#include "buffer/imagewriter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,6 +47,55 @@ std::string DenseIntelHex()
     return text;
 }
 
+std::vector<std::uint8_t> RandomImage()
+{
+    std::mt19937 rng(2);
+    std::vector<std::uint8_t> data(kRomImageSize);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(rng());
+    return data;
+}
+
+// S2 records of 32 bytes, as srec_cat writes a 1 MiB image.
+std::string DenseSRecord()
+{
+    ImageWriteOptions o;
+    o.format = ImageFormat::SRecord;
+    o.bytesPerRecord = 32;
+    o.sRecordCount = true;
+    const auto data = RandomImage();
+    return EncodeImageToString(data, o);
+}
+
+// Type 6 records of 32 bytes with eight-digit addresses, as srec_cat writes them.
+std::string DenseTekHex()
+{
+    const auto data = RandomImage();
+    std::string text;
+    char line[128];
+    for (unsigned a = 0; a < kRomImageSize; a += 32) {
+        std::string digits;
+        std::snprintf(line, sizeof line, "8%08X", a);
+        digits = line;
+        for (unsigned i = 0; i < 32; ++i) {
+            std::snprintf(line, sizeof line, "%02X", data[a + i]);
+            digits += line;
+        }
+        const unsigned length = static_cast<unsigned>(5 + digits.size());
+        std::snprintf(line, sizeof line, "%02X6", length);
+        unsigned sum = 0;
+        for (char c : std::string(line) + digits)
+            sum += static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10);
+        std::snprintf(line + 3, sizeof line - 3, "%02X", sum & 0xFF);
+        text += '%';
+        text += line;
+        text += digits;
+        text += '\n';
+    }
+    text += "%0781010\n";
+    return text;
+}
+
 // A file under /tmp that lives as long as the benchmark needs it.
 class TempFile {
 public:
@@ -81,6 +132,66 @@ void BM_LoadDenseIntelHexFile(benchmark::State& state)
     state.counters["text_bytes"] = static_cast<double>(text.size());
 }
 BENCHMARK(BM_LoadDenseIntelHexFile)->Unit(benchmark::kMillisecond);
+
+// The tool's load: format detection, line numbers, checksums and warnings collected.
+void BM_LoadDenseIntelHexFileWithDiagnostics(benchmark::State& state)
+{
+    const std::string text = DenseIntelHex();
+    const TempFile file(text);
+    std::vector<std::uint8_t> image(kRomImageSize);
+    for (auto _ : state) {
+        LoadDiagnostics diagnostics;
+        ImageLoadOptions options;
+        options.diagnostics = &diagnostics;
+        const ImageLoadResult r = LoadImage(file.Path(), options, RomImage(image.data(), kRomImageSize));
+        if (!r.ok || r.bytesRead != kRomImageSize || !diagnostics.Empty())
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(image.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_LoadDenseIntelHexFileWithDiagnostics)->Unit(benchmark::kMillisecond);
+
+void LoadTextFile(benchmark::State& state, const std::string& text, ImageFormat format)
+{
+    const TempFile file(text);
+    std::vector<std::uint8_t> image(kRomImageSize);
+    for (auto _ : state) {
+        LoadDiagnostics diagnostics;
+        ImageLoadOptions options;
+        options.format = format;
+        options.diagnostics = &diagnostics;
+        const ImageLoadResult r = LoadImage(file.Path(), options, RomImage(image.data(), kRomImageSize));
+        if (!r.ok || r.bytesRead != kRomImageSize || !diagnostics.Empty())
+            state.SkipWithError(diagnostics.Empty() ? "load failed" : diagnostics.Warnings()[0].message.c_str());
+        benchmark::DoNotOptimize(image.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+    state.counters["text_bytes"] = static_cast<double>(text.size());
+}
+
+void BM_LoadDenseSRecordFile(benchmark::State& state)
+{
+    LoadTextFile(state, DenseSRecord(), ImageFormat::Auto);
+}
+BENCHMARK(BM_LoadDenseSRecordFile)->Unit(benchmark::kMillisecond);
+
+void BM_LoadDenseTekHexFile(benchmark::State& state)
+{
+    LoadTextFile(state, DenseTekHex(), ImageFormat::Auto);
+}
+BENCHMARK(BM_LoadDenseTekHexFile)->Unit(benchmark::kMillisecond);
+
+void BM_WriteDenseIntelHex(benchmark::State& state)
+{
+    const auto data = RandomImage();
+    for (auto _ : state) {
+        const std::string text = EncodeImageToString(data, ImageWriteOptions{});
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kRomImageSize));
+}
+BENCHMARK(BM_WriteDenseIntelHex)->Unit(benchmark::kMillisecond);
 
 // The record scan alone, on text already in memory.
 void BM_ScanDenseIntelHex(benchmark::State& state)

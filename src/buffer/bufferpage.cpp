@@ -84,10 +84,6 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     for (int i = 0; i < 4; ++i) {
         m_pFormat[i] = new QRadioButton(QString::fromLatin1(s_formats[i]), this);
         place(m_pFormat[i], s_formatX[i], 33, s_formatCx[i], 10);
-        // Wide enough for its text, up to the next button.
-        const int nRoom = (i < 3 ? m_units.X(s_formatX[i + 1]) : m_units.X(376)) - m_pFormat[i]->x();
-        m_pFormat[i]->resize(std::min(nRoom, std::max(m_pFormat[i]->width(), m_pFormat[i]->sizeHint().width())),
-                             m_pFormat[i]->height());
         m_pFormat[i]->setEnabled(i < 2);
     }
 
@@ -110,7 +106,6 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
 
     m_wndHexEdit = new CHexEdit(this);
     place(m_wndHexEdit, 7, 75, 347, 268);
-
     label("Rom Size in Bytes", 374, 78);
     m_pRomSize = edit(437, 75, 36, true, 8);
     m_pRomSize->setEnabled(false);
@@ -135,13 +130,42 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     m_pBufferStop = edit(437, 324, 36, true, 8);
 
     // A label wider in this face than its reference room pushes its field to the right rather
-    // than be cut off by it.
+    // than be cut off by it or touch it.
+    const int nGap = m_units.X(2);
     for (QLabel* pLabel : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
         for (QLineEdit* pEdit : findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {
-            if (pLabel->geometry().intersects(pEdit->geometry()) && pLabel->x() < pEdit->x())
-                pEdit->move(pLabel->geometry().right() + 1, pEdit->y());
+            if (pLabel->geometry().adjusted(0, 0, nGap, 0).intersects(pEdit->geometry()) && pLabel->x() < pEdit->x())
+                pEdit->move(pLabel->geometry().right() + 1 + nGap, pEdit->y());
         }
     }
+
+    // Each format button is wide enough for its text; one that would then reach the next
+    // (or the field before the group) moves over, keeping a gap.
+    int nNextFree = m_pBufferOffset->geometry().right() + 1 + nGap;
+    for (QRadioButton* pFormat : m_pFormat) {
+        const QRect r = pFormat->geometry();
+        pFormat->setGeometry(std::max(r.x(), nNextFree), r.y(), std::max(r.width(), pFormat->sizeHint().width()),
+                             r.height());
+        nNextFree = pFormat->geometry().right() + 1 + nGap;
+    }
+
+    // The editor must show a whole row, ASCII column and vertical bar included, and the strip
+    // above it its three columns (70, 360 and 140 pixels). Where the units of this font leave
+    // less room, the editor, the strip and the progress bar widen, and what stands right of
+    // them moves over.
+    const int nRowWidth =
+        std::max(m_wndHexEdit->FullRowWidth(), 70 + 360 + 140 + 2 * m_wndList->frameWidth());
+    if (const int nGrow = nRowWidth - m_wndHexEdit->width(); nGrow > 0) {
+        const int nRightColumn = m_units.X(369);
+        for (QWidget* pChild : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (pChild->x() >= nRightColumn)
+                pChild->move(pChild->x() + nGrow, pChild->y());
+            else if (pChild->geometry().right() >= nRightColumn || pChild == m_wndHexEdit ||
+                     pChild == m_wndList || pChild == m_wndProgress)
+                pChild->resize(pChild->width() + nGrow, pChild->height());
+        }
+    }
+
 
     connect(m_pFileFind, &QPushButton::clicked, this, &CPageEmu0::OnFileFind);
     connect(m_pLoad, &QPushButton::clicked, this, &CPageEmu0::OnLoad);

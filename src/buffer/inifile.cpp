@@ -1,6 +1,9 @@
 // CIniFile and the profile-file reader/writer under it.
 #include "buffer/inifile.h"
 
+#include "util/fileutil.h"
+#include "util/textutil.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -9,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string_view>
 #include <vector>
 
@@ -23,16 +25,9 @@ namespace fs = std::filesystem;
 namespace profile {
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+using util::Trim;
 
-std::string_view Trim(std::string_view s)
-{
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
@@ -51,33 +46,60 @@ bool EqualNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-// The file as lines without their ends; rewritten with the line end it used first.
+// One line of the file: its text and its own end (CRs and the LF, or nothing at the file's end),
+// so that a rewrite gives back every line it did not change byte for byte.
+struct Line {
+    std::string text;
+    std::string end;
+};
+
 struct Document {
-    std::vector<std::string> lines;
-    std::string eol = "\n";
+    std::vector<Line> lines;
+    std::string eol = "\n"; // for new lines: what the first ended line uses
     bool bom = false;
 };
 
-Document Parse(const std::string& text)
+Document Parse(std::string_view rest)
 {
     Document doc;
-    std::string_view rest = text;
     if (rest.starts_with(kBom)) {
         doc.bom = true;
         rest.remove_prefix(kBom.size());
     }
-    const auto firstLf = rest.find('\n');
-    if (firstLf != std::string_view::npos && firstLf > 0 && rest[firstLf - 1] == '\r')
-        doc.eol = "\r\n";
+    bool eolKnown = false;
     while (!rest.empty()) {
         const auto lf = rest.find('\n');
-        std::string_view line = rest.substr(0, lf);
+        std::string_view text = rest.substr(0, lf);
         rest = lf == std::string_view::npos ? std::string_view{} : rest.substr(lf + 1);
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        doc.lines.emplace_back(line);
+        std::size_t crs = 0;
+        while (crs < text.size() && text[text.size() - 1 - crs] == '\r')
+            ++crs;
+        Line line;
+        line.end = std::string(text.substr(text.size() - crs)) + (lf == std::string_view::npos ? "" : "\n");
+        line.text = std::string(text.substr(0, text.size() - crs));
+        if (!eolKnown && lf != std::string_view::npos) {
+            doc.eol = crs > 0 ? "\r\n" : "\n";
+            eolKnown = true;
+        }
+        doc.lines.push_back(std::move(line));
     }
     return doc;
+}
+
+std::string Serialize(const Document& doc)
+{
+    std::string out(doc.bom ? kBom : std::string_view{});
+    for (const auto& line : doc.lines) {
+        out += line.text;
+        // Only the last line can lack its LF; anything after it needs one.
+        if (line.end.ends_with('\n'))
+            out += line.end;
+        else if (line.end.empty())
+            out += doc.eol;
+        else
+            out += line.end + "\n";
+    }
+    return out;
 }
 
 // "[name]" gives name; anything else is not a header.
@@ -93,11 +115,12 @@ bool SectionOf(std::string_view line, std::string_view& name)
     return true;
 }
 
-// "key = value" gives both, trimmed; comments, headers and lines without '=' are not keys.
+// "key = value" gives both, trimmed. Comments (";"), headers and lines without '=' are not
+// keys; "#" starts an ordinary key, as with the Windows profile functions.
 bool KeyOf(std::string_view line, std::string_view& key, std::string_view& value)
 {
     line = Trim(line);
-    if (line.empty() || line[0] == ';' || line[0] == '#' || line[0] == '[')
+    if (line.empty() || line[0] == ';' || line[0] == '[')
         return false;
     const auto eq = line.find('=');
     if (eq == std::string_view::npos)
@@ -108,30 +131,30 @@ bool KeyOf(std::string_view line, std::string_view& key, std::string_view& value
 }
 
 struct Location {
-    std::ptrdiff_t keyLine = -1;    // first line holding the key
-    std::ptrdiff_t insertAt = -1;   // where a new key goes: after the first block's last entry
+    std::ptrdiff_t keyLine = -1;  // the line holding the key
+    std::ptrdiff_t insertAt = -1; // where a new key goes: after the section's last entry
 };
 
-// A section that appears more than once reads as one: the first of its keys wins.
+// Only the first block of a section is searched, as the Windows profile functions do: a later
+// block of the same name is neither read nor written.
 Location Find(const Document& doc, std::string_view section, std::string_view key,
               std::string_view* value = nullptr)
 {
     Location loc;
     bool inSection = false;
-    bool firstBlock = false;
     for (std::size_t i = 0; i < doc.lines.size(); ++i) {
         std::string_view name, k, v;
-        if (SectionOf(doc.lines[i], name)) {
+        if (SectionOf(doc.lines[i].text, name)) {
+            if (inSection)
+                break;
             inSection = EqualNoCase(name, section);
-            firstBlock = inSection && loc.insertAt < 0;
-            if (firstBlock)
+            if (inSection)
                 loc.insertAt = static_cast<std::ptrdiff_t>(i) + 1;
             continue;
         }
-        if (!inSection || !KeyOf(doc.lines[i], k, v))
+        if (!inSection || !KeyOf(doc.lines[i].text, k, v))
             continue;
-        if (firstBlock)
-            loc.insertAt = static_cast<std::ptrdiff_t>(i) + 1;
+        loc.insertAt = static_cast<std::ptrdiff_t>(i) + 1;
         if (EqualNoCase(k, key)) {
             loc.keyLine = static_cast<std::ptrdiff_t>(i);
             if (value)
@@ -146,16 +169,18 @@ Location Find(const Document& doc, std::string_view section, std::string_view ke
 // /dev/zero or a huge file would eat the memory, eight times over for the page's eight keys.
 bool ReadAll(const std::string& path, std::string& text)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const util::CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.Valid())
         return false;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0
+    bool ok = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0
         && static_cast<std::uint64_t>(st.st_size) <= kMaxFileSize;
+    if (ok)
+        util::LockForReading(fd.Get()); // a writer that must write in place finishes first
     std::string data;
     char chunk[4096];
     while (ok) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -163,23 +188,60 @@ bool ReadAll(const std::string& path, std::string& text)
             break;
         }
         data.append(chunk, static_cast<std::size_t>(n));
-        ok = data.size() <= kMaxFileSize;  // it may grow while we read
+        ok = data.size() <= kMaxFileSize; // it may grow while we read
     }
-    ::close(fd);
     if (ok)
         text = std::move(data);
     return ok;
 }
 
-// Cut to at most `limit` bytes without splitting a UTF-8 sequence.
+// Length of the well-formed UTF-8 sequence starting at s[i], or 0 when none starts there.
+std::size_t Utf8SequenceAt(std::string_view s, std::size_t i)
+{
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+    if (b >= 0xC2 && b <= 0xDF)
+        n = 2;
+    else if (b == 0xE0)
+        n = 3, lo = 0xA0;
+    else if (b == 0xED)
+        n = 3, hi = 0x9F; // no surrogates
+    else if (b >= 0xE1 && b <= 0xEF)
+        n = 3;
+    else if (b == 0xF0)
+        n = 4, lo = 0x90;
+    else if (b >= 0xF1 && b <= 0xF3)
+        n = 4;
+    else if (b == 0xF4)
+        n = 4, hi = 0x8F;
+    else
+        return 0;
+    if (s.size() - i < n)
+        return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF))
+            return 0;
+    }
+    return n;
+}
+
+// Cut to at most `limit` bytes without splitting a UTF-8 character. Text in another encoding
+// (Latin-1 from a Windows editor) has no such characters and is cut at `limit` exactly.
 std::string Cut(std::string_view s, std::size_t limit)
 {
     if (s.size() <= limit)
         return std::string(s);
-    std::size_t n = limit;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
-        --n;
-    return std::string(s.substr(0, n));
+    for (std::size_t back = 1; back <= 3 && back <= limit; ++back) {
+        const std::size_t start = limit - back;
+        if ((static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
+            continue;
+        if (Utf8SequenceAt(s, start) > back)
+            return std::string(s.substr(0, start));
+        break;
+    }
+    return std::string(s.substr(0, limit));
 }
 
 std::string OneLine(std::string_view s)
@@ -191,95 +253,20 @@ std::string OneLine(std::string_view s)
     return out;
 }
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Close(); }
-    void Reset(int fd)
-    {
-        Close();
-        m_fd = fd;
-    }
-    int Get() const { return m_fd; }
-    bool Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-bool WriteFully(int fd, const std::string& data)
+// Why a section or key name could never be read back, or "" when it can.
+std::string UnreadableName(std::string_view section, std::string_view key)
 {
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Replaces `target` with `content` so that readers see either the old or the new file, never
-// a part of one. A symbolic link is followed, so the link itself stays.
-bool ReplaceFile(fs::path target, const std::string& content)
-{
-    std::error_code ec;
-    if (fs::is_symlink(target, ec)) {
-        const fs::path real = fs::canonical(target, ec);
-        if (!ec)
-            target = real;
-    }
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-
-    struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0;
-    // The rename below only needs the folder's rights; a file we may not write stays as it is.
-    if (existed && ::access(target.c_str(), W_OK) != 0)
-        return false;
-
-    std::random_device rd;
-    fs::path tmp;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < 16 && fd.Get() < 0; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(rd()));
-        tmp = dir / ("." + target.filename().string() + suffix);
-        fd.Reset(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (fd.Get() < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd.Get() < 0)
-        return false;
-
-    bool ok = WriteFully(fd.Get(), content);
-    if (ok && existed) {
-        // Best effort: only the owner (or root) may hand the file back to its owner.
-        (void)::fchown(fd.Get(), old.st_uid, old.st_gid);
-        (void)::fchmod(fd.Get(), old.st_mode & 07777);
-    }
-    ok = ok && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.Get() >= 0)
-        (void)::fsync(dirFd.Get());
-    return true;
+    if (section.empty())
+        return "the section name is empty";
+    if (section.find(']') != std::string_view::npos)
+        return "the section name \"" + std::string(section) + "\" contains ']'";
+    if (key.empty())
+        return "the key name is empty";
+    if (key.find('=') != std::string_view::npos)
+        return "the key name \"" + std::string(key) + "\" contains '='";
+    if (key.front() == ';' || key.front() == '[')
+        return "the key name \"" + std::string(key) + "\" starts with '" + key.front() + "'";
+    return {};
 }
 
 } // namespace
@@ -292,7 +279,9 @@ std::string GetString(const std::string& path, const std::string& section, const
         if (ReadAll(path, text)) {
             const Document doc = Parse(text);
             std::string_view value;
-            if (Find(doc, Trim(section), Trim(key), &value).keyLine >= 0) {
+            // Names with line breaks were written with blanks in their place.
+            const std::string sec = OneLine(section), k = OneLine(key);
+            if (Find(doc, Trim(sec), Trim(k), &value).keyLine >= 0) {
                 if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
                     && value.back() == value.front())
                     value = value.substr(1, value.size() - 2);
@@ -306,43 +295,50 @@ std::string GetString(const std::string& path, const std::string& section, const
 }
 
 bool WriteString(const std::string& path, const std::string& section, const std::string& key,
-                 const std::string& value)
+                 const std::string& value, std::string* pError)
 {
+    std::string error;
+    bool ok = false;
     try {
-        const std::string sec = OneLine(Trim(section));
-        const std::string k = OneLine(Trim(key));
-        if (sec.empty() || k.empty())
-            return false;
+        const std::string sec(Trim(OneLine(section)));
+        const std::string k(Trim(OneLine(key)));
         const std::string v = OneLine(value);
-
-        std::string text;
-        std::error_code ec;
-        if (!ReadAll(path, text) && fs::exists(path, ec))
-            return false; // there but unreadable: never overwrite what we could not read
-        Document doc = Parse(text);
-
-        const Location loc = Find(doc, Trim(sec), Trim(k));
-        if (loc.keyLine >= 0) {
-            // Keep the spelling of the key as the file has it.
-            std::string_view oldKey, oldValue;
-            KeyOf(doc.lines[static_cast<std::size_t>(loc.keyLine)], oldKey, oldValue);
-            doc.lines[static_cast<std::size_t>(loc.keyLine)] = std::string(oldKey) + "=" + v;
-        } else if (loc.insertAt >= 0) {
-            doc.lines.insert(doc.lines.begin() + loc.insertAt, k + "=" + v);
+        if (const std::string why = UnreadableName(sec, k); !why.empty()) {
+            error = "cannot write " + path + ": " + why;
         } else {
-            if (!doc.lines.empty() && !Trim(doc.lines.back()).empty())
-                doc.lines.emplace_back();
-            doc.lines.push_back("[" + sec + "]");
-            doc.lines.push_back(k + "=" + v);
+            util::FileWriteOptions options;
+            options.nMaxSize = kMaxFileSize;
+            options.bReadCurrent = true;
+            options.bInPlaceFallback = true;
+            const auto edit = [&](std::string& text, std::string&) {
+                Document doc = Parse(text);
+                const Location loc = Find(doc, sec, k);
+                if (loc.keyLine >= 0) {
+                    // Keep the spelling of the key as the file has it, and the line's own end.
+                    Line& line = doc.lines[static_cast<std::size_t>(loc.keyLine)];
+                    std::string_view oldKey, oldValue;
+                    KeyOf(line.text, oldKey, oldValue);
+                    line.text = std::string(oldKey) + "=" + v;
+                } else if (loc.insertAt >= 0) {
+                    doc.lines.insert(doc.lines.begin() + loc.insertAt, Line{k + "=" + v, {}});
+                } else {
+                    if (!doc.lines.empty() && !Trim(doc.lines.back().text).empty())
+                        doc.lines.push_back({});
+                    doc.lines.push_back({"[" + sec + "]", {}});
+                    doc.lines.push_back({k + "=" + v, {}});
+                }
+                text = Serialize(doc);
+                return true;
+            };
+            ok = util::UpdateFile(path, options, edit, error);
         }
-
-        std::string out(doc.bom ? kBom : std::string_view{});
-        for (const auto& line : doc.lines)
-            out += line + doc.eol;
-        return ReplaceFile(path, out);
-    } catch (...) {
-        return false;
+    } catch (const std::exception& e) {
+        error = "cannot write " + path + ": " + e.what();
+        ok = false;
     }
+    if (pError)
+        *pError = ok ? std::string() : error;
+    return ok;
 }
 
 int ToInt(const char* text)
@@ -456,7 +452,7 @@ int CIniFile::GetInt(const char* szKey, int nDefault, const char* szSection)
     return profile::ToInt(GetString(szKey, szSection, std::to_string(nDefault).c_str()));
 }
 
-void CIniFile::WriteString(const char* szKey, const char* szValue, const char* szSection)
+bool CIniFile::WriteString(const char* szKey, const char* szValue, const char* szSection)
 {
     if (szSection)
         SetSection(szSection);
@@ -468,13 +464,13 @@ void CIniFile::WriteString(const char* szKey, const char* szValue, const char* s
     } catch (...) {
         // A missing folder just makes the write below fail, silently.
     }
-    (void)profile::WriteString(m_strPath, m_strSection, szKey ? szKey : "",
-                               szValue ? szValue : "");
+    return profile::WriteString(m_strPath, m_strSection, szKey ? szKey : "",
+                                szValue ? szValue : "");
 }
 
-void CIniFile::WriteInt(const char* szKey, int nValue, const char* szSection)
+bool CIniFile::WriteInt(const char* szKey, int nValue, const char* szSection)
 {
-    WriteString(szKey, std::to_string(nValue).c_str(), szSection);
+    return WriteString(szKey, std::to_string(nValue).c_str(), szSection);
 }
 
 void CIniFile::ExchangeString(bool bLoad, std::string& strMember, const char* szKey,

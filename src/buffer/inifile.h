@@ -21,12 +21,15 @@ std::string GetString(const std::string& path, const std::string& section, const
                       const std::string& def);
 
 // Sets `key` in `section` to `value`, creating the file, the section and the key as needed and
-// keeping every other line in its place. Line breaks in section, key or value are replaced by
-// blanks so that a value can never start a line of its own. The file is replaced atomically
-// (temporary file in the same directory, fsync, rename), keeping its permissions.
-// Returns false when nothing was written.
+// keeping every other line byte for byte. Line breaks in section, key or value are replaced by
+// blanks so that a value can never start a line of its own. Names that could never be read back
+// (empty, a section with ']', a key with '=' or starting with ';' or '[') are refused. The file
+// is replaced atomically where its folder allows and written in place where only the file may be
+// written or it has other hard links; symbolic links are followed, writers lock the file, and a
+// write that would take it past kMaxFileSize is refused. Returns false when nothing was written,
+// with the cause in *pError.
 bool WriteString(const std::string& path, const std::string& section, const std::string& key,
-                 const std::string& value);
+                 const std::string& value, std::string* pError = nullptr);
 
 // atoi's reading (leading blanks, optional sign, decimal digits up to the first other
 // character, no digits give 0), saturated at the int range instead of overflowing.
@@ -49,9 +52,10 @@ public:
     const char* GetString(const char* szKey, const char* szSection = nullptr,
                           const char* szDefault = nullptr);
     int GetInt(const char* szKey, int nDefault = 0, const char* szSection = nullptr);
-    // Failed writes are silent; the folder of the file is created as needed.
-    void WriteString(const char* szKey, const char* szValue, const char* szSection = nullptr);
-    void WriteInt(const char* szKey, int nValue, const char* szSection = nullptr);
+    // The folder of the file is created as needed. Returns false when nothing was written; the
+    // page ignores that, as a failed save is silent.
+    bool WriteString(const char* szKey, const char* szValue, const char* szSection = nullptr);
+    bool WriteInt(const char* szKey, int nValue, const char* szSection = nullptr);
 
     void ExchangeString(bool bLoad, std::string& strMember, const char* szKey,
                         const char* szSection = nullptr, const char* szDefault = nullptr);

@@ -34,15 +34,20 @@ QRect CDialogUnits::Rect(int x, int y, int cx, int cy) const
     return QRect(left, top, X(x + cx) - left, Y(y + cy) - top);
 }
 
-QFont DialogFont()
+QFont DialogFont(int nPointSize)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("NanumGothic"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(11);
-    // A little tighter than the face's own spacing: the labels then fit their reference boxes
-    // as they do in the classic dialog font, and eight digits fit a 36-unit field.
-    font.setLetterSpacing(QFont::PercentageSpacing, 92);
+    // NanumSquare averages 7 pixels a letter at both 9 and 10 points, so pages and form share
+    // one horizontal unit; the others are wider at 10 points and the form then has to grow.
+    font.setFamilies({QStringLiteral("NanumSquare"), QStringLiteral("NanumGothic"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPointSize(nPointSize);
     return font;
+}
+
+QFont PageFont()
+{
+    return DialogFont(10);
 }
 
 void MakeCompactEdit(QLineEdit* pEdit)
@@ -58,8 +63,17 @@ void CDataExchange::Fail(QWidget* pControl, const QString& strMessage)
         return;
     m_pFailed = pControl;
     TarvexMessageBox(pControl ? pControl->window() : nullptr, strMessage);
-    if (pControl)
-        pControl->setFocus(Qt::OtherFocusReason);
+    FocusFailedControl(pControl);
+}
+
+void FocusFailedControl(QWidget* pControl)
+{
+    if (!pControl)
+        return;
+    pControl->setFocus(Qt::OtherFocusReason);
+    // With the bad value selected, typing replaces it.
+    if (auto* pEdit = qobject_cast<QLineEdit*>(pControl))
+        pEdit->selectAll();
 }
 
 void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, QString& value)
@@ -152,12 +166,20 @@ void DDX_Radio(CDataExchange& dx, const std::vector<QRadioButton*>& buttons, int
 }
 
 CPropertyPage::CPropertyPage(const QString& strCaption, QWidget* pParent)
-    : QWidget(pParent), m_units(DialogFont()), m_strCaption(strCaption)
+    : QWidget(pParent), m_units(PageFont()), m_strCaption(strCaption)
 {
-    setFont(DialogFont());
+    setFont(PageFont());
 }
 
 CPropertyPage::~CPropertyPage() = default;
+
+QSize CPropertyPage::sizeHint() const
+{
+    // The reference layout keeps a margin of 7 units right of its widest control.
+    const QRect used = childrenRect();
+    const QSize extent(used.right() + 1 + m_units.X(7), used.bottom() + 1 + m_units.Y(7));
+    return m_units.Rect(0, 0, 490, 350).size().expandedTo(used.isEmpty() ? QSize() : extent);
+}
 
 bool CPropertyPage::UpdateData(bool bSaveAndValidate)
 {

@@ -24,10 +24,12 @@ public:
     int m_nBaseY = 0; // character height in pixels
 };
 
-// The font of every dialog, form and page. Like the framework's property sheets, which give
-// their pages the sheet's font, one face serves all: a Korean-capable sans serif whose dialog
-// units (6 by 13 pixels) match the classic dialog font, so the pages fit the form's placeholder.
-QFont DialogFont();
+// The program's dialog face at a size in points: 9 for the form, the emulator bar and the
+// About box, 10 for the property pages. A Korean-capable sans serif whose Latin letters are
+// narrow enough that a page of 490 units at 10 points fits the form's 500 units at 9.
+QFont DialogFont(int nPointSize = 9);
+// The font of the property pages.
+QFont PageFont();
 
 // Edit fields as compact as the platform's: a thin border and no inner padding, so that eight
 // hex digits fit the reference widths.
@@ -47,6 +49,9 @@ public:
 private:
     QWidget* m_pFailed = nullptr;
 };
+
+// Gives a control whose check failed the focus; an edit field gets its text selected.
+void FocusFailedControl(QWidget* pControl);
 
 void DDX_Text(CDataExchange& dx, QLineEdit* pEdit, QString& value);
 // Unsigned decimal; blanks around the number are accepted.
@@ -74,6 +79,10 @@ public:
     bool IsInitialized() const { return m_bInitialized; }
     // The control whose check failed in the last reading of the page, or null.
     QWidget* FailedControl() const { return m_pFailed; }
+    // Both pages are 490 by 350 units of their own font, or more where a control had to be
+    // widened for this platform's fonts.
+    QSize sizeHint() const override;
+    const CDialogUnits& Units() const { return m_units; }
 
 protected:
     virtual void DoDataExchange(CDataExchange& dx) = 0;

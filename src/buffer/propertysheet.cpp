@@ -61,8 +61,7 @@ void CMyPropertySheet::OnCurrentChanged(int nIndex)
     ShowPage(m_nActive);
     if (CPropertyPage* pOld = GetPage(m_nActive); pOld && !pOld->OnKillActive()) {
         // The page keeps the front, with the focus on the field that failed its check.
-        if (QWidget* pField = pOld->FailedControl())
-            pField->setFocus(Qt::OtherFocusReason);
+        FocusFailedControl(pOld->FailedControl());
         return;
     }
     m_nActive = nIndex;

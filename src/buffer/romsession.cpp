@@ -18,40 +18,43 @@ ImageLoadResult CRomSession::Load(const std::string& fileName, int fileFormat, s
     return LoadImageFile(fileName, fileFormat, fill, Image());
 }
 
-CEmuLink CRomSession::Link() const
+template <typename Op>
+auto CRomSession::Run(Op op)
 {
     CEmuLink link(*m_pTransport, m_sink, m_pOwner);
     link.SetProgress(m_progress);
-    return link;
+    auto result = op(link);
+    m_report = link.Report();
+    return result;
 }
 
 SDownloadResult CRomSession::Download(std::string_view csBytesRead, const GetDataFn& getData)
 {
     if (!m_pTransport)
         return {EEmuResult::kNoDevice, false};
-    return Link().Download(m_pBuffer.get(), m_nRomSize, csBytesRead, getData);
+    return Run([&](CEmuLink& link) { return link.Download(m_pBuffer.get(), m_nRomSize, csBytesRead, getData); });
 }
 
 EEmuResult CRomSession::Upload()
 {
     if (!m_pTransport)
         return EEmuResult::kNoDevice;
-    return Link().Upload(m_pBuffer.get(), m_nRomSize);
+    return Run([&](CEmuLink& link) { return link.Upload(m_pBuffer.get(), m_nRomSize); });
 }
 
 EEmuResult CRomSession::SetRunState(bool bRun)
 {
-    return m_pTransport ? Link().SetRunState(bRun) : EEmuResult::kNoDevice;
+    return m_pTransport ? Run([&](CEmuLink& link) { return link.SetRunState(bRun); }) : EEmuResult::kNoDevice;
 }
 
 EEmuResult CRomSession::Reset()
 {
-    return m_pTransport ? Link().Reset() : EEmuResult::kNoDevice;
+    return m_pTransport ? Run([](CEmuLink& link) { return link.Reset(); }) : EEmuResult::kNoDevice;
 }
 
 EEmuResult CRomSession::SendRomType(int nIndex)
 {
-    return m_pTransport ? Link().SetRomType(nIndex) : EEmuResult::kNoDevice;
+    return m_pTransport ? Run([&](CEmuLink& link) { return link.SetRomType(nIndex); }) : EEmuResult::kNoDevice;
 }
 
 EEmuResult CRomSession::ChangeRomType(int nIndex)
@@ -67,7 +70,7 @@ SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData, cons
 {
     if (!m_pTransport)
         return {EEmuResult::kNoDevice, false, false};
-    return Link().Auto(m_pBuffer.get(), m_nRomSize, load, getData, afterDownload);
+    return Run([&](CEmuLink& link) { return link.Auto(m_pBuffer.get(), m_nRomSize, load, getData, afterDownload); });
 }
 
 EEmuResult CRomSession::WriteBlock(std::uint32_t nIndex)

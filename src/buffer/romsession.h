@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-class CUsbTransport;
+class CEmuTransport;
 
 // Owns the 1 MiB ROM image and how much of it counts as the ROM; runs the emulator operations
 // on it through the transport it is given. Messages go to `sink`, owned by `pOwner`.
@@ -31,9 +31,11 @@ public:
     ImageLoadResult Load(const std::string& fileName, int fileFormat, std::uint8_t fill);
 
     // The link the operations use; null: no emulator link, the operations below do nothing.
-    void SetTransport(CUsbTransport* pTransport) { m_pTransport = pTransport; }
-    CUsbTransport* Transport() const { return m_pTransport; }
+    void SetTransport(CEmuTransport* pTransport) { m_pTransport = pTransport; }
+    CEmuTransport* Transport() const { return m_pTransport; }
     void SetProgress(ProgressFn progress) { m_progress = std::move(progress); }
+    // How far the last operation got: its blocks and the transfer that stopped it.
+    const SOperationReport& LastReport() const { return m_report; }
 
     // Takes back at most `csBytesRead` (hex) bytes from `getData` (the editor's copy; null when
     // nothing edits the image) and sends the blocks that cover the ROM size.
@@ -56,12 +58,15 @@ public:
     EEmuResult ReadBlock(std::uint32_t nIndex, std::uint8_t* pDest);
 
 private:
-    CEmuLink Link() const;
+    // Runs `op` on a link over the transport and keeps its report.
+    template <typename Op>
+    auto Run(Op op);
 
     std::unique_ptr<std::uint8_t[]> m_pBuffer;
     std::uint32_t m_nRomSize = 8192;
     CMessageSink& m_sink;
     void* m_pOwner;
-    CUsbTransport* m_pTransport = nullptr;
+    CEmuTransport* m_pTransport = nullptr;
     ProgressFn m_progress;
+    SOperationReport m_report;
 };

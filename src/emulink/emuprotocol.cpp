@@ -54,7 +54,7 @@ uint64_t ParseHexCount(std::string_view text)
     return value;
 }
 
-CEmuLink::CEmuLink(CUsbTransport& transport, CMessageSink& sink, void* owner)
+CEmuLink::CEmuLink(CEmuTransport& transport, CMessageSink& sink, void* owner)
     : m_transport(transport), m_sink(sink), m_pOwner(owner)
 {
 }
@@ -65,30 +65,32 @@ void CEmuLink::Progress(uint32_t position, uint32_t range) const
         m_progress(position, range);
 }
 
-bool CEmuLink::Account(ETransfer transfer, EEmuResult& result, const char* failureText)
+bool CEmuLink::Account(const STransferStatus& transfer, EEmuResult& result, const char* failureText, bool inBlocks)
 {
-    switch (transfer) {
-    case ETransfer::kOk:
+    if (transfer.Ok())
         return true;
-    case ETransfer::kNotOpened:
-        // The emulator is absent: the write has said so; the operation still runs through.
+    if (transfer.NotOpened()) {
+        // The emulator is absent or refused: the write has said so; the operation still runs through.
         if (result == EEmuResult::kOk)
             result = EEmuResult::kNoDevice;
         return true;
-    case ETransfer::kFailed:
-        // The emulator is there but not answering as it should: one message, stop here.
-        m_sink.ShowMessage(m_pOwner, failureText);
-        result = EEmuResult::kTransferFailed;
-        return false;
     }
+    // The emulator is there but not answering as it should: one message, stop here.
+    std::string text = WithCause(failureText, transfer);
+    if (inBlocks)
+        text += std::string("\n") + kMsgStateUnknown;
+    m_sink.ShowMessage(m_pOwner, text);
+    result = EEmuResult::kTransferFailed;
+    m_report.failure = transfer;
     return false;
 }
 
 EEmuResult CEmuLink::SendCommand(uint8_t opcode, uint8_t parameter)
 {
+    m_report = {};
     CommandBlock block = MakeCommandBlock(opcode, parameter);
     EEmuResult result = EEmuResult::kOk;
-    Account(m_transport.BulkWrite(m_pOwner, block.data(), block.size()), result, kMsgWriteFailed);
+    Account(m_transport.BulkWrite(m_pOwner, block.data(), block.size()), result, kMsgWriteFailed, false);
     return result;
 }
 
@@ -105,6 +107,8 @@ SDownloadResult CEmuLink::Download(uint8_t* romBuffer, uint32_t romSize, std::st
                                    const GetDataFn& getData)
 {
     const uint32_t blocks = BlockCount(romSize);
+    m_report = {};
+    m_report.nBlocks = blocks;
     Progress(0, blocks);
     // The buffer holds 1 MiB whatever "Bytes were read" claims.
     const size_t maxBytes = static_cast<size_t>(std::min<uint64_t>(ParseHexCount(csBytesRead), kRomImageSize));
@@ -112,48 +116,70 @@ SDownloadResult CEmuLink::Download(uint8_t* romBuffer, uint32_t romSize, std::st
         getData(romBuffer, maxBytes);
 
     SDownloadResult download;
-    for (uint32_t i = 0; i < blocks; ++i) {
+    bool stopped = false;
+    for (uint32_t i = 0; i < blocks && !stopped; ++i) {
         // Blocks past the buffer's end would read beyond it; ROM sizes stop at 1 MiB anyway.
         if (static_cast<size_t>(i) * kDataBlockSize >= kRomImageSize)
             break;
         CommandBlock command = MakeCommandBlock(EMU_WRITE_BLOCK, static_cast<uint8_t>(i));
-        if (!Account(m_transport.BulkWrite(m_pOwner, command.data(), command.size()), download.eResult,
-                     kMsgWriteFailed))
+        const STransferStatus sent = m_transport.BulkWrite(m_pOwner, command.data(), command.size());
+        if (!Account(sent, download.eResult, kMsgWriteFailed, true)) {
+            stopped = true;
             break;
-        if (!Account(m_transport.BulkWrite(m_pOwner, romBuffer + static_cast<size_t>(i) * kDataBlockSize,
-                                           kDataBlockSize),
-                     download.eResult, kMsgWriteFailed))
+        }
+        const STransferStatus data =
+            m_transport.BulkWrite(m_pOwner, romBuffer + static_cast<size_t>(i) * kDataBlockSize, kDataBlockSize);
+        if (!Account(data, download.eResult, kMsgWriteFailed, true)) {
+            stopped = true;
             break;
+        }
+        if (sent.Ok() && data.Ok())
+            ++m_report.nBlocksDone;
         Progress(i + 1, blocks);
     }
-    Progress(blocks, blocks);
+    // A download cut short keeps its bar where it stopped, so that it does not pass for a whole one.
+    if (!stopped)
+        Progress(blocks, blocks);
     download.bRunEnable = true;
+    download.nBlocks = m_report.nBlocks;
+    download.nBlocksWritten = m_report.nBlocksDone;
     return download;
 }
 
 EEmuResult CEmuLink::Upload(uint8_t* romBuffer, uint32_t romSize)
 {
     const uint32_t blocks = BlockCount(romSize);
+    m_report = {};
+    m_report.nBlocks = blocks;
     Progress(0, blocks);
     EEmuResult result = EEmuResult::kOk;
+    bool stopped = false;
     std::vector<uint8_t> block(kDataBlockSize);
     for (uint32_t i = 0; i < blocks; ++i) {
         if (static_cast<size_t>(i) * kDataBlockSize >= kRomImageSize)
             break;
         CommandBlock command = MakeCommandBlock(EMU_READ_BLOCK, static_cast<uint8_t>(i));
-        if (!Account(m_transport.BulkWrite(m_pOwner, command.data(), command.size()), result, kMsgWriteFailed))
+        const STransferStatus sent = m_transport.BulkWrite(m_pOwner, command.data(), command.size());
+        if (!Account(sent, result, kMsgWriteFailed, true)) {
+            stopped = true;
             break;
+        }
         uint8_t* slice = romBuffer + static_cast<size_t>(i) * kDataBlockSize;
         // Receive into a scratch block so that a slice is only replaced by a whole one.
         std::copy(slice, slice + kDataBlockSize, block.begin());
-        ETransfer read = m_transport.BulkRead(block.data(), block.size());
-        if (read == ETransfer::kOk)
+        const STransferStatus read = m_transport.BulkRead(block.data(), block.size());
+        if (read.Ok())
             std::copy(block.begin(), block.end(), slice);
-        if (!Account(read, result, kMsgReadFailed))
+        if (!Account(read, result, kMsgReadFailed, true)) {
+            stopped = true;
             break;
+        }
+        if (sent.Ok() && read.Ok())
+            ++m_report.nBlocksDone;
         Progress(i + 1, blocks);
     }
-    Progress(blocks, blocks);
+    if (!stopped)
+        Progress(blocks, blocks);
     return result;
 }
 
@@ -172,13 +198,17 @@ SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& l
         return autoResult;
     SDownloadResult download = Download(romBuffer, romSize, *bytesRead, getData);
     autoResult.bRunEnable = download.bRunEnable;
+    autoResult.nBlocks = download.nBlocks;
+    autoResult.nBlocksWritten = download.nBlocksWritten;
     if (download.eResult == EEmuResult::kTransferFailed) {
         autoResult.eResult = EEmuResult::kTransferFailed;
         return autoResult;
     }
     if (download.eResult == EEmuResult::kNoDevice)
         autoResult.eResult = EEmuResult::kNoDevice;
-    else if (afterDownload && !afterDownload())
+    // Run and reset keep the download's report: they move no blocks.
+    const SOperationReport downloadReport = m_report;
+    if (download.eResult == EEmuResult::kOk && afterDownload && !afterDownload())
         return autoResult;
     auto merge = [&autoResult](EEmuResult step) {
         if (step != EEmuResult::kOk && autoResult.eResult != EEmuResult::kTransferFailed)
@@ -187,6 +217,9 @@ SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& l
     };
     if (merge(SetRunState(true)))
         merge(Reset());
+    const STransferStatus lastFailure = m_report.failure;
+    m_report = downloadReport;
+    m_report.failure = lastFailure;
     return autoResult;
 }
 

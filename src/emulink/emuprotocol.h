@@ -12,6 +12,7 @@
 
 #include "emulink/messagesink.h"
 #include "emulink/romtypes.h"
+#include "emulink/transport.h"
 #include "emulink/usbtransport.h"
 
 enum EEmuOpcode : uint8_t {
@@ -27,6 +28,10 @@ inline constexpr size_t kDataBlockSize = 32768;
 
 inline constexpr const char* kMsgWriteFailed = "The transfer to the Device failed";
 inline constexpr const char* kMsgReadFailed = "The transfer from the Device failed";
+// Added to a failed transfer's message inside a download or an upload: the emulator may still wait
+// for the rest of a block.
+inline constexpr const char* kMsgStateUnknown =
+    "The emulator's state is unknown: reconnect or reset it before the next download.";
 
 using CommandBlock = std::array<uint8_t, kCommandBlockSize>;
 
@@ -45,7 +50,8 @@ uint64_t ParseHexCount(std::string_view text);
 // after opening; kTransferFailed: a transfer failed after opening and the rest were skipped.
 enum class EEmuResult { kOk, kNoDevice, kTransferFailed };
 
-// Called with (position, range) at the start (0, n) and after each block, ending at (n, n).
+// Called with (position, range) at the start (0, n) and after each block, ending at (n, n) when the
+// operation ran through; a transfer failure that ends it early leaves the last call where it stopped.
 using ProgressFn = std::function<void(uint32_t position, uint32_t range)>;
 // The editor's GetData: copies at most `maxBytes` of its data to `dest`, returns how many it copied.
 using GetDataFn = std::function<size_t(uint8_t* dest, size_t maxBytes)>;
@@ -53,23 +59,36 @@ using GetDataFn = std::function<size_t(uint8_t* dest, size_t maxBytes)>;
 // or nullopt when the file could not be opened (the loader has reported that itself).
 using LoadFn = std::function<std::optional<std::string>()>;
 
+// How far the last operation of a CEmuLink got, and the transfer that stopped it.
+struct SOperationReport {
+    uint32_t nBlocks = 0;      // data blocks the operation covers
+    uint32_t nBlocksDone = 0;  // blocks whose command and data block both went through
+    STransferStatus failure;   // the failed transfer that ended it early; Ok when none did
+};
+
 struct SDownloadResult {
     EEmuResult eResult = EEmuResult::kOk;
-    bool bRunEnable = true;  // every finished download enables the frame's Run command
+    bool bRunEnable = true;       // every finished download enables the frame's Run command
+    uint32_t nBlocks = 0;         // as SOperationReport: "2 of 32 blocks were written"
+    uint32_t nBlocksWritten = 0;
 };
 
 struct SAutoResult {
     EEmuResult eResult = EEmuResult::kOk;
     bool bLoaded = false;     // false: the load could not open its file, nothing followed it
     bool bRunEnable = false;  // true when the download ran (Auto touches the frame only through it)
+    uint32_t nBlocks = 0;     // of the download, when it ran
+    uint32_t nBlocksWritten = 0;
 };
 
 // Runs the operations against the transport; messages go to `sink`, owned by `owner` (the buffer page).
 class CEmuLink {
 public:
-    CEmuLink(CUsbTransport& transport, CMessageSink& sink, void* owner);
+    CEmuLink(CEmuTransport& transport, CMessageSink& sink, void* owner);
 
     void SetProgress(ProgressFn progress) { m_progress = std::move(progress); }
+    // The last operation's blocks and failure (a single command counts no blocks).
+    const SOperationReport& Report() const { return m_report; }
 
     // {EMU_RUN, run ? 1 : 0}
     EEmuResult SetRunState(bool run);
@@ -100,10 +119,12 @@ private:
     EEmuResult SendCommand(uint8_t opcode, uint8_t parameter);
     void Progress(uint32_t position, uint32_t range) const;
     // Folds one transfer into the operation's result; true when the operation should go on.
-    bool Account(ETransfer transfer, EEmuResult& result, const char* failureText);
+    // `inBlocks`: the transfer belongs to a download or an upload, which it may leave half done.
+    bool Account(const STransferStatus& transfer, EEmuResult& result, const char* failureText, bool inBlocks);
 
-    CUsbTransport& m_transport;
+    CEmuTransport& m_transport;
     CMessageSink& m_sink;
     void* m_pOwner;
     ProgressFn m_progress;
+    SOperationReport m_report;
 };

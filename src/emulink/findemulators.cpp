@@ -1,15 +1,33 @@
 // The emulator search: which of the instances "Ezusb-0" to "Ezusb-3" can be opened.
 #include "emulink/findemulators.h"
 
-#include <string>
+#include <algorithm>
 
-std::vector<int> FindEmulators(CUsbTransport& transport)
+std::vector<int> FindEmulators(CUsbTransport& transport, std::vector<STransferStatus>* refused)
 {
     std::vector<int> found;
     for (int i = 0; i < kSearchedInstances; ++i) {
         CDeviceHandle handle;
-        if (transport.OpenDevice("Ezusb-" + std::to_string(i), handle))
+        const STransferStatus status = transport.Open(SDeviceSelector::Index(static_cast<unsigned>(i)), handle);
+        if (status.Ok())
             found.push_back(i);
+        else if (refused && status.eError != ETransferError::kNoDevice)
+            refused->push_back(status);
     }
     return found;
+}
+
+std::string NoDriverMessage(const std::vector<STransferStatus>& refused)
+{
+    std::string message = kMsgNoDriver;
+    std::vector<std::string> causes;
+    for (const STransferStatus& status : refused) {
+        std::string cause = DescribeCause(status);
+        // libusb failing to start refuses every instance alike: say it once.
+        if (!cause.empty() && std::find(causes.begin(), causes.end(), cause) == causes.end())
+            causes.push_back(std::move(cause));
+    }
+    for (const std::string& cause : causes)
+        message += "\n" + cause;
+    return message;
 }

@@ -1,6 +1,7 @@
 // The emulator search: which of the instances "Ezusb-0" to "Ezusb-3" can be opened.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "emulink/usbtransport.h"
@@ -9,4 +10,9 @@ inline constexpr int kSearchedInstances = 4;
 inline constexpr const char* kMsgNoDriver = "Could not find Driver! \nPlease Check the connection";
 
 // Probes each instance by opening and at once closing it; returns the numbers that answered, ascending.
-std::vector<int> FindEmulators(CUsbTransport& transport);
+// `refused` (if given) gets the status of every probe that failed for more than absence: a device
+// there that may not be opened, one held by another program, libusb not starting...
+std::vector<int> FindEmulators(CUsbTransport& transport, std::vector<STransferStatus>* refused = nullptr);
+
+// The search's message for no emulator found: the fixed text, then one line for each distinct cause.
+std::string NoDriverMessage(const std::vector<STransferStatus>& refused);

@@ -1,5 +1,7 @@
-// USB bulk transport to the emulator on libusb: open by "Ezusb-N", one bulk transfer per call.
+// USB bulk transport to the emulator on libusb: pick an emulator, one bulk transfer per call.
 #include "emulink/usbtransport.h"
+
+#include "util/textutil.h"
 
 #include <libusb.h>
 
@@ -10,6 +12,8 @@
 #include <utility>
 
 namespace {
+
+using util::Trim;
 
 // Parses the decimal instance number of "Ezusb-N"; anything else names no device.
 std::optional<unsigned> InstanceOf(const std::string& name)
@@ -26,15 +30,6 @@ std::optional<unsigned> InstanceOf(const std::string& name)
     return n;
 }
 
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 std::optional<uint16_t> Hex16(std::string_view s)
 {
     if (s.empty() || s.size() > 4)
@@ -46,6 +41,11 @@ std::optional<uint16_t> Hex16(std::string_view s)
     return static_cast<uint16_t>(v);
 }
 
+bool AllDigits(std::string_view s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Sort key giving the stable order of attached emulators.
 using DeviceKey = std::tuple<uint8_t, std::vector<uint8_t>, uint8_t>;
 
@@ -55,6 +55,134 @@ DeviceKey KeyOf(libusb_device* dev)
     int n = libusb_get_port_numbers(dev, ports, sizeof ports);
     std::vector<uint8_t> path(ports, ports + std::max(n, 0));
     return {libusb_get_bus_number(dev), std::move(path), libusb_get_device_address(dev)};
+}
+
+std::string PortPathOf(const DeviceKey& key)
+{
+    std::string path = std::to_string(std::get<0>(key));
+    const auto& ports = std::get<1>(key);
+    for (size_t i = 0; i < ports.size(); ++i)
+        path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    return path;
+}
+
+struct SMatch {
+    DeviceKey key;
+    std::string sPortPath;
+    SUsbId id;
+    libusb_device* pDevice;
+};
+
+// The attached devices with one of our ids, in the stable order; holds the list for its lifetime.
+class CMatchingDevices {
+public:
+    CMatchingDevices(libusb_context* ctx, const std::vector<SUsbId>& ids)
+    {
+        const ssize_t count = libusb_get_device_list(ctx, &m_list);
+        if (count < 0) {
+            m_nError = static_cast<int>(count);
+            m_list = nullptr;
+            return;
+        }
+        for (ssize_t i = 0; i < count; ++i) {
+            libusb_device_descriptor desc{};
+            if (libusb_get_device_descriptor(m_list[i], &desc) != LIBUSB_SUCCESS)
+                continue;
+            const SUsbId id{desc.idVendor, desc.idProduct};
+            if (std::find(ids.begin(), ids.end(), id) == ids.end())
+                continue;
+            DeviceKey key = KeyOf(m_list[i]);
+            std::string path = PortPathOf(key);
+            m_matches.push_back({std::move(key), std::move(path), id, m_list[i]});
+        }
+        std::sort(m_matches.begin(), m_matches.end(), [](const SMatch& a, const SMatch& b) { return a.key < b.key; });
+    }
+    ~CMatchingDevices()
+    {
+        if (m_list)
+            libusb_free_device_list(m_list, 1);
+    }
+    CMatchingDevices(const CMatchingDevices&) = delete;
+    CMatchingDevices& operator=(const CMatchingDevices&) = delete;
+
+    int Error() const { return m_nError; }
+    const std::vector<SMatch>& Matches() const { return m_matches; }
+
+private:
+    libusb_device** m_list = nullptr;
+    int m_nError = 0;
+    std::vector<SMatch> m_matches;
+};
+
+STransferStatus Failure(ETransferError error, int libusbError, const std::string& device)
+{
+    STransferStatus s;
+    s.eError = error;
+    s.nLibusbError = libusbError;
+    s.sDevice = device;
+    return s;
+}
+
+// How libusb's answer to opening or claiming reads to the user.
+ETransferError OpenErrorOf(int rc)
+{
+    switch (rc) {
+    case LIBUSB_ERROR_ACCESS: return ETransferError::kAccessDenied;
+    case LIBUSB_ERROR_BUSY: return ETransferError::kBusy;
+    case LIBUSB_ERROR_NO_DEVICE: return ETransferError::kNoDevice;
+    default: return ETransferError::kOpenFailed;
+    }
+}
+
+bool IsBulk(const libusb_endpoint_descriptor& ep, bool in)
+{
+    return (ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK
+        && ((ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) == in;
+}
+
+// Opens without claiming: checks the pipes (from the descriptors, before touching the device), then opens.
+STransferStatus OpenUnclaimed(const SMatch& match, libusb_device_handle*& out, std::vector<uint8_t>& endpoints)
+{
+    libusb_config_descriptor* config = nullptr;
+    int rc = libusb_get_active_config_descriptor(match.pDevice, &config);
+    if (rc != LIBUSB_SUCCESS)
+        return Failure(OpenErrorOf(rc), rc, match.sPortPath);
+    STransferStatus status;
+    status.sDevice = match.sPortPath;
+    endpoints.clear();
+    if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
+        const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
+        for (int e = 0; e < alt.bNumEndpoints; ++e)
+            endpoints.push_back(alt.endpoint[e].bEndpointAddress);
+        if (alt.bNumEndpoints < 2 || !IsBulk(alt.endpoint[CUsbTransport::kReadPipe], true)
+            || !IsBulk(alt.endpoint[CUsbTransport::kWritePipe], false))
+            status.eError = ETransferError::kWrongEndpoint;
+    } else {
+        status.eError = ETransferError::kWrongEndpoint;
+    }
+    libusb_free_config_descriptor(config);
+    if (!status.Ok())
+        return status;
+    rc = libusb_open(match.pDevice, &out);
+    if (rc != LIBUSB_SUCCESS) {
+        out = nullptr;
+        return Failure(OpenErrorOf(rc), rc, match.sPortPath);
+    }
+    // A kernel driver may hold interface 0 (Linux's usbtest binds 0547:2235 and 04b4:8613):
+    // libusb then detaches it for each claim and gives it back on release. Where the
+    // platform cannot do that (LIBUSB_ERROR_NOT_SUPPORTED) the claim alone is tried.
+    libusb_set_auto_detach_kernel_driver(out, 1);
+    return status;
+}
+
+std::string SerialOf(libusb_device_handle* h, libusb_device* dev)
+{
+    libusb_device_descriptor desc{};
+    if (libusb_get_device_descriptor(dev, &desc) != LIBUSB_SUCCESS || desc.iSerialNumber == 0)
+        return {};
+    unsigned char text[256] = {};
+    const int n = libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text);
+    return n > 0 ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n)) : std::string();
 }
 
 }  // namespace
@@ -101,7 +229,10 @@ std::vector<SUsbId> UsbIdsFromEnvironment()
 CDeviceHandle::~CDeviceHandle() { Close(); }
 
 CDeviceHandle::CDeviceHandle(CDeviceHandle&& other) noexcept
-    : m_pHandle(std::exchange(other.m_pHandle, nullptr)), m_endpoints(std::move(other.m_endpoints))
+    : m_pHandle(std::exchange(other.m_pHandle, nullptr)),
+      m_bClaimed(std::exchange(other.m_bClaimed, false)),
+      m_endpoints(std::move(other.m_endpoints)),
+      m_sPortPath(std::move(other.m_sPortPath))
 {
 }
 
@@ -110,45 +241,135 @@ CDeviceHandle& CDeviceHandle::operator=(CDeviceHandle&& other) noexcept
     if (this != &other) {
         Close();
         m_pHandle = std::exchange(other.m_pHandle, nullptr);
+        m_bClaimed = std::exchange(other.m_bClaimed, false);
         m_endpoints = std::move(other.m_endpoints);
+        m_sPortPath = std::move(other.m_sPortPath);
     }
     return *this;
 }
 
 void CDeviceHandle::Close()
 {
-    if (m_pHandle)
+    if (m_pHandle) {
+        if (m_bClaimed)
+            libusb_release_interface(m_pHandle, 0);
         libusb_close(std::exchange(m_pHandle, nullptr));
+    }
+    m_bClaimed = false;
     m_endpoints.clear();
+    m_sPortPath.clear();
+}
+
+STransferStatus CDeviceHandle::Move(unsigned pipe, uint8_t* data, size_t length, std::chrono::milliseconds timeout)
+{
+    STransferStatus s;
+    s.nAsked = length;
+    s.sDevice = m_sPortPath;
+    if (!m_pHandle) {
+        s.eError = ETransferError::kNoDevice;
+        return s;
+    }
+    if (pipe >= m_endpoints.size()) {
+        s.eError = ETransferError::kWrongEndpoint;
+        return s;
+    }
+    if (length > static_cast<size_t>(INT32_MAX)) {
+        s.eError = ETransferError::kOther;
+        s.nLibusbError = LIBUSB_ERROR_INVALID_PARAM;
+        return s;
+    }
+    const uint8_t endpoint = m_endpoints[pipe];
+    int moved = 0;
+    const int rc = libusb_bulk_transfer(m_pHandle, endpoint, data, static_cast<int>(length), &moved,
+                                        static_cast<unsigned>(timeout.count()));
+    s.nMoved = static_cast<size_t>(std::max(moved, 0));
+    s.nLibusbError = rc;
+    switch (rc) {
+    case LIBUSB_SUCCESS:
+        if (s.nMoved < length)
+            s.eError = ETransferError::kShort;
+        break;
+    case LIBUSB_ERROR_TIMEOUT:
+        s.eError = ETransferError::kTimeout;
+        break;
+    case LIBUSB_ERROR_PIPE:
+        // The endpoint stays halted until told otherwise; without this every later transfer on it
+        // would stall as well.
+        s.eError = ETransferError::kStall;
+        libusb_clear_halt(m_pHandle, endpoint);
+        break;
+    case LIBUSB_ERROR_NO_DEVICE:
+        s.eError = ETransferError::kGone;
+        break;
+    default:
+        s.eError = ETransferError::kOther;
+        break;
+    }
+    return s;
 }
 
 ETransfer CDeviceHandle::Transfer(unsigned pipe, uint8_t* data, size_t length, std::chrono::milliseconds timeout,
                                   size_t* received)
 {
+    const STransferStatus s = Move(pipe, data, length, timeout);
     if (received)
-        *received = 0;
-    if (!m_pHandle || pipe >= m_endpoints.size() || length > static_cast<size_t>(INT32_MAX))
-        return ETransfer::kFailed;
-    if (libusb_claim_interface(m_pHandle, 0) != LIBUSB_SUCCESS)
-        return ETransfer::kFailed;
-    int moved = 0;
-    int rc = libusb_bulk_transfer(m_pHandle, m_endpoints[pipe], data, static_cast<int>(length), &moved,
-                                  static_cast<unsigned>(timeout.count()));
-    libusb_release_interface(m_pHandle, 0);
-    if (received)
-        *received = static_cast<size_t>(std::max(moved, 0));
-    return rc == LIBUSB_SUCCESS && static_cast<size_t>(moved) == length ? ETransfer::kOk : ETransfer::kFailed;
+        *received = s.nMoved;
+    return s.Ok() ? ETransfer::kOk : s.NotOpened() ? ETransfer::kNotOpened : ETransfer::kFailed;
+}
+
+bool IsPortPath(std::string_view text)
+{
+    const size_t dash = text.find('-');
+    if (dash == std::string_view::npos || !AllDigits(text.substr(0, dash)))
+        return false;
+    std::string_view ports = text.substr(dash + 1);
+    while (true) {
+        const size_t dot = ports.find('.');
+        if (!AllDigits(ports.substr(0, dot)))
+            return false;
+        if (dot == std::string_view::npos)
+            return true;
+        ports.remove_prefix(dot + 1);
+    }
+}
+
+std::optional<SDeviceSelector> SDeviceSelector::Parse(std::string_view text)
+{
+    constexpr std::string_view serialPrefix = "serial:";
+    if (text.substr(0, serialPrefix.size()) == serialPrefix) {
+        text.remove_prefix(serialPrefix.size());
+        if (text.empty())
+            return std::nullopt;
+        return SDeviceSelector{EBy::kSerial, 0, std::string(text)};
+    }
+    if (text.empty())
+        return std::nullopt;
+    std::string_view digits = text;
+    if (digits.substr(0, 6) == "Ezusb-")
+        digits.remove_prefix(6);
+    unsigned n = 0;
+    if (AllDigits(digits)) {
+        auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (ec == std::errc() && ptr == digits.data() + digits.size())
+            return Index(n);
+    }
+    if (IsPortPath(text))
+        return SDeviceSelector{EBy::kPortPath, 0, std::string(text)};
+    return SDeviceSelector{EBy::kSerial, 0, std::string(text)};
 }
 
 void CUsbTransport::SContextDeleter::operator()(libusb_context* ctx) const { libusb_exit(ctx); }
 
 CUsbTransport::CUsbTransport(CMessageSink& sink, std::optional<std::vector<SUsbId>> ids,
-                             std::chrono::milliseconds timeout)
-    : m_sink(sink), m_ids(ids ? std::move(*ids) : UsbIdsFromEnvironment()), m_timeout(timeout)
+                             std::chrono::milliseconds timeout, InitFn init)
+    : CEmuTransport(sink), m_ids(ids ? std::move(*ids) : UsbIdsFromEnvironment()), m_timeout(timeout)
 {
     libusb_context* ctx = nullptr;
-    if (libusb_init(&ctx) == LIBUSB_SUCCESS)
+    m_nInitError = init ? init(&ctx) : libusb_init(&ctx);
+    if (m_nInitError == LIBUSB_SUCCESS)
         m_pContext.reset(ctx);
+    else if (m_nInitError > 0)
+        m_nInitError = LIBUSB_ERROR_OTHER;
 }
 
 CUsbTransport::~CUsbTransport() = default;
@@ -156,65 +377,126 @@ CUsbTransport::~CUsbTransport() = default;
 bool CUsbTransport::OpenDevice(const std::string& name, CDeviceHandle& handle)
 {
     handle.Close();
-    auto instance = InstanceOf(name);
-    if (!instance || !m_pContext)
-        return false;
-
-    libusb_device** list = nullptr;
-    ssize_t count = libusb_get_device_list(m_pContext.get(), &list);
-    if (count < 0)
-        return false;
-    std::vector<std::pair<DeviceKey, libusb_device*>> matches;
-    for (ssize_t i = 0; i < count; ++i) {
-        libusb_device_descriptor desc{};
-        if (libusb_get_device_descriptor(list[i], &desc) != LIBUSB_SUCCESS)
-            continue;
-        SUsbId id{desc.idVendor, desc.idProduct};
-        if (std::find(m_ids.begin(), m_ids.end(), id) != m_ids.end())
-            matches.emplace_back(KeyOf(list[i]), list[i]);
-    }
-    std::sort(matches.begin(), matches.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-
-    bool ok = false;
-    if (*instance < matches.size()) {
-        libusb_device* dev = matches[*instance].second;
-        libusb_config_descriptor* config = nullptr;
-        libusb_device_handle* h = nullptr;
-        if (libusb_get_active_config_descriptor(dev, &config) == LIBUSB_SUCCESS && config->bNumInterfaces > 0
-            && config->interface[0].num_altsetting > 0 && libusb_open(dev, &h) == LIBUSB_SUCCESS) {
-            const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
-            // A kernel driver may hold interface 0 (Linux's usbtest binds 0547:2235 and 04b4:8613):
-            // libusb then detaches it for each claim and gives it back on release. Where the
-            // platform cannot do that (LIBUSB_ERROR_NOT_SUPPORTED) the claim alone is tried.
-            libusb_set_auto_detach_kernel_driver(h, 1);
-            handle.m_pHandle = h;
-            for (int e = 0; e < alt.bNumEndpoints; ++e)
-                handle.m_endpoints.push_back(alt.endpoint[e].bEndpointAddress);
-            ok = true;
-        }
-        if (config)
-            libusb_free_config_descriptor(config);
-    }
-    libusb_free_device_list(list, 1);
-    return ok;
+    const auto instance = InstanceOf(name);
+    return instance && Open(SDeviceSelector::Index(*instance), handle).Ok();
 }
 
-ETransfer CUsbTransport::BulkWrite(void* owner, const uint8_t* data, size_t length)
+STransferStatus CUsbTransport::Open(const SDeviceSelector& device, CDeviceHandle& handle)
+{
+    handle.Close();
+    if (!m_pContext)
+        return Failure(ETransferError::kNoLibusb, m_nInitError, {});
+    CMatchingDevices devices(m_pContext.get(), m_ids);
+    if (devices.Error() != 0)
+        return Failure(ETransferError::kOpenFailed, devices.Error(), {});
+    const auto& matches = devices.Matches();
+
+    // Opens and claims `match`; a serial number is checked between the two, before the claim
+    // can disturb a device that is not the one asked for.
+    auto openMatch = [&](const SMatch& match, const std::string* serial) -> STransferStatus {
+        libusb_device_handle* h = nullptr;
+        std::vector<uint8_t> endpoints;
+        STransferStatus status = OpenUnclaimed(match, h, endpoints);
+        if (!status.Ok())
+            return status;
+        handle.m_pHandle = h;
+        handle.m_endpoints = std::move(endpoints);
+        handle.m_sPortPath = match.sPortPath;
+        if (serial && SerialOf(h, match.pDevice) != *serial) {
+            handle.Close();
+            return Failure(ETransferError::kNoDevice, 0, {});
+        }
+        const int rc = libusb_claim_interface(h, 0);
+        if (rc != LIBUSB_SUCCESS) {
+            handle.Close();
+            return Failure(OpenErrorOf(rc), rc, match.sPortPath);
+        }
+        handle.m_bClaimed = true;
+        return status;
+    };
+
+    switch (device.eBy) {
+    case SDeviceSelector::EBy::kIndex:
+        if (device.nIndex < matches.size())
+            return openMatch(matches[device.nIndex], nullptr);
+        break;
+    case SDeviceSelector::EBy::kPortPath:
+        for (const SMatch& m : matches)
+            if (m.sPortPath == device.sText)
+                return openMatch(m, nullptr);
+        break;
+    case SDeviceSelector::EBy::kSerial: {
+        // Every device has to be asked; when the one asked for is among those that refused, the
+        // refusal is the better answer than "none".
+        STransferStatus refused = Failure(ETransferError::kNoDevice, 0, {});
+        for (const SMatch& m : matches) {
+            STransferStatus status = openMatch(m, &device.sText);
+            if (status.Ok())
+                return status;
+            if (status.eError != ETransferError::kNoDevice && refused.eError == ETransferError::kNoDevice)
+                refused = status;
+        }
+        return refused;
+    }
+    }
+    return Failure(ETransferError::kNoDevice, 0, {});
+}
+
+SEmulatorList CUsbTransport::ListEmulators()
+{
+    SEmulatorList list;
+    if (!m_pContext) {
+        list.status = Failure(ETransferError::kNoLibusb, m_nInitError, {});
+        return list;
+    }
+    CMatchingDevices devices(m_pContext.get(), m_ids);
+    if (devices.Error() != 0) {
+        list.status = Failure(ETransferError::kOpenFailed, devices.Error(), {});
+        return list;
+    }
+    unsigned index = 0;
+    for (const SMatch& m : devices.Matches()) {
+        SEmulatorInfo info;
+        info.nIndex = index++;
+        info.sPortPath = m.sPortPath;
+        info.id = m.id;
+        libusb_device_handle* h = nullptr;
+        std::vector<uint8_t> endpoints;
+        info.open = OpenUnclaimed(m, h, endpoints);
+        if (h) {
+            info.sSerial = SerialOf(h, m.pDevice);
+            // Claimed once to learn whether another program holds it.
+            const int rc = libusb_claim_interface(h, 0);
+            if (rc == LIBUSB_SUCCESS)
+                libusb_release_interface(h, 0);
+            else
+                info.open = Failure(OpenErrorOf(rc), rc, m.sPortPath);
+            libusb_close(h);
+        }
+        list.emulators.push_back(std::move(info));
+    }
+    return list;
+}
+
+STransferStatus CUsbTransport::Write(const uint8_t* data, size_t length)
 {
     CDeviceHandle handle;
-    if (!OpenDevice("Ezusb-0", handle)) {
-        m_sink.ShowMessage(owner, kMsgCouldNotOpen);
-        return ETransfer::kNotOpened;
+    STransferStatus status = Open(m_device, handle);
+    if (!status.Ok()) {
+        status.nAsked = length;
+        return status;
     }
     // libusb takes a non-const buffer for both directions; an OUT transfer only reads it.
-    return handle.Transfer(kWritePipe, const_cast<uint8_t*>(data), length, m_timeout);
+    return handle.Move(kWritePipe, const_cast<uint8_t*>(data), length, m_timeout);
 }
 
-ETransfer CUsbTransport::BulkRead(uint8_t* data, size_t length)
+STransferStatus CUsbTransport::Read(uint8_t* data, size_t length)
 {
     CDeviceHandle handle;
-    if (!OpenDevice("Ezusb-0", handle))
-        return ETransfer::kNotOpened;
-    return handle.Transfer(kReadPipe, data, length, m_timeout);
+    STransferStatus status = Open(m_device, handle);
+    if (!status.Ok()) {
+        status.nAsked = length;
+        return status;
+    }
+    return handle.Move(kReadPipe, data, length, m_timeout);
 }

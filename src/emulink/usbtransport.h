@@ -1,4 +1,4 @@
-// USB bulk transport to the emulator on libusb: open by "Ezusb-N", one bulk transfer per call.
+// USB bulk transport to the emulator on libusb: pick an emulator, one bulk transfer per call.
 #pragma once
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emulink/messagesink.h"
+#include "emulink/transport.h"
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -28,11 +29,43 @@ std::optional<std::vector<SUsbId>> ParseUsbIds(std::string_view text);
 // TARVEX_USB_IDS when set and well-formed, the built-in list otherwise.
 std::vector<SUsbId> UsbIdsFromEnvironment();
 
-// What happened to one transfer. kNotOpened: the device could not be found or opened;
-// kFailed: it was opened but the transfer did not move all its bytes (stall, time-out, error, short).
+// Which emulator the transfers go to: the N-th attached one ("Ezusb-N"), the one plugged into a
+// USB port, or the one with a serial number.
+struct SDeviceSelector {
+    enum class EBy { kIndex, kPortPath, kSerial };
+    EBy eBy = EBy::kIndex;
+    unsigned nIndex = 0;
+    std::string sText;  // the port path or the serial number
+
+    static SDeviceSelector Index(unsigned n) { return {EBy::kIndex, n, {}}; }
+    // "N" or "Ezusb-N": by index; "BUS-PORT[.PORT...]" as Linux names ports (e.g. "1-4.2"): by port;
+    // "serial:S" or any other text: by serial number S. nullopt for an empty text or "serial:".
+    static std::optional<SDeviceSelector> Parse(std::string_view text);
+    bool operator==(const SDeviceSelector&) const = default;
+};
+
+// True for "BUS-PORT[.PORT...]": decimal numbers, one '-', then '.' between ports.
+bool IsPortPath(std::string_view text);
+
+// What 'find' shows of one attached emulator.
+struct SEmulatorInfo {
+    unsigned nIndex = 0;    // N of "Ezusb-N"
+    std::string sPortPath;  // "1-4.2"
+    SUsbId id;
+    std::string sSerial;    // empty when it has none or it could not be read
+    STransferStatus open;   // how opening it went: access denied, busy...
+};
+
+struct SEmulatorList {
+    STransferStatus status;  // kNoLibusb when libusb could not start; otherwise Ok
+    std::vector<SEmulatorInfo> emulators;
+};
+
+// What happened to one transfer on an open handle, in two words; the status tells more.
 enum class ETransfer { kOk, kNotOpened, kFailed };
 
-// One opened emulator; closes the device when destroyed. Pipe N is the N-th endpoint of interface 0.
+// One opened emulator with interface 0 claimed; releases and closes when destroyed. Pipe N is the N-th
+// endpoint of interface 0.
 class CDeviceHandle {
 public:
     CDeviceHandle() = default;
@@ -43,53 +76,64 @@ public:
     CDeviceHandle& operator=(const CDeviceHandle&) = delete;
 
     bool IsOpen() const { return m_pHandle != nullptr; }
+    const std::string& PortPath() const { return m_sPortPath; }
     void Close();
-    // Claims interface 0 (detaching a kernel driver that holds it, re-attached on release), moves
-    // `length` bytes on pipe `pipe` once, releases the interface.
-    // Any failure, including a short transfer, gives kFailed; `received` (if given) gets the count moved.
+    // Moves `length` bytes on pipe `pipe` once. A stalled endpoint has its halt cleared afterwards,
+    // so that the next transfer can work.
+    STransferStatus Move(unsigned pipe, uint8_t* data, size_t length, std::chrono::milliseconds timeout);
+    // Move, in two words; `received` (if given) gets the count moved.
     ETransfer Transfer(unsigned pipe, uint8_t* data, size_t length, std::chrono::milliseconds timeout,
                        size_t* received = nullptr);
 
 private:
     friend class CUsbTransport;
     libusb_device_handle* m_pHandle = nullptr;
+    bool m_bClaimed = false;
     std::vector<uint8_t> m_endpoints;  // addresses of interface 0, alt 0, in descriptor order
+    std::string m_sPortPath;
 };
 
-class CUsbTransport {
+class CUsbTransport : public CEmuTransport {
 public:
     static constexpr unsigned kWritePipe = 1;
     static constexpr unsigned kReadPipe = 0;
     // Generous for 32 KiB at full speed (about 1 MB/s, so some 33 ms), yet an unanswering emulator
     // holds the program for seconds, not forever.
     static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+    // libusb_init, or a stand-in that fails.
+    using InitFn = int (*)(libusb_context**);
 
     // `sink` gets "Could not open the Device"; ids default to UsbIdsFromEnvironment().
     explicit CUsbTransport(CMessageSink& sink, std::optional<std::vector<SUsbId>> ids = std::nullopt,
-                           std::chrono::milliseconds timeout = kDefaultTimeout);
-    ~CUsbTransport();
-    CUsbTransport(const CUsbTransport&) = delete;
-    CUsbTransport& operator=(const CUsbTransport&) = delete;
+                           std::chrono::milliseconds timeout = kDefaultTimeout, InitFn init = nullptr);
+    ~CUsbTransport() override;
+
+    // The emulator BulkWrite and BulkRead use: "Ezusb-0" unless told otherwise.
+    void SelectDevice(const SDeviceSelector& device) { m_device = device; }
+    const SDeviceSelector& Device() const { return m_device; }
 
     // "Ezusb-N": the N-th matching device by bus number, then port path. Shows no message.
     bool OpenDevice(const std::string& name, CDeviceHandle& handle);
-    // Opens "Ezusb-0", sends `length` bytes on pipe 1, closes. On kNotOpened shows "Could not open the Device"
-    // owned by `owner`.
-    ETransfer BulkWrite(void* owner, const uint8_t* data, size_t length);
-    // Opens "Ezusb-0", reads `length` bytes from pipe 0, closes. Shows nothing; bytes not received keep their value.
-    ETransfer BulkRead(uint8_t* data, size_t length);
+    // Opens the device and claims interface 0; the status says why not.
+    STransferStatus Open(const SDeviceSelector& device, CDeviceHandle& handle);
+    // Every matching device in the order of "Ezusb-N", each opened once to read its serial number.
+    SEmulatorList ListEmulators();
 
     std::chrono::milliseconds Timeout() const { return m_timeout; }
     const std::vector<SUsbId>& Ids() const { return m_ids; }
+
+protected:
+    // Opens the selected device, moves the bytes on pipe 1 or 0, closes.
+    STransferStatus Write(const uint8_t* data, size_t length) override;
+    STransferStatus Read(uint8_t* data, size_t length) override;
 
 private:
     struct SContextDeleter {
         void operator()(libusb_context* ctx) const;
     };
     std::unique_ptr<libusb_context, SContextDeleter> m_pContext;
-    CMessageSink& m_sink;
+    int m_nInitError = 0;
     std::vector<SUsbId> m_ids;
     std::chrono::milliseconds m_timeout;
+    SDeviceSelector m_device;
 };
-
-inline constexpr const char* kMsgCouldNotOpen = "Could not open the Device";

@@ -20,7 +20,11 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -78,6 +82,48 @@ CEmulatorBar::CEmulatorBar(QWidget* pParent) : QWidget(pParent)
     setFixedSize(u.X(330) + 2, u.Y(16));
 }
 
+int CEmulatorBar::NeededWidth(QWidget* pControl, const QStringList& samples)
+{
+    const QFontMetrics fm = pControl->fontMetrics();
+    if (auto* pCombo = qobject_cast<QComboBox*>(pControl)) {
+        QStringList texts = samples;
+        for (int i = 0; i < pCombo->count(); ++i)
+            texts << pCombo->itemText(i);
+        int nWidest = 0;
+        for (const QString& text : texts)
+            nWidest = std::max(nWidest, fm.horizontalAdvance(text));
+        QStyleOptionComboBox opt;
+        opt.initFrom(pCombo);
+        return pCombo->style()->sizeFromContents(QStyle::CT_ComboBox, &opt, QSize(nWidest, fm.height()), pCombo).width();
+    }
+    if (auto* pButton = qobject_cast<QPushButton*>(pControl))
+        return fm.horizontalAdvance(pButton->text()) + 2 * pButton->style()->pixelMetric(QStyle::PM_ButtonMargin) +
+               2 * pButton->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    return pControl->sizeHint().width();
+}
+
+void CEmulatorBar::FitToEntries()
+{
+    // Left to right: a control too narrow for its text or its longest entry widens, and
+    // everything after it moves over by as much, keeping the reference gaps.
+    const CDialogUnits u(font());
+    QList<QWidget*> controls = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    std::sort(controls.begin(), controls.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+    int nShift = 0;
+    for (QWidget* pControl : controls) {
+        pControl->move(pControl->x() + nShift, pControl->y());
+        // The Target list is filled by each search: room for an entry of the first instance.
+        const QStringList samples =
+            pControl == m_pTarget ? QStringList{QStringLiteral("Emulator-0")} : QStringList{};
+        const int nGrow = NeededWidth(pControl, samples) - pControl->width();
+        if (nGrow > 0) {
+            pControl->resize(pControl->width() + nGrow, pControl->height());
+            nShift += nGrow;
+        }
+    }
+    setFixedSize(u.X(330) + 2 + nShift, u.Y(16));
+}
+
 CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
     : QMainWindow(pParent), m_strSettingsPath(std::move(strSettingsPath)),
       m_pSink(std::make_unique<CMessageBoxSink>())
@@ -104,6 +150,7 @@ CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
     FillRomTypeList();
     m_wndEmulatorBar->m_pDataBits->addItems({QStringLiteral("8  Bits"), QStringLiteral("16 Bits")});
     m_wndEmulatorBar->m_pDataBits->setCurrentIndex(0);
+    m_wndEmulatorBar->FitToEntries();
     connect(m_wndEmulatorBar->m_pFind, &QPushButton::clicked, this, &CMainFrame::FindEmulators);
     connect(m_wndEmulatorBar->m_pRomType, &QComboBox::currentIndexChanged, this, &CMainFrame::OnSelchangeRomType);
 
@@ -133,6 +180,15 @@ CMainFrame::~CMainFrame()
     // transport it may use still exists.
     delete m_pView;
     m_pView = nullptr;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* pEvent)
+{
+    // The buffer page reads its fields back and saves them as the program ends: a field that
+    // fails its check then says so over this window, while it is still on screen.
+    if (CPageEmu0* pPage = BufferPage())
+        pPage->OnDestroy();
+    QMainWindow::closeEvent(pEvent);
 }
 
 QAction* CMainFrame::AddAction(int nCommandId, const QString& strText)
@@ -334,14 +390,16 @@ void CMainFrame::FindEmulators()
     QComboBox* pTarget = m_wndEmulatorBar->m_pTarget;
     pTarget->clear();
     m_nEmulatorCount = 0;
-    for (int nInstance : ::FindEmulators(*m_pTransport)) {
+    // Emulators attached but refused (no udev rules, held by another program) are named in the message.
+    std::vector<STransferStatus> refused;
+    for (int nInstance : ::FindEmulators(*m_pTransport, &refused)) {
         pTarget->addItem(QStringLiteral("Emulator-%1").arg(nInstance));
         ++m_nEmulatorCount;
     }
     if (pTarget->count() > 0)
         pTarget->setCurrentIndex(0);
     if (m_nEmulatorCount == 0) {
-        TarvexMessageBox(this, QString::fromLatin1(kMsgNoDriver));
+        TarvexMessageBox(this, QString::fromStdString(NoDriverMessage(refused)));
         pTarget->setEnabled(false);
         m_bResetEnable = false;
         m_bSetUpEnable = false;

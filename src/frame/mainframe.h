@@ -29,10 +29,16 @@ class CEmulatorBar : public QWidget {
     Q_OBJECT
 public:
     explicit CEmulatorBar(QWidget* pParent = nullptr);
+    // Widens what this font leaves too narrow for its text or entries, once the lists are filled.
+    void FitToEntries();
     QComboBox* m_pTarget = nullptr;
     QComboBox* m_pRomType = nullptr;
     QComboBox* m_pDataBits = nullptr;
     QPushButton* m_pFind = nullptr;
+
+private:
+    // Width that shows the control's text, or a list's longest entry (or sample), whole.
+    static int NeededWidth(QWidget* pControl, const QStringList& samples);
 };
 
 class CMainFrame : public QMainWindow, public CFrameLink {
@@ -83,6 +89,7 @@ public:
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
 
 private:
     QAction* AddAction(int nCommandId, const QString& strText);

@@ -12,6 +12,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -120,7 +121,12 @@ public:
         const QMimeData* md = QGuiApplication::clipboard()->mimeData();
         if (!md)
             return {};
-        return md->text().toStdString();
+        // The raw form keeps text that is not UTF-8 whole; decoding it first would turn
+        // every such byte into a replacement character.
+        QByteArray raw = md->data(QStringLiteral("text/plain"));
+        if (raw.isEmpty())
+            raw = md->text().toUtf8();
+        return TextClipboardBytes(std::string(raw.constData(), static_cast<std::size_t>(raw.size())));
     }
 };
 
@@ -145,6 +151,8 @@ CHexEdit::CHexEdit(QWidget* parent)
     // Always there, so the rows counted at layout never lose height to a bar that appears later.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &CHexEdit::OnVerticalAction);
+    // The bar would scroll several rows per wheel step on its own.
+    verticalScrollBar()->installEventFilter(this);
     connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this, &CHexEdit::OnHorizontalAction);
     ScrollBarsChanged();
     SyncClientSize();
@@ -244,6 +252,13 @@ QRect CHexEdit::CellRect(int cell, int row) const
     const int cw = m_model.CharWidth();
     const int lh = m_model.LineHeight();
     return {cell * cw, row * lh, cw, lh};
+}
+
+int CHexEdit::FullRowWidth() const
+{
+    const int cw = QFontMetrics(m_font).horizontalAdvance(QLatin1Char('0'));
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    return m_model.RowCells() * cw + bar + 2 * frameWidth();
 }
 
 // --- painting ---
@@ -505,6 +520,12 @@ void CHexEdit::keyPressEvent(QKeyEvent* e)
     }
     const bool shift = mods & Qt::ShiftModifier;
     const bool ctrl = mods & Qt::ControlModifier;
+    // Shift+F10 is the other key for the context menu; Qt only knows the Menu key.
+    if (e->key() == Qt::Key_F10 && (mods & ~Qt::KeypadModifier) == Qt::ShiftModifier) {
+        e->accept();
+        KeyboardContextMenu();
+        return;
+    }
     // One Qt key event stands for the key-down and, when the key makes one, the character.
     if (const auto key = KeyOf(e->key())) {
         m_model.OnKeyDown(*key, shift, ctrl);
@@ -558,13 +579,27 @@ void CHexEdit::mouseDoubleClickEvent(QMouseEvent*)
     // A double click does nothing (not even a second press).
 }
 
-void CHexEdit::wheelEvent(QWheelEvent* e)
+bool CHexEdit::Wheel(QWheelEvent* e)
 {
     const int delta = e->angleDelta().y();
-    if (delta == 0 || !m_model.OnMouseWheel(delta))
+    if (delta == 0 || !m_model.OnMouseWheel(delta)) {
         e->ignore();
-    else
-        e->accept();
+        return false;
+    }
+    e->accept();
+    return true;
+}
+
+void CHexEdit::wheelEvent(QWheelEvent* e)
+{
+    Wheel(e);
+}
+
+bool CHexEdit::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == verticalScrollBar() && e->type() == QEvent::Wheel && Wheel(static_cast<QWheelEvent*>(e)))
+        return true;
+    return QAbstractScrollArea::eventFilter(watched, e);
 }
 
 void CHexEdit::focusInEvent(QFocusEvent* e)
@@ -609,12 +644,17 @@ std::unique_ptr<QMenu> CHexEdit::CreateContextMenu()
     return menu;
 }
 
+void CHexEdit::KeyboardContextMenu()
+{
+    CreateContextMenu()->exec(viewport()->mapToGlobal(QPoint(5, 5)));
+}
+
 void CHexEdit::contextMenuEvent(QContextMenuEvent* e)
 {
-    // From the keyboard: just inside the top-left corner of the view.
-    const QPoint at = e->reason() == QContextMenuEvent::Keyboard ? viewport()->mapToGlobal(QPoint(5, 5))
-                                                                  : e->globalPos();
-    std::unique_ptr<QMenu> menu = CreateContextMenu();
-    menu->exec(at);
     e->accept();
+    if (e->reason() == QContextMenuEvent::Keyboard) {
+        KeyboardContextMenu();
+        return;
+    }
+    CreateContextMenu()->exec(e->globalPos());
 }

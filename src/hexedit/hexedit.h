@@ -54,6 +54,8 @@ public:
     const QFont& EditorFont() const { return m_font; }
     // A character cell of the view in viewport coordinates (needs a layout, i.e. data).
     QRect CellRect(int cell, int row) const;
+    // The width that shows a whole row of every shown column with the vertical bar beside it.
+    int FullRowWidth() const;
 
 protected:
     bool event(QEvent* e) override;
@@ -69,6 +71,7 @@ protected:
     void focusOutEvent(QFocusEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -81,6 +84,10 @@ private:
     };
 
     void CaretChanged() override;
+    // One row per wheel message, over the view and over its vertical bar alike.
+    bool Wheel(QWheelEvent* e);
+    // The menu at the keyboard's place: just inside the view's top-left corner.
+    void KeyboardContextMenu();
     void ScrollBarsChanged() override;
     void OnVerticalAction(int action);
     void OnHorizontalAction(int action);

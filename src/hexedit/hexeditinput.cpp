@@ -19,7 +19,54 @@ int TypedDigit(unsigned ch)
     return -1;
 }
 
+// The code point of the UTF-8 sequence at text[i], advancing i; -1 for a malformed sequence
+// (overlong forms, surrogates and values beyond U+10FFFF included).
+long DecodeUtf8(const std::string& text, std::size_t& i)
+{
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    int n = 0;
+    long cp = 0;
+    long min = 0;
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        n = 1, cp = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        n = 2, cp = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        n = 3, cp = b0 & 0x07, min = 0x10000;
+    } else {
+        return -1;
+    }
+    if (text.size() - i - 1 < static_cast<std::size_t>(n))
+        return -1;
+    for (int k = 1; k <= n; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+        if ((b & 0xC0) != 0x80)
+            return -1;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return -1;
+    i += static_cast<std::size_t>(n) + 1;
+    return cp;
+}
+
 } // namespace
+
+std::string TextClipboardBytes(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const long cp = DecodeUtf8(text, i);
+        if (cp < 0)
+            return text;
+        out.push_back(cp <= 0xFF ? static_cast<char>(cp) : '?');
+    }
+    return out;
+}
 
 void CHexEditModel::OnKeyDown(Key key, bool shift, bool ctrl)
 {
@@ -382,7 +429,8 @@ void CHexEditModel::OnEditPaste()
         if (offers.binary) {
             block = m_pClipboard->ReadBinary();
         } else if (offers.text) {
-            // Text goes in as its bytes and its terminating NUL; digits are not interpreted.
+            // Text goes in as the bytes its characters type, then its terminating NUL; digits
+            // are not interpreted.
             const std::string t = m_pClipboard->ReadText();
             block.assign(t.begin(), t.end());
             block.push_back(0);

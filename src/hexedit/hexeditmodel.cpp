@@ -144,10 +144,11 @@ void CHexEditModel::RecreateCaret()
     ShowCaret();
 }
 
-bool CHexEditModel::InPaintedArea(int x, int y) const
+bool CHexEditModel::InClientRect(int x, int y) const
 {
-    // Only whole rows are painted, so a caret on the partial row below them stays hidden too.
-    return x >= 0 && y >= 0 && x < m_nClientWidth && y < PaintBottom();
+    // The partly visible row under the last whole row counts: a click puts the caret there,
+    // and typing then must show where it goes even though that row's bytes are not painted.
+    return x >= 0 && y >= 0 && x < m_nClientWidth && y < m_nClientHeight;
 }
 
 void CHexEditModel::CaretCellPos(int n, int& x, int& y) const
@@ -183,7 +184,7 @@ void CHexEditModel::PlaceCaret(int n)
     CaretCellPos(n, x, y);
     m_nCaretX = x;
     m_nCaretY = y;
-    if (InPaintedArea(x, y)) {
+    if (InClientRect(x, y)) {
         SetCaretPos(x, y);
         ShowCaret();
     }
@@ -219,8 +220,8 @@ void CHexEditModel::SetCaretPos(int x, int y)
 
 void CHexEditModel::ShowCaret()
 {
-    // Outside the painted rows the caret would not be seen; the state says so.
-    if (!m_caret.exists || m_caret.visible || !InPaintedArea(m_caret.x, m_caret.y))
+    // Outside the client area the caret would not be seen; the state says so.
+    if (!m_caret.exists || m_caret.visible || !InClientRect(m_caret.x, m_caret.y))
         return;
     m_caret.visible = true;
     CaretChanged();
@@ -253,6 +254,16 @@ int CHexEditModel::AddressDigits() const
 int CHexEditModel::DataRows() const
 {
     return m_nLength / m_nBytesPerRow + (m_nLength % m_nBytesPerRow != 0 ? 1 : 0);
+}
+
+int CHexEditModel::RowCells() const
+{
+    const int base = m_bShowAddress ? (m_bWideAddress ? 12 : 5) : 0;
+    if (m_bShowAscii)
+        return base + (m_bShowHex ? (m_nBytesPerRow + 1) * 3 : 0) + m_nBytesPerRow;
+    if (m_bShowHex)
+        return base + 3 * m_nBytesPerRow - 1; // the last blank shows nothing
+    return AddressDigits();
 }
 
 int CHexEditModel::PaintBottom() const

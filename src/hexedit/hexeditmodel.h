@@ -33,9 +33,16 @@ public:
     // Replaces the clipboard's contents with both forms.
     virtual void Write(const std::vector<std::uint8_t>& raw, const std::string& text) = 0;
     virtual std::vector<std::uint8_t> ReadBinary() = 0;
-    // The text form's bytes, without a terminator.
+    // The text form's bytes, without a terminator: the bytes typing its characters into the
+    // ASCII column would write (see TextClipboardBytes).
     virtual std::string ReadText() = 0;
 };
+
+// The bytes of clipboard text as the editor takes them: one byte per character up to U+00FF
+// (Latin-1, what typing the character writes) and '?' for any character above, as a
+// single-byte text clipboard gives it. text is UTF-8; text that is not valid UTF-8 is taken
+// as Latin-1 already, byte for byte, which is what older X clients put on the clipboard.
+std::string TextClipboardBytes(const std::string& text);
 
 class CHexEditModel {
 public:
@@ -195,6 +202,9 @@ public:
     int AddressDigits() const;
     // Rows the data occupies, a partial last row counted.
     int DataRows() const;
+    // Character cells from the left edge to the end of the last shown column, by the options
+    // alone (no layout needed): 79 with every column and 8-digit addresses.
+    int RowCells() const;
     // Rows are painted while their top lies above this y.
     int PaintBottom() const;
     // The column that shows the selection, or -1: COL_HEX_HIGH for the hex column, COL_ASCII.
@@ -214,7 +224,7 @@ private:
     void ShowCaret();
     // Re-creates the caret from m_nCaretX / m_nCaretY and shows it.
     void RecreateCaret();
-    bool InPaintedArea(int x, int y) const;
+    bool InClientRect(int x, int y) const;
     // Sets the vertical bar's position to the top row.
     void SetScrollPos();
     // Keeps a caret that a scroll carried along on a byte of the data.

@@ -2,7 +2,6 @@
 #include "view/rtfreader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 
 namespace {
@@ -13,19 +12,64 @@ const char16_t s_cp1252[32] = {
     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
 };
 
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(char32_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char32_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Always well-formed: a surrogate or a value past U+10FFFF becomes U+FFFD.
 void AppendUtf8(std::string& out, char32_t c)
 {
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        c = kReplacement;
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
         out += char(0xC0 | (c >> 6));
         out += char(0x80 | (c & 0x3F));
-    } else {
+    } else if (c < 0x10000) {
         out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
         out += char(0x80 | ((c >> 6) & 0x3F));
         out += char(0x80 | (c & 0x3F));
     }
 }
+
+// The locale must not decide what a control word is.
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Word's largest font size, in half-points.
+constexpr int kMaxHalfPoints = 3276;
 
 char32_t FromCp1252(unsigned char b)
 {
@@ -40,6 +84,7 @@ struct State {
     int nFont = -1;
     int nHalfPoints = 24;
     int nFore = -1, nBack = -1;
+    int nFallback = 1; // \ucN: characters that stand in for each \uN
 };
 
 class Parser {
@@ -56,6 +101,7 @@ public:
                 continue;
             }
             if (c == '}') {
+                FlushSurrogate();
                 EndGroup();
                 continue;
             }
@@ -66,8 +112,9 @@ public:
             m_bGroupStart = false;
             if (c == '\r' || c == '\n')
                 continue; // line ends in RTF source are not text
-            Char(FromCp1252(static_cast<unsigned char>(c)));
+            Text(FromCp1252(static_cast<unsigned char>(c)));
         }
+        FlushSurrogate();
         return std::move(m_runs);
     }
 
@@ -88,24 +135,27 @@ private:
         if (m_pos >= m_rtf.size())
             return;
         const char c = m_rtf[m_pos];
-        if (!std::isalpha(static_cast<unsigned char>(c))) {
+        if (!IsAsciiLetter(c)) {
             ++m_pos;
             const bool bStart = m_bGroupStart;
             m_bGroupStart = false;
             if (c == '\\' || c == '{' || c == '}')
-                Char(char32_t(c));
+                Text(char32_t(c));
             else if (c == '~')
-                Char(0xA0);
-            else if (c == '\'' && m_pos + 2 <= m_rtf.size()) {
-                const int n = std::stoi(std::string(m_rtf.substr(m_pos, 2)), nullptr, 16);
-                m_pos += 2;
-                Char(FromCp1252(static_cast<unsigned char>(n)));
+                Text(0xA0);
+            else if (c == '\'') {
+                // Two hex digits name a code-page byte; anything else is no character at all.
+                const int n = HexByteAt(m_pos);
+                if (n >= 0) {
+                    m_pos += 2;
+                    Text(FromCp1252(static_cast<unsigned char>(n)));
+                }
             } else if (c == '*' && bStart)
                 m_state.dest = Dest::kSkip;
             return;
         }
         std::string word;
-        while (m_pos < m_rtf.size() && std::isalpha(static_cast<unsigned char>(m_rtf[m_pos])))
+        while (m_pos < m_rtf.size() && IsAsciiLetter(m_rtf[m_pos]) && word.size() < 32)
             word += m_rtf[m_pos++];
         bool bHasParam = false, bNegative = false;
         long nParam = 0;
@@ -113,7 +163,7 @@ private:
             bNegative = true;
             ++m_pos;
         }
-        while (m_pos < m_rtf.size() && std::isdigit(static_cast<unsigned char>(m_rtf[m_pos]))) {
+        while (m_pos < m_rtf.size() && IsAsciiDigit(m_rtf[m_pos])) {
             bHasParam = true;
             nParam = std::min(nParam * 10 + (m_rtf[m_pos++] - '0'), 100000000L);
         }
@@ -167,20 +217,75 @@ private:
         else if (w == "f")
             m_state.nFont = n;
         else if (w == "fs")
-            m_state.nHalfPoints = bHasParam && n > 0 ? n : 24;
+            m_state.nHalfPoints = bHasParam && n > 0 ? std::min(n, kMaxHalfPoints) : 24;
         else if (w == "cf")
             m_state.nFore = n;
         else if (w == "cb" || w == "highlight")
             m_state.nBack = n;
         else if (w == "par" || w == "line")
-            Char(U'\n');
+            Text(U'\n');
         else if (w == "tab")
-            Char(U'\t');
+            Text(U'\t');
+        else if (w == "uc" && bHasParam)
+            m_state.nFallback = std::clamp(n, 0, 16);
         else if (w == "u" && bHasParam) {
-            Char(char32_t(n < 0 ? n + 65536 : n));
-            // Skip the one fallback character that follows.
-            if (m_pos < m_rtf.size() && m_rtf[m_pos] != '\\' && m_rtf[m_pos] != '{' && m_rtf[m_pos] != '}')
+            // A signed 16-bit value; anything outside that is no character.
+            Text(n >= -32768 && n <= 65535 ? char32_t(n < 0 ? n + 65536 : n) : kReplacement);
+            SkipFallback();
+        } else if (w == "bin" && bHasParam && n > 0)
+            m_pos += std::min(size_t(n), m_rtf.size() - m_pos); // raw bytes, never text
+    }
+
+    // The byte named by two hex digits at pos, or -1.
+    int HexByteAt(size_t pos) const
+    {
+        if (m_rtf.size() - pos < 2)
+            return -1;
+        const int hi = HexValue(m_rtf[pos]), lo = HexValue(m_rtf[pos + 1]);
+        return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+    }
+
+    // Passes over the characters that stand in for a \uN for readers without Unicode: plain
+    // characters and \'hh, never a group boundary or another control word.
+    void SkipFallback()
+    {
+        for (int i = 0; i < m_state.nFallback && m_pos < m_rtf.size(); ++i) {
+            const char c = m_rtf[m_pos];
+            if (c == '{' || c == '}')
+                return;
+            if (c == '\\') {
+                if (m_rtf.size() - m_pos < 2 || m_rtf[m_pos + 1] != '\'' || HexByteAt(m_pos + 2) < 0)
+                    return;
+                m_pos += 4;
+            } else {
                 ++m_pos;
+            }
+        }
+    }
+
+    // Joins a \uN high surrogate with the low one that follows; alone, either is U+FFFD.
+    void Text(char32_t c)
+    {
+        if (m_pendingHigh) {
+            const char32_t high = *m_pendingHigh;
+            m_pendingHigh.reset();
+            if (IsLowSurrogate(c)) {
+                Char(0x10000 + ((high - 0xD800) << 10) + (c - 0xDC00));
+                return;
+            }
+            Char(kReplacement);
+        }
+        if (IsHighSurrogate(c))
+            m_pendingHigh = c;
+        else
+            Char(c);
+    }
+
+    void FlushSurrogate()
+    {
+        if (m_pendingHigh) {
+            m_pendingHigh.reset();
+            Char(kReplacement);
         }
     }
 
@@ -249,6 +354,7 @@ private:
     int m_r = 0, m_g = 0, m_b = 0;
     bool m_bColorSet = false;
     std::vector<CRtfRun> m_runs;
+    std::optional<char32_t> m_pendingHigh;
 };
 
 } // namespace

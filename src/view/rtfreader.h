@@ -23,9 +23,11 @@ struct CRtfRun {
 };
 
 // Reads groups, the font and colour tables, \plain, \b, \ul, \i, \strike, \f, \fs, \cb, \cf,
-// \par, \line, \tab, \'hh and the escaped characters; other control words and the destinations
-// it does not know are passed over. Text bytes are code page 1252. Unbalanced braces are
-// tolerated: a missing close ends at the input's end, a surplus one is ignored.
+// \par, \line, \tab, \'hh, \uN (with \ucN fallbacks), \binN and the escaped characters; other
+// control words and the destinations it does not know are passed over. Text bytes are code
+// page 1252. Any byte string is taken: unbalanced braces are tolerated (a missing close ends at
+// the input's end, a surplus one is ignored), a malformed escape is no character, and the text
+// is always well-formed UTF-8 (U+FFFD for what names no character). Never throws.
 class CRtfReader {
 public:
     static std::vector<CRtfRun> Parse(std::string_view rtf);

@@ -27,12 +27,26 @@ CTarvexView::CTarvexView(CFrameLink* pFrame, QWidget* pParent)
     m_wndMessageLine.lower();
 }
 
+void CTarvexView::FitPlaceholderToSheet()
+{
+    // The pages are laid out in their own, larger font: where this platform's faces make a
+    // page larger than the placeholder, the placeholder and the form grow by the difference,
+    // so that no control of a page is cut off.
+    const CDialogUnits units(font());
+    const QSize described = units.Rect(0, 0, 500, 373).size();
+    const QSize needed = m_pPropertySheet->sizeHint().expandedTo(described);
+    m_growth = needed - described;
+    m_pPlaceholder->setGeometry(QRect(QPoint(0, 0), needed));
+    m_wndMessageLine.setGeometry(units.Rect(4, 373, 495, 23).translated(0, m_growth.height()));
+    setMinimumSize(FormSize());
+}
+
 // The sheet's pages save their settings as they go; the sheet goes with the view.
 CTarvexView::~CTarvexView() = default;
 
 QSize CTarvexView::FormSize() const
 {
-    return CDialogUnits(font()).Rect(0, 0, 500, 398).size();
+    return CDialogUnits(font()).Rect(0, 0, 500, 398).size() + m_growth;
 }
 
 void CTarvexView::ResizeParentToFit()
@@ -54,12 +68,17 @@ void CTarvexView::ResizeParentToFit()
 
 void CTarvexView::OnInitialUpdate()
 {
-    ResizeParentToFit();
-    if (m_pPropertySheet)
+    if (m_pPropertySheet) {
+        ResizeParentToFit();
         return;
+    }
 
     m_pSheetOwner = std::make_unique<CMyPropertySheet>(QStringLiteral("Tarvex"), m_pPlaceholder, 0, m_pFrame);
     m_pPropertySheet = m_pSheetOwner.get();
+    // The frame fits the form once the form knows the sheet's size: a shrink-only fit made
+    // before would leave a form that grew with scroll bars.
+    FitPlaceholderToSheet();
+    ResizeParentToFit();
     m_pPropertySheet->Create();
     m_pPropertySheet->setGeometry(QRect(QPoint(0, 0), m_pPlaceholder->size()));
 

@@ -22,7 +22,8 @@ public:
     void OnFilePrint();
     void OnFilePrintPreview();
 
-    // The form's size in pixels (500 by 398 dialog units).
+    // The form's size in pixels: 500 by 398 dialog units, grown by what the sheet needs beyond
+    // its placeholder.
     QSize FormSize() const;
     QFrame* Placeholder() const { return m_pPlaceholder; }
 
@@ -31,8 +32,11 @@ public:
 
 private:
     void ResizeParentToFit();
+    // Grows the placeholder (and the form under it) to hold the sheet's pages whole.
+    void FitPlaceholderToSheet();
 
     CFrameLink* m_pFrame;
     QFrame* m_pPlaceholder = nullptr;
+    QSize m_growth{0, 0}; // beyond the form's reference size
     std::unique_ptr<CMyPropertySheet> m_pSheetOwner;
 };

@@ -1,6 +1,8 @@
 // The main frame, its bars, the emulator search, ROM type changes and the form view.
 #include "apptest.h"
+#include "layoutcheck.h"
 
+#include "app/aboutbox.h"
 #include "buffer/propertysheet.h"
 #include "frame/commandids.h"
 #include "frame/mainframe.h"
@@ -268,9 +270,17 @@ TEST_F(FrameTest, FormViewSheetAndBanner)
     // The sheet fills its placeholder exactly.
     EXPECT_EQ(pSheet->parentWidget(), pView->Placeholder());
     EXPECT_EQ(pSheet->geometry(), QRect(QPoint(0, 0), pView->Placeholder()->size()));
+    // The placeholder is the reference one, grown where the pages' font needs more room;
+    // the message line stays right under it.
     const CDialogUnits units(pView->font());
-    EXPECT_EQ(pView->Placeholder()->geometry(), units.Rect(0, 0, 500, 373));
-    EXPECT_EQ(pView->m_wndMessageLine.geometry(), units.Rect(4, 373, 495, 23));
+    const QRect placeholder = pView->Placeholder()->geometry();
+    EXPECT_EQ(placeholder.topLeft(), QPoint(0, 0));
+    EXPECT_TRUE(placeholder.contains(units.Rect(0, 0, 500, 373)));
+    EXPECT_GE(placeholder.width(), pSheet->sizeHint().width());
+    EXPECT_GE(placeholder.height(), pSheet->sizeHint().height());
+    const QRect lineRect = units.Rect(4, 373, 495, 23);
+    EXPECT_EQ(pView->m_wndMessageLine.geometry(), lineRect.translated(0, placeholder.bottom() + 1 - lineRect.top()));
+    EXPECT_EQ(pView->FormSize(), units.Rect(0, 0, 500, 398).size() + placeholder.size() - units.Rect(0, 0, 500, 373).size());
     // Shrink-only fit: the frame gave back what the form does not need.
     EXPECT_LE(m_pFrame->width(), 900);
     EXPECT_LE(m_pFrame->height(), 800);
@@ -297,6 +307,28 @@ TEST_F(FrameTest, FormViewSheetAndBanner)
     EXPECT_EQ(pView->m_pPropertySheet, pSheet);
     EXPECT_EQ(pView->Placeholder()->findChildren<CMyPropertySheet*>().size(), 1);
     EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+}
+
+// A field that fails its check as the program ends says so over the main window while that
+// is still on screen; the settings are saved all the same.
+TEST_F(FrameTest, CheckFailingAtExitShowsOverTheShownWindow)
+{
+    m_dir.Write("tarvex.ini", "[BUFFERPAGE]\nm_csBufferStop=123456789\n");
+    Open();
+    m_pFrame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame.get()));
+    Page().m_pFillValue->setText(QStringLiteral("3C")); // read before the failing field
+    std::vector<std::pair<QWidget*, bool>> seen; // owner, and whether it was on screen
+    CMessageBoxHook hook([&](QWidget* pOwner, const QString&) { seen.emplace_back(pOwner, pOwner && pOwner->isVisible()); });
+    m_pFrame->Action(ID_APP_EXIT)->trigger();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].first, m_pFrame.get());
+    EXPECT_TRUE(seen[0].second);
+    EXPECT_FALSE(m_pFrame->isVisible());
+    m_pFrame.reset(); // the page goes without a second message
+    EXPECT_EQ(seen.size(), 1u);
+    const std::string ini = m_dir.Read("tarvex.ini");
+    EXPECT_NE(ini.find("m_csFillValue=00"), std::string::npos) << ini;
 }
 
 TEST_F(FrameTest, SettingsAreWrittenAtExitWithTheEightKeys)
@@ -455,6 +487,50 @@ TEST_F(FrameTest, FormScrollsInAWindowSmallerThanIt)
     const QRect line(m_pFrame->View()->m_wndMessageLine.mapTo(pArea->viewport(), QPoint(0, 0)),
                      m_pFrame->View()->m_wndMessageLine.size());
     EXPECT_TRUE(pArea->viewport()->rect().contains(QPoint(line.left(), line.bottom())));
+}
+
+} // namespace
+
+namespace {
+
+// The emulator bar in units of its 9-point font: every list shows its entries whole ("16 Bits"
+// too) and no control touches another. The frame still fits the form exactly.
+TEST_F(FrameTest, EmulatorBarAndFormFitTheirFonts)
+{
+    Attach(1);
+    Open();
+    m_pFrame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame.get()));
+    CEmulatorBar* pBar = m_pFrame->m_wndEmulatorBar;
+    EXPECT_EQ(pBar->font().pointSize(), 9);
+    EXPECT_EQ(m_pFrame->View()->font().pointSize(), 9);
+    const CDialogUnits units(pBar->font());
+    // Placed by those units; a control may only have grown, and moved right by what grew before it.
+    const QRect find = units.Rect(285, 1, 45, 14);
+    EXPECT_EQ(pBar->m_pFind->y(), find.y());
+    EXPECT_EQ(pBar->m_pFind->height(), find.height());
+    EXPECT_GE(pBar->m_pFind->x(), find.x());
+    EXPECT_GE(pBar->m_pFind->width(), find.width());
+    ASSERT_EQ(pBar->m_pDataBits->count(), 2);
+    ExpectControlsApart(pBar);
+    EXPECT_GE(pBar->width(), pBar->m_pFind->geometry().right() + 1);
+
+    // The About box in units of its 9-point font shows its texts whole too.
+    {
+        CAboutBox box(m_pFrame.get());
+        box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+        EXPECT_EQ(box.font().pointSize(), 9);
+        EXPECT_EQ(box.size(), CDialogUnits(box.font()).Rect(0, 0, 235, 75).size());
+        ExpectControlsApart(&box);
+    }
+
+    QApplication::processEvents();
+    auto* pArea = qobject_cast<QScrollArea*>(m_pFrame->centralWidget());
+    ASSERT_NE(pArea, nullptr);
+    EXPECT_EQ(pArea->viewport()->size(), m_pFrame->View()->FormSize());
+    EXPECT_FALSE(pArea->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(pArea->horizontalScrollBar()->isVisible());
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 // The property sheet and its two pages, driven offscreen with a stand-in frame.
 #include "apptest.h"
+#include "layoutcheck.h"
 
 #include "buffer/propertysheet.h"
 #include "emulink/usbtransport.h"
 #include "hexedit/hexedit.h"
 
+#include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
+#include <QTreeWidget>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,6 +17,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -124,8 +129,10 @@ TEST_F(PagesTest, PulseDurationIsCheckedWhenLeavingTheSetupPage)
             EXPECT_EQ(m_log.Count(), 1);
             EXPECT_EQ(m_log.Last(), QString::fromLatin1(c.message));
             EXPECT_EQ(SetupPage().FailedControl(), SetupPage().m_pPulseDuration);
-            // What the user typed stays for correction.
+            // What the user typed stays, selected, so that typing replaces it.
             EXPECT_EQ(SetupPage().m_pPulseDuration->text(), QString::fromLatin1(c.text));
+            EXPECT_EQ(SetupPage().m_pPulseDuration->selectedText(), QString::fromLatin1(c.text));
+            EXPECT_EQ(SetupPage().m_pPulseDuration->cursorPosition(), int(std::strlen(c.text)));
         }
     }
     SetupPage().m_pLow->setChecked(true);
@@ -144,6 +151,8 @@ TEST_F(PagesTest, PageBeingLeftStaysInFrontWhileItsMessageShows)
     m_pSheet->setCurrentIndex(0);
     EXPECT_EQ(shown, std::vector<QWidget*>({&Page()}));
     EXPECT_EQ(m_pSheet->currentIndex(), 1);
+    // The field that failed has its text selected, so typing replaces it.
+    EXPECT_EQ(Page().m_pBufferStop->selectedText(), QStringLiteral("123456789"));
     Page().m_pBufferStop->setText(QStringLiteral("0000FFFF"));
     m_pSheet->setCurrentIndex(0);
     ASSERT_EQ(m_pSheet->currentIndex(), 0);
@@ -171,6 +180,91 @@ TEST_F(PagesTest, NoFieldCoversALabel)
                 EXPECT_FALSE(pLabel->geometry().intersects(pEdit->geometry()))
                     << pLabel->text().toStdString() << " " << pLabel->geometry().x() << "+" << pLabel->width()
                     << " vs field at " << pEdit->x();
+    }
+}
+
+// The pages are laid out in dialog units of their own 10-point font.
+TEST_F(PagesTest, PagesUseTheUnitsOfTheirTenPointFont)
+{
+    Open();
+    for (CPropertyPage* pPage : {static_cast<CPropertyPage*>(&Page()), static_cast<CPropertyPage*>(&SetupPage())}) {
+        EXPECT_EQ(pPage->font().pointSize(), 10);
+        const CDialogUnits units(pPage->font());
+        EXPECT_EQ(pPage->Units().m_nBaseX, units.m_nBaseX);
+        EXPECT_EQ(pPage->Units().m_nBaseY, QFontMetrics(pPage->font()).height());
+        // Never smaller than the reference page.
+        EXPECT_GE(pPage->sizeHint().width(), units.X(490));
+        EXPECT_GE(pPage->sizeHint().height(), units.Y(350));
+    }
+    // Placed by those units: the Setup page's Reset button, the buffer page's Load button.
+    const CDialogUnits units(PageFont());
+    EXPECT_EQ(SetupPage().m_pReset->geometry(), units.Rect(14, 20, 40, 15));
+    EXPECT_EQ(Page().m_pLoad->size(), units.Rect(376, 30, 40, 15).size());
+}
+
+// The editor shows all 79 cells of a row with the vertical bar beside them, and the strip's
+// "Address", "Data" and "Ascii" columns stand over the editor's three columns.
+TEST_F(PagesTest, EditorShowsWholeRowsUnderItsHeaderColumns)
+{
+    Open();
+    m_pSheet->resize(m_pSheet->sizeHint());
+    m_pSheet->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pSheet.get()));
+    CHexEdit* pEditor = Page().m_wndHexEdit;
+    const CHexEditModel& m = pEditor->Model();
+    ASSERT_TRUE(m.HasData());
+    const int cw = m.CharWidth();
+    ASSERT_GT(cw, 0);
+    EXPECT_GE(pEditor->viewport()->width(), 79 * cw);
+    QScrollBar* pBar = pEditor->verticalScrollBar();
+    ASSERT_TRUE(pBar->isVisible());
+    EXPECT_GE(pBar->mapTo(pEditor, QPoint(0, 0)).x(), pEditor->viewport()->geometry().right());
+
+    // Column extents in page coordinates: the list's header sections and the editor's cells.
+    QTreeWidget* pList = Page().m_wndList;
+    QHeaderView* pHeader = pList->header();
+    ASSERT_EQ(pHeader->count(), 3);
+    auto section = [&](int i) {
+        const int x = pHeader->mapTo(&Page(), QPoint(pHeader->sectionViewportPosition(i), 0)).x();
+        return std::make_pair(x, x + pHeader->sectionSize(i));
+    };
+    auto cells = [&](int first, int count) {
+        const int x = pEditor->viewport()->mapTo(&Page(), QPoint(first * cw, 0)).x();
+        return std::make_pair(x, x + count * cw);
+    };
+    const int widths[3] = {70, 360, 140};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pHeader->sectionSize(i), widths[i]);
+        // Each section is shown whole.
+        EXPECT_LE(section(i).second, pHeader->mapTo(&Page(), QPoint(pHeader->width(), 0)).x()) << i;
+    }
+    const int addressLeft = pEditor->viewport()->mapTo(&Page(), QPoint(m.AddressLeft(), 0)).x();
+    const std::pair<int, int> columns[3] = {{addressLeft, addressLeft + 8 * cw}, cells(12, 47), cells(63, 16)};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_LE(section(i).first, columns[i].first);
+        EXPECT_GE(section(i).second, columns[i].second);
+    }
+}
+
+// No control of either page cuts its text ("Buffer Offset", "Intel Hex" and the rest) or
+// touches its neighbour; the header strip alone meets the editor under it.
+TEST_F(PagesTest, NoControlCutsItsTextOrTouchesANeighbour)
+{
+    Settings("m_csBufferStart=FFFFFFFF\nm_csFileOffset=88888888\n");
+    Open();
+    m_pSheet->resize(m_pSheet->sizeHint());
+    m_pSheet->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pSheet.get()));
+    {
+        SCOPED_TRACE("Buffer 0");
+        ExpectControlsApart(&Page(), {{Page().m_wndList, Page().m_wndHexEdit}});
+    }
+    m_pSheet->setCurrentIndex(0);
+    ASSERT_EQ(m_pSheet->currentWidget(), &SetupPage());
+    {
+        SCOPED_TRACE("Setup");
+        ExpectControlsApart(&SetupPage());
     }
 }
 

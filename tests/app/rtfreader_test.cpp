@@ -61,6 +61,100 @@ TEST(RtfReader, UnknownDestinationsSkippedAndBracesTolerated)
     EXPECT_FALSE(CRtfReader::Parse("{\\rtf1{\\colortbl\\red1\\green2\\blue3;}\\cf9 t}")[0].foreColor.has_value());
 }
 
+// True when s is well-formed UTF-8 (no surrogates, no overlong forms, nothing past U+10FFFF).
+bool IsUtf8(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        if (n == 0 || s.size() - i < n)
+            return false;
+        char32_t c = n == 1 ? b : b & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (t & 0x3F);
+        }
+        const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string PlainText(std::string_view rtf)
+{
+    std::string text;
+    for (const auto& run : CRtfReader::Parse(rtf))
+        text += run.strText;
+    return text;
+}
+
+TEST(RtfReader, MalformedEscapesAndOddUnicodeGiveWellFormedText)
+{
+    const struct {
+        std::string_view rtf;
+        std::string text;
+    } cases[] = {
+        // \' without two hex digits is no character; what follows stays text.
+        {"a\\'", "a"},
+        {"a\\'4", "a4"},
+        {"a\\'zz", "azz"},
+        {"a\\'g1", "ag1"},
+        {"a\\'+f", "a+f"},
+        {"a\\'-1", "a-1"},
+        {"a\\' 1", "a 1"},
+        {"a\\'0x", "a0x"},
+        {"\\'E9\\'e9", "\xC3\xA9\xC3\xA9"},
+        // \uN outside 16 bits, lone surrogates: U+FFFD; a pair joins into one character.
+        {"\\u70000?", "\xEF\xBF\xBD"},
+        {"\\u-100000?", "\xEF\xBF\xBD"},
+        {"\\u999999999999?x", "\xEF\xBF\xBDx"},
+        {"\\u56832?", "\xEF\xBF\xBD"},
+        {"\\u55357?", "\xEF\xBF\xBD"},
+        {"\\u55357?x", "\xEF\xBF\xBDx"},
+        {"\\u55357?\\u55357?\\u56832?", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+        {"\\u55357?\\u56832?", "\xF0\x9F\x98\x80"},
+        {"\\u-10179?\\u-8704?", "\xF0\x9F\x98\x80"},
+        {"{\\u55357?}\\u56832?", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        // Fallbacks: \ucN characters, a \'hh counting as one; never a brace or control word.
+        {"\\uc2\\u233\\'e9\\'e9x", "\xC3\xA9x"},
+        {"\\uc0\\u233 x", "\xC3\xA9x"},
+        {"\\u233{x}", "\xC3\xA9x"},
+        {"\\u233\\par", "\xC3\xA9\n"},
+        // \binN bytes are skipped, however many are claimed.
+        {"\\bin3 {}\\x", "x"},
+        {"x\\bin99999999 abc", "x"},
+        // Letters beyond the ASCII range are text, whatever the locale says.
+        {"\\b\xE9", "\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        std::string text;
+        EXPECT_NO_THROW(text = PlainText(c.rtf)) << c.rtf;
+        EXPECT_EQ(text, c.text) << c.rtf;
+        EXPECT_TRUE(IsUtf8(text)) << c.rtf;
+    }
+    // An absurd size is held to what a font can have.
+    EXPECT_EQ(CRtfReader::Parse("\\fs999999999 x")[0].nHalfPoints, 3276);
+}
+
+TEST(RtfReader, EveryShortByteStringParses)
+{
+    // All strings of up to three characters from an alphabet of the tricky ones.
+    const std::string alphabet = "\\'{}u0-9aF*? \xE9\xFF";
+    std::string rtf;
+    for (const char a : alphabet)
+        for (const char b : alphabet)
+            for (const char c : alphabet) {
+                rtf = {'\\', a, b, c};
+                std::string text;
+                ASSERT_NO_THROW(text = PlainText(rtf)) << rtf;
+                ASSERT_TRUE(IsUtf8(text)) << rtf;
+            }
+}
+
 TEST(RtfReader, TwoWriterMessagesFollowEachOther)
 {
     // Every AddText writes its own header and tables and leaves its group open.

@@ -2,18 +2,25 @@
 #include "buffer/buffersettings.h"
 #include "buffer/inifile.h"
 #include "inchild.h"
+#include "util/fileutil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,13 +133,13 @@ TEST_F(IniTest, OnePairOfMatchingQuotesIsRemoved)
     EXPECT_EQ(Get("S", "middle"), "a\"b\"");
 }
 
-TEST_F(IniTest, FirstDuplicateWinsAlsoAcrossARepeatedSection)
+TEST_F(IniTest, FirstDuplicateKeyWinsAndOnlyTheFirstBlockOfASectionIsSearched)
 {
     WriteText(ini, "[S]\nk=first\nK=second\n[T]\nk=other\n[s]\nk=third\nlate=yes\n");
     EXPECT_EQ(Get("S", "k"), "first");
     EXPECT_EQ(Get("T", "k"), "other");
-    // A section that appears twice reads as one.
-    EXPECT_EQ(Get("S", "late"), "yes");
+    // As with the Windows profile functions, a second block of the same name is not read.
+    EXPECT_EQ(Get("S", "late"), "<default>");
 }
 
 TEST_F(IniTest, EmptyValueIsTextAndOnlyAMissingKeyGivesTheDefault)
@@ -149,8 +156,10 @@ TEST_F(IniTest, CommentsHeadersAndKeysBeforeAnySectionAreNotKeysOfASection)
     EXPECT_EQ(Get("S", "top"), "<default>");
     EXPECT_EQ(Get("S", "c"), "<default>");
     EXPECT_EQ(Get("S", ";c"), "<default>");
-    EXPECT_EQ(Get("S", "# h"), "<default>");
+    EXPECT_EQ(Get("S", "h"), "<default>");
     EXPECT_EQ(Get("S", ""), "<default>");
+    // Only ';' starts a comment; '#' starts an ordinary key, as with the Windows functions.
+    EXPECT_EQ(Get("S", "# h"), "1");
 }
 
 TEST_F(IniTest, CrLfEndsMissingFinalNewlineAndByteOrderMarkAreRead)
@@ -232,12 +241,13 @@ TEST_F(IniTest, WriteReplacesInPlaceAndKeepsEveryOtherLineInOrder)
                              "M_SFILENAME=new.hex\n"
                              "# note\n"
                              "m_nFileFormat=1\n"
+                             "m_csFillValue=FF\n"
                              "m_nRomSize=8192\n"
                              "\n"
                              "[Last]\n"
                              "z=9\n"
                              "[BUFFERPAGE]\n"
-                             "m_csFillValue=FF\n");
+                             "m_csFillValue=AA\n");
     EXPECT_EQ(Get("First", "a"), "1");
 }
 
@@ -257,14 +267,15 @@ TEST_F(IniTest, LineBreaksCannotCreateKeysOrSections)
 {
     ASSERT_TRUE(profile::WriteString(ini, "S", "k", "x\n[EVIL]\nm_nRomSize=1\r\ny"));
     ASSERT_TRUE(profile::WriteString(ini, "S", "a\nz", "1"));
-    ASSERT_TRUE(profile::WriteString(ini, "T]\n[U", "b", "2"));
+    // "[T] [U]" would read as section T: refused.
+    EXPECT_FALSE(profile::WriteString(ini, "T]\n[U", "b", "2"));
     EXPECT_EQ(Get("EVIL", "m_nRomSize"), "<default>");
     EXPECT_EQ(Get("S", "m_nRomSize"), "<default>");
     EXPECT_EQ(Get("S", "z"), "<default>");
     EXPECT_EQ(Get("U", "b"), "<default>");
     // Breaks become blanks, so the text stays on its own line.
     EXPECT_EQ(Get("S", "k"), "x [EVIL] m_nRomSize=1  y");
-    EXPECT_EQ(ReadText(ini), "[S]\nk=x [EVIL] m_nRomSize=1  y\na z=1\n\n[T] [U]\nb=2\n");
+    EXPECT_EQ(ReadText(ini), "[S]\nk=x [EVIL] m_nRomSize=1  y\na z=1\n");
 }
 
 TEST_F(IniTest, WriteReplacesTheFileAtomicallyAndLeavesNoTemporaryFile)
@@ -315,15 +326,6 @@ TEST_F(IniTest, FailedWritesAreSilentAndChangeNothing)
     EXPECT_NO_THROW(store.WriteString("k", "v", "S"));
     EXPECT_STREQ(store.GetString("k", "S", "d"), "d");
     EXPECT_EQ(ReadText(dir / "plainfile"), "x");
-
-    // Root writes into read-only folders, so root checks this as nobody.
-    WriteText(ini, "[S]\nk=old\n");
-    ::chmod(ini.c_str(), 0666);  // the file itself may be written; only its folder may not
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read
-                             | fs::perms::others_exec);
-    const std::string path = ini;
-    EXPECT_EQ(InChild(::geteuid() == 0, [&] { return !profile::WriteString(path, "S", "k", "new"); }), 0);
-    EXPECT_EQ(Get("S", "k"), "old");
 }
 
 TEST_F(IniTest, AFileWithoutWriteRightsIsNotReplaced)
@@ -365,6 +367,229 @@ TEST_F(IniTest, OnlyRegularFilesOfSensibleSizeAreRead)
     big.resize(profile::kMaxFileSize);
     WriteText(ini, big);
     EXPECT_EQ(Get("S", "k"), "big");
+}
+
+// ---- Never losing a save ------------------------------------------------------------------
+
+std::vector<std::string> DirectoryNames(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string file;
+    const char* section;
+    const char* key;
+    std::string expected;
+};
+
+TEST_F(IniTest, ReadsCutOnlyRealUtf8CharactersAndFollowTheWindowsRules)
+{
+    const std::string a254(254, 'a'), a253(253, 'a'), a252(252, 'a');
+    const ReadCase cases[] = {
+        // Latin-1 / Windows-1252 bytes are no UTF-8 continuation: 255 bytes come back.
+        {"latin1", "[S]\nk=" + std::string(300, '\xB0') + "\n", "S", "k", std::string(255, '\xB0')},
+        {"latin1 letters", "[S]\nk=" + a254 + "\xE9\xA3x\n", "S", "k", a254 + "\xE9"},
+        {"cp1252", "[S]\nk=" + a254 + "\x80\x80\x80\n", "S", "k", a254 + "\x80"},
+        {"lead without continuation", "[S]\nk=" + a254 + "\xC3(xyz\n", "S", "k", a254 + "\xC3"},
+        {"overlong lead", "[S]\nk=" + a254 + "\xC0\xA9\n", "S", "k", a254 + "\xC0"},
+        {"surrogate", "[S]\nk=" + a253 + "\xED\xA0\x80\n", "S", "k", a253 + "\xED\xA0"},
+        {"sequence cut by the file's end", "[S]\nk=" + a253 + "\xF0\x9F\x98", "S", "k",
+         a253 + "\xF0\x9F"},
+        // Real UTF-8 across the cut is not split.
+        {"two-byte", "[S]\nk=" + a254 + "\xC3\xA9\n", "S", "k", a254},
+        {"three-byte", "[S]\nk=" + a253 + "\xE2\x82\xAC\n", "S", "k", a253},
+        {"four-byte", "[S]\nk=" + a252 + "a\xF0\x9F\x98\x80\n", "S", "k", a253},
+        {"hash starts a key", "[S]\n#k=1\n", "S", "#k", "1"},
+        {"second block not read", "[S]\na=1\n[T]\n[S]\nb=2\n", "S", "b", "<default>"},
+        {"cr cr lf", "[S]\r\r\nk=v\r\r\n", "S", "k", "v"},
+    };
+    for (const auto& c : cases) {
+        WriteText(ini, c.file);
+        EXPECT_EQ(Get(c.section, c.key), c.expected) << c.name;
+    }
+}
+
+struct WriteCase {
+    const char* name;
+    std::string before;
+    const char* section;
+    const char* key;
+    std::string value;
+    bool ok;
+    std::string after; // "" means unchanged
+    const char* cause; // part of the message when refused
+};
+
+TEST_F(IniTest, WritesKeepUntouchedLinesAndRefuseWhatCouldNotBeReadBack)
+{
+    const std::string base = "[S]\nk=v\n";
+    // A file one write short of the size the reader accepts.
+    std::string nearlyFull = "[S]\nk=v\n;";
+    nearlyFull += std::string(profile::kMaxFileSize - nearlyFull.size() - 10, 'x') + "\n";
+    const WriteCase cases[] = {
+        {"cr cr lf kept", "[S]\r\r\nk=v\r\r\nj=1\r\n", "S", "j", "2", true,
+         "[S]\r\r\nk=v\r\r\nj=2\r\n", ""},
+        {"mixed ends kept", "; c\r\n[S]\nk=v\r\r\n", "S", "n", "1", true,
+         "; c\r\n[S]\nk=v\r\r\nn=1\r\n", ""},
+        {"first block written", "[S]\na=1\n\n[T]\nt=1\n[S]\nb=2\n", "S", "b", "3", true,
+         "[S]\na=1\nb=3\n\n[T]\nt=1\n[S]\nb=2\n", ""},
+        {"hash key", base, "S", "#k", "1", true, base + "#k=1\n", ""},
+        {"key with =", base, "S", "a=b", "1", false, "", "contains '='"},
+        {"key with ;", base, "S", ";k", "1", false, "", "starts with ';'"},
+        {"key with [", base, "S", " [k", "1", false, "", "starts with '['"},
+        {"section with ]", base, "S]x", "k", "1", false, "", "contains ']'"},
+        {"blank section", base, " \t", "k", "1", false, "", "section name is empty"},
+        {"blank key", base, "S", "\t \r\n", "1", false, "", "key name is empty"},
+        {"past the read limit", nearlyFull, "S", "k", std::string(20, 'v'), false, "",
+         "would grow past"},
+        {"up to the read limit", nearlyFull, "S", "k", std::string(10, 'v'), true,
+         "[S]\nk=" + std::string(10, 'v') + nearlyFull.substr(7), ""},
+    };
+    for (const auto& c : cases) {
+        WriteText(ini, c.before);
+        std::string error;
+        EXPECT_EQ(profile::WriteString(ini, c.section, c.key, c.value, &error), c.ok) << c.name;
+        EXPECT_TRUE(ReadText(ini) == (c.after.empty() ? c.before : c.after)) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(error, "") << c.name;
+            EXPECT_EQ(Get(c.section, c.key), c.value) << c.name;
+        } else {
+            EXPECT_NE(error.find(c.cause), std::string::npos) << c.name << ": " << error;
+            EXPECT_NE(error.find(ini), std::string::npos) << c.name << ": " << error;
+        }
+    }
+    // The store stays usable next to the limit.
+    EXPECT_EQ(Get("S", "k"), std::string(10, 'v'));
+}
+
+TEST_F(IniTest, AWritableFileInAReadOnlyFolderIsWrittenInPlace)
+{
+    WriteText(ini, "[S]\nk=old\n");
+    ::chmod(ini.c_str(), 0666); // the file may be written; only its folder may not
+    struct stat before {};
+    ASSERT_EQ(::stat(ini.c_str(), &before), 0);
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read
+                             | fs::perms::others_exec);
+    // Root writes into read-only folders, so root checks this as nobody.
+    const std::string path = ini;
+    EXPECT_EQ(InChild(::geteuid() == 0, [&] { return profile::WriteString(path, "S", "k", "new"); }), 0);
+    EXPECT_EQ(ReadText(ini), "[S]\nk=new\n");
+    struct stat after {};
+    ASSERT_EQ(::stat(ini.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(DirectoryNames(dir), std::vector<std::string>{"tarvex.ini"});
+}
+
+TEST_F(IniTest, LinksKeepEveryNameSeeingTheNewContent)
+{
+    // A dangling link: its target is created, the link stays.
+    const fs::path target = dir / "real.ini";
+    fs::create_symlink("real.ini", ini);
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "v"));
+    EXPECT_TRUE(fs::is_symlink(ini));
+    EXPECT_EQ(ReadText(target), "[S]\nk=v\n");
+
+    // A link to a link, and a hard link: all three names see the new value.
+    fs::remove(ini);
+    fs::create_symlink(dir / "hop.ini", ini);
+    fs::create_symlink(target, dir / "hop.ini");
+    fs::create_hard_link(target, dir / "other-name.ini");
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "w"));
+    EXPECT_TRUE(fs::is_symlink(ini));
+    EXPECT_TRUE(fs::is_symlink(dir / "hop.ini"));
+    EXPECT_EQ(ReadText(target), "[S]\nk=w\n");
+    EXPECT_EQ(ReadText(dir / "other-name.ini"), "[S]\nk=w\n");
+    EXPECT_EQ(fs::hard_link_count(target), 2u);
+
+    // A loop of links is refused, not followed for ever.
+    fs::remove(ini);
+    fs::create_symlink(dir / "loop.ini", ini);
+    fs::create_symlink(ini, dir / "loop.ini");
+    std::string error;
+    EXPECT_FALSE(profile::WriteString(ini, "S", "k", "x", &error));
+    EXPECT_NE(error.find(ini), std::string::npos) << error;
+}
+
+TEST_F(IniTest, AWriterKilledMidWayLeavesNoTemporaryFileBehind)
+{
+    WriteText(ini, "[S]\nk=0\n");
+    const std::string path = ini;
+    for (int round = 0; round < 25; ++round) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 1;; ++i)
+                profile::WriteString(path, "S", "k", std::to_string(i));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 + round % 7));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        // Whatever the moment, the file is whole.
+        EXPECT_NE(Get("S", "k"), "<default>") << "round " << round;
+    }
+    ASSERT_TRUE(profile::WriteString(ini, "S", "k", "last"));
+    EXPECT_EQ(DirectoryNames(dir), std::vector<std::string>{"tarvex.ini"});
+    EXPECT_EQ(ReadText(ini), "[S]\nk=last\n");
+}
+
+TEST_F(IniTest, TwoProgramsSavingAtOnceLoseNoKey)
+{
+    WriteText(ini, "[S]\n");
+    const std::string path = ini;
+    constexpr int kWrites = 40;
+    std::vector<pid_t> writers;
+    for (const char* prefix : {"a", "b"}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            bool ok = true;
+            for (int i = 0; i < kWrites; ++i)
+                ok = profile::WriteString(path, "S", prefix + std::to_string(i), "1") && ok;
+            ::_exit(ok ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    for (const pid_t pid : writers) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    int missing = 0;
+    for (const char* prefix : {"a", "b"})
+        for (int i = 0; i < kWrites; ++i)
+            missing += Get("S", prefix + std::to_string(i)) != "1";
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(DirectoryNames(dir), std::vector<std::string>{"tarvex.ini"});
+}
+
+TEST_F(IniTest, ATemporaryFileLeftByAnEarlierWriterIsTakenOver)
+{
+    // What a writer killed between naming its temporary file and the rename leaves.
+    WriteText(ini, "[S]\nk=v\n");
+    WriteText(dir / ".tarvex.ini.tmp", "[S]\nk=half");
+    ASSERT_TRUE(profile::WriteString(ini, "S", "j", "w"));
+    EXPECT_EQ(ReadText(ini), "[S]\nk=v\nj=w\n");
+    EXPECT_EQ(DirectoryNames(dir), std::vector<std::string>{"tarvex.ini"});
+}
+
+TEST(FileUtil, ErrnoTextAndWriteFileAtomicallyNameTheCause)
+{
+    EXPECT_EQ(util::ErrnoText(ENOENT), "No such file or directory");
+    EXPECT_FALSE(util::ErrnoText(123456).empty());
+    std::string error;
+    const std::uint8_t data[] = {1, 2, 3};
+    EXPECT_FALSE(util::WriteFileAtomically("/nonexistent-dir/x.bin", data, error));
+    EXPECT_EQ(error, "cannot write /nonexistent-dir/x.bin: No such file or directory");
+    // A device is written directly and stays what it is.
+    EXPECT_TRUE(util::WriteFileAtomically("/dev/null", data, error)) << error;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 // ---- CIniFile ------------------------------------------------------------------------------

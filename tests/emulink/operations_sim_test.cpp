@@ -280,11 +280,17 @@ TEST_F(OperationsTest, StallStopsTheDownloadWithOneMessage)
     EXPECT_EQ(log[2], Command(3, 0, 1));
     EXPECT_EQ(log[3], FormatTransfer(4, 0, false, nullptr, 0, "STALL"));
     ASSERT_EQ(m_sink.m_messages.size(), 1u);
-    EXPECT_EQ(m_sink.m_messages[0].sText, "The transfer to the Device failed");
+    EXPECT_EQ(m_sink.m_messages[0].sText,
+              "The transfer to the Device failed\n"
+              "The emulator at USB 1-1 stalled the transfer (LIBUSB_ERROR_PIPE).\n"
+              "The emulator's state is unknown: reconnect or reset it before the next download.");
     EXPECT_EQ(m_sink.m_messages[0].pOwner, &m_owner);
     EXPECT_EQ(r.eResult, EEmuResult::kTransferFailed);
     EXPECT_TRUE(r.bRunEnable);
-    EXPECT_EQ(progress.steps.back(), (std::pair<uint32_t, uint32_t>{4, 4}));
+    EXPECT_EQ(r.nBlocksWritten, 1u);
+    EXPECT_EQ(r.nBlocks, 4u);
+    // The bar stays after the one block that went through.
+    EXPECT_EQ(progress.steps.back(), (std::pair<uint32_t, uint32_t>{1, 4}));
 }
 
 TEST_F(OperationsTest, FailedStopSkipsAutosTransfersButNotTheLoad)
@@ -310,7 +316,10 @@ TEST_F(OperationsTest, FailedStopSkipsAutosTransfersButNotTheLoad)
     EXPECT_EQ(m_rom[15], 0x42);  // the loaded file stays in the buffer
     EXPECT_EQ(m_pSim->LogLines(), std::vector<std::string>{FormatTransfer(1, 0, false, nullptr, 0, "TIMEOUT")});
     EXPECT_EQ(m_sink.m_messages.size(), 1u);
-    EXPECT_EQ(m_sink.Count("The transfer to the Device failed"), 1u);
+    // A single command leaves no block half sent: no word on the emulator's state.
+    EXPECT_EQ(m_sink.Count("The transfer to the Device failed\n"
+                           "The emulator at USB 1-1 did not answer in time (LIBUSB_ERROR_TIMEOUT)."),
+              1u);
 
     // A file that cannot be opened adds nothing of its own here (the loader reports it).
     m_pSim->ClearLog();
@@ -381,6 +390,11 @@ TEST_F(OperationsTest, ShortReadKeepsTheSlicesNotReceived)
     EXPECT_EQ(m_pSim->LogLines().size(), 4u);
     EXPECT_EQ(m_pSim->Transfers()[3].sFault, "SHORT");
     ASSERT_EQ(m_sink.m_messages.size(), 1u);
-    EXPECT_EQ(m_sink.m_messages[0].sText, "The transfer from the Device failed");
-    EXPECT_EQ(progress.steps.back(), (std::pair<uint32_t, uint32_t>{4, 4}));
+    EXPECT_EQ(m_sink.m_messages[0].sText,
+              "The transfer from the Device failed\n"
+              "Only 16384 of 32768 bytes were moved (emulator at USB 1-1).\n"
+              "The emulator's state is unknown: reconnect or reset it before the next download.");
+    EXPECT_EQ(progress.steps.back(), (std::pair<uint32_t, uint32_t>{1, 4}));
+    EXPECT_EQ(link.Report().nBlocksDone, 1u);
+    EXPECT_EQ(link.Report().failure.eError, ETransferError::kShort);
 }

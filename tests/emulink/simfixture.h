@@ -11,24 +11,7 @@
 #include "emulink/messagesink.h"
 #include "emulink/usbtransport.h"
 #include "simemulator.h"
-
-struct SMessage {
-    void* pOwner;
-    std::string sText;
-};
-
-class CCountingSink : public CMessageSink {
-public:
-    void ShowMessage(void* owner, const std::string& text) override { m_messages.push_back({owner, text}); }
-    size_t Count(const std::string& text) const
-    {
-        size_t n = 0;
-        for (const auto& m : m_messages)
-            n += m.sText == text ? 1 : 0;
-        return n;
-    }
-    std::vector<SMessage> m_messages;
-};
+#include "transporttest.h"
 
 class SimTest : public ::testing::Test {
 protected:

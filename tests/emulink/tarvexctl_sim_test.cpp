@@ -170,7 +170,8 @@ TEST(TarvexctlSim, AutoAfterAFailedStopStillReadsTheFileAndSendsNothingMore)
     std::vector<std::string> log;
     auto r = Sim(dir, {"--stall", "1"}, {"auto", dir / "image.bin", "--format", "bin"}, &log);
     EXPECT_EQ(r.exitCode, 5);
-    EXPECT_EQ(r.err, "tarvexctl auto: The transfer to the Device failed\n");
+    EXPECT_EQ(r.err, "tarvexctl auto: The transfer to the Device failed\n"
+                     "The emulator at USB 1-1 stalled the transfer (LIBUSB_ERROR_PIPE).\n");
     EXPECT_EQ(log.size(), 1u);
 
     // The load runs, so a file it cannot read is reported too.
@@ -215,12 +216,18 @@ TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
 
     r = Sim(dir, {"--stall", "3"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);
     EXPECT_EQ(r.exitCode, 5);
-    EXPECT_EQ(r.err, "tarvexctl write: The transfer to the Device failed\n");
+    EXPECT_EQ(r.err, "tarvexctl write: The transfer to the Device failed\n"
+                     "The emulator at USB 1-1 stalled the transfer (LIBUSB_ERROR_PIPE).\n"
+                     "The emulator's state is unknown: reconnect or reset it before the next download.\n"
+                     "1 of 2 blocks were written\n");
     EXPECT_EQ(log.size(), 3u);
 
     r = Sim(dir, {"--short-reads"}, {"read", dir / "out.bin"}, &log);
     EXPECT_EQ(r.exitCode, 5);
-    EXPECT_EQ(r.err, "tarvexctl read: The transfer from the Device failed\n");
+    EXPECT_EQ(r.err, "tarvexctl read: The transfer from the Device failed\n"
+                     "Only 16384 of 32768 bytes were moved (emulator at USB 1-1).\n"
+                     "The emulator's state is unknown: reconnect or reset it before the next download.\n"
+                     "0 of 1 blocks were read\n");
     EXPECT_FALSE(std::ifstream(dir / "out.bin").good());  // no half image
 
     r = Sim(dir, {"--unplug-after", "2"}, {"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"}, &log);
@@ -231,6 +238,66 @@ TEST(TarvexctlSim, FailuresHaveTheirOwnExitCodes)
     r = Sim(dir, {}, {"write", dir / "missing.bin"}, &log);
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_TRUE(log.empty());
+}
+
+TEST(TarvexctlSim, RefusedAndVanishingEmulatorsAreNamedWithWhatToDo)
+{
+    const TempDir dir;
+    WriteFile(dir / "image.bin", "abc");
+    const std::vector<std::string> write{"write", dir / "image.bin", "--format", "bin", "--rom", "27C512"};
+    struct SCase {
+        std::vector<std::string> simArgs;
+        std::vector<std::string> ctlArgs;
+        int nExit;
+        size_t nTransfers;
+        std::vector<std::string> parts;
+    };
+    const SCase cases[] = {
+        {{"--deny-access"}, write, 4, 0,
+         {"tarvexctl write: Could not open the Device (4 times)\nThe emulator at USB 1-1 may not be opened by this user "
+          "(LIBUSB_ERROR_ACCESS): install the udev rules (res/udev/README.md)"}},
+        {{"--busy"}, {"run"}, 4, 0,
+         {"tarvexctl run: Could not open the Device\nThe emulator at USB 1-1 is held by another program"}},
+        {{"--swap-endpoints"}, {"reset"}, 4, 0, {"pipe 0 must be a bulk IN endpoint and pipe 1 a bulk OUT endpoint"}},
+        {{"--unplug-during", "4"}, write, 5, 4,
+         {"tarvexctl write: The transfer to the Device failed\nThe emulator at USB 1-1 went away during the transfer",
+          "The emulator's state is unknown: reconnect or reset it before the next download.",
+          "1 of 2 blocks were written"}},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.simArgs[0]);
+        std::vector<std::string> log;
+        const auto r = Sim(dir, c.simArgs, c.ctlArgs, &log);
+        EXPECT_EQ(r.exitCode, c.nExit) << r.err;
+        for (const std::string& part : c.parts)
+            EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+        EXPECT_EQ(log.size(), c.nTransfers);
+    }
+    std::vector<std::string> log;
+    Sim(dir, {"--unplug-during", "2"}, write, &log);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].substr(0, 15), "2 dev0 OUT 1638");  // half the block moved, then the cable went
+    EXPECT_EQ(log[1].substr(log[1].size() - 7), " UNPLUG");
+}
+
+TEST(TarvexSim, DumpWithANumberInTheNameWritesEveryEmulator)
+{
+    const TempDir dir;
+    WriteFile(dir / "image.bin", "hello");
+    const std::string pattern = dir / "memory-%d.bin";
+    auto r = Sim(dir, {"-n", "3", "--dump", pattern}, {"write", dir / "image.bin", "--format", "bin"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string first = ReadFile(dir / "memory-0.bin");
+    ASSERT_EQ(first.size(), 1048576u);
+    EXPECT_EQ(first.substr(0, 6), std::string("hello\0", 6));
+    for (const char* other : {"memory-1.bin", "memory-2.bin"})
+        EXPECT_EQ(ReadFile(dir / other), std::string(1048576, '\xFF')) << other;
+    EXPECT_FALSE(std::filesystem::exists(dir / "memory-3.bin"));
+
+    // Without a number only emulator 0 is written.
+    r = Sim(dir, {"-n", "2", "--dump", dir / "only.bin"}, {"reset"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "only.bin").size(), 1048576u);
 }
 
 TEST(TarvexSim, TerminationReachesTheProgramAndTheSimulatorCleansUp)

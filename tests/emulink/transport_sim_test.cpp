@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <libusb.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +42,7 @@ TEST_F(SimTest, WriteSendsTheBytesOnceOnTheOutPipe)
     std::vector<uint8_t> bytes(64);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<uint8_t>(i * 3);
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, bytes.data(), bytes.size()), ETransfer::kOk);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, bytes.data(), bytes.size()).eError, ETransferError::kNone);
     EXPECT_EQ(m_pSim->LogLines(), std::vector<std::string>{FormatTransfer(1, 0, false, bytes.data(), 64)});
     EXPECT_TRUE(m_sink.m_messages.empty());
 }
@@ -53,9 +55,9 @@ TEST_F(SimTest, ReadTakesTheBytesFromTheInPipe)
         memory[i] = static_cast<uint8_t>(i ^ (i >> 8));
     m_pSim->SetMemory(0, 0, memory);
     uint8_t command[64] = {1, 0};
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     std::vector<uint8_t> got(32768, 0x5A);
-    EXPECT_EQ(m_pTransport->BulkRead(got.data(), got.size()), ETransfer::kOk);
+    EXPECT_EQ(m_pTransport->BulkRead(got.data(), got.size()).eError, ETransferError::kNone);
     EXPECT_EQ(got, memory);
     EXPECT_EQ(m_pSim->LogLines().at(1), FormatTransfer(2, 0, true, memory.data(), memory.size()));
 }
@@ -64,13 +66,13 @@ TEST_F(SimTest, MissingDeviceWriteShowsOneMessageWithTheOwnerAndReadShowsNone)
 {
     Start(Emulators(0));
     uint8_t command[64] = {2, 1};
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kNotOpened);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNoDevice);
     ASSERT_EQ(m_sink.m_messages.size(), 1u);
     EXPECT_EQ(m_sink.m_messages[0].sText, "Could not open the Device");
     EXPECT_EQ(m_sink.m_messages[0].pOwner, &m_owner);
 
     std::vector<uint8_t> dest(32768, 0xA5);
-    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kNotOpened);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()).eError, ETransferError::kNoDevice);
     EXPECT_EQ(m_sink.m_messages.size(), 1u);
     EXPECT_EQ(dest, std::vector<uint8_t>(32768, 0xA5));
 }
@@ -82,11 +84,11 @@ TEST_F(SimTest, DevicesWithOtherIdsAreNotOpened)
     o.nProduct = 0x0001;
     Start(o);
     uint8_t command[64] = {4, 0};
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kNotOpened);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNoDevice);
     EXPECT_TRUE(m_pSim->LogLines().empty());
 
     CUsbTransport custom(m_sink, std::vector<SUsbId>{{0x1209, 0x0001}}, kTestTimeout);
-    EXPECT_EQ(custom.BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    EXPECT_EQ(custom.BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     EXPECT_EQ(m_pSim->LogLines().size(), 1u);
 }
 
@@ -107,7 +109,7 @@ TEST_F(SimTest, TransfersGoToTheFirstOfSeveralEmulators)
 {
     Start(Emulators(3));
     uint8_t command[64] = {2, 1};
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     ASSERT_EQ(m_pSim->Transfers().size(), 1u);
     EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 0);
     EXPECT_TRUE(m_pSim->Firmware(0).m_bRunning);
@@ -120,7 +122,7 @@ TEST_F(SimTest, EmulatorsCountInPortOrderNotInAddressOrder)
     o.bReversePorts = true;  // the highest address sits on the first port
     Start(o);
     uint8_t command[64] = {4, 0};
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
     ASSERT_EQ(m_pSim->Transfers().size(), 1u);
     EXPECT_EQ(m_pSim->Transfers()[0].nDevice, 2);
     EXPECT_EQ(m_pSim->Firmware(2).m_nResets, 1u);
@@ -145,18 +147,18 @@ TEST_F(SimTest, StallShortReadAndSilenceAreFailuresNotSuccess)
     o.nStallAt = 1;
     Start(o);
     uint8_t command[64] = {1, 0};
-    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kFailed);
+    EXPECT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kStall);
     EXPECT_EQ(m_pSim->Transfers().at(0).sFault, "STALL");
 
     // No read command before it: the emulator has nothing to send and the read times out.
     std::vector<uint8_t> dest(32768, 0x11);
-    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()).eError, ETransferError::kTimeout);
     EXPECT_EQ(dest, std::vector<uint8_t>(32768, 0x11));
 
     m_pSim->SetFaults(0, 0, 2, 0);
     m_pSim->ClearLog();
-    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command), ETransfer::kOk);
-    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()), ETransfer::kFailed);
+    ASSERT_EQ(m_pTransport->BulkWrite(&m_owner, command, sizeof command).eError, ETransferError::kNone);
+    EXPECT_EQ(m_pTransport->BulkRead(dest.data(), dest.size()).eError, ETransferError::kShort);
     EXPECT_EQ(m_pSim->Transfers().at(1).data.size(), 16384u);
     EXPECT_TRUE(m_sink.m_messages.empty());  // the transport itself reports only a failed open
 }
@@ -264,4 +266,162 @@ TEST_F(SimTest, WithoutAKernelDriverClaimsSucceedAndThereIsNothingToAttach)
     Start(o);
     CUsbfsFile old;
     EXPECT_EQ(old.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), -ENOTTY);
+}
+
+TEST(DeviceSelector, ReadsNumbersPortPathsAndSerials)
+{
+    using EBy = SDeviceSelector::EBy;
+    struct SCase {
+        const char* pszText;
+        EBy eBy;
+        unsigned nIndex;
+        const char* pszText2;
+    };
+    const SCase cases[] = {
+        {"0", EBy::kIndex, 0, ""},
+        {"3", EBy::kIndex, 3, ""},
+        {"Ezusb-2", EBy::kIndex, 2, ""},
+        {"1-4", EBy::kPortPath, 0, "1-4"},
+        {"1-4.2", EBy::kPortPath, 0, "1-4.2"},
+        {"12-1.3.7", EBy::kPortPath, 0, "12-1.3.7"},
+        {"TVX-0042", EBy::kSerial, 0, "TVX-0042"},
+        {"1-", EBy::kSerial, 0, "1-"},
+        {"1-4..2", EBy::kSerial, 0, "1-4..2"},
+        {"-4", EBy::kSerial, 0, "-4"},
+        {"serial:0001", EBy::kSerial, 0, "0001"},  // a serial that looks like a number
+        {"serial:1-2", EBy::kSerial, 0, "1-2"},
+        {"99999999999", EBy::kSerial, 0, "99999999999"},  // no index that large
+    };
+    for (const SCase& c : cases) {
+        const auto s = SDeviceSelector::Parse(c.pszText);
+        ASSERT_TRUE(s) << c.pszText;
+        EXPECT_EQ(*s, (SDeviceSelector{c.eBy, c.nIndex, c.pszText2})) << c.pszText;
+    }
+    EXPECT_FALSE(SDeviceSelector::Parse(""));
+    EXPECT_FALSE(SDeviceSelector::Parse("serial:"));
+}
+
+namespace {
+
+SSimOptions ThreeWithSerials(std::vector<std::string> serials)
+{
+    SSimOptions o;
+    o.nEmulators = 3;
+    o.serials = std::move(serials);
+    return o;
+}
+
+}  // namespace
+
+TEST_F(SimTest, TransfersGoToTheEmulatorChosenByNumberPortOrSerial)
+{
+    Start(ThreeWithSerials({"TVX-A", "TVX-B", "TVX-C"}));
+    struct SCase {
+        SDeviceSelector device;
+        int nExpected;  // emulator that gets the transfer; -1: none
+    };
+    const SCase cases[] = {
+        {SDeviceSelector::Index(0), 0},
+        {SDeviceSelector::Index(2), 2},
+        {*SDeviceSelector::Parse("1-2"), 1},
+        {*SDeviceSelector::Parse("1-3"), 2},
+        {*SDeviceSelector::Parse("TVX-A"), 0},
+        {*SDeviceSelector::Parse("TVX-B"), 1},
+        {SDeviceSelector::Index(3), -1},
+        {*SDeviceSelector::Parse("1-4"), -1},
+        {*SDeviceSelector::Parse("TVX-D"), -1},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.device.eBy == SDeviceSelector::EBy::kIndex ? std::to_string(c.device.nIndex) : c.device.sText);
+        m_pSim->ClearLog();
+        m_sink.m_messages.clear();
+        m_pTransport->SelectDevice(c.device);
+        uint8_t reset[64] = {4, 0};
+        const STransferStatus s = m_pTransport->BulkWrite(&m_owner, reset, sizeof reset);
+        if (c.nExpected < 0) {
+            EXPECT_EQ(s.eError, ETransferError::kNoDevice);
+            EXPECT_TRUE(m_pSim->Transfers().empty());
+            ASSERT_EQ(m_sink.m_messages.size(), 1u);
+            EXPECT_EQ(m_sink.m_messages[0].sText, "Could not open the Device");
+            continue;
+        }
+        EXPECT_TRUE(s.Ok());
+        EXPECT_EQ(s.sDevice, m_pSim->PortPath(c.nExpected));
+        ASSERT_EQ(m_pSim->Transfers().size(), 1u);
+        EXPECT_EQ(m_pSim->Transfers()[0].nDevice, c.nExpected);
+    }
+    for (int d = 0; d < 3; ++d)
+        EXPECT_EQ(m_pSim->Firmware(d).m_nResets, 2u) << d;
+}
+
+TEST_F(SimTest, ListingGivesNumberPortIdSerialAndWhetherItOpens)
+{
+    Start(ThreeWithSerials({"TVX-A", "", "TVX-C"}));
+    const SEmulatorList list = m_pTransport->ListEmulators();
+    EXPECT_TRUE(list.status.Ok());
+    ASSERT_EQ(list.emulators.size(), 3u);
+    const char* serials[] = {"TVX-A", "", "TVX-C"};
+    for (unsigned i = 0; i < 3; ++i) {
+        const SEmulatorInfo& e = list.emulators[i];
+        EXPECT_EQ(e.nIndex, i);
+        EXPECT_EQ(e.sPortPath, "1-" + std::to_string(i + 1));
+        EXPECT_EQ(e.id, (SUsbId{0x0547, 0x2131}));
+        EXPECT_EQ(e.sSerial, serials[i]);
+        EXPECT_TRUE(e.open.Ok()) << TransferErrorName(e.open.eError);
+    }
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+
+    SSimOptions o = ThreeWithSerials({"TVX-A"});
+    o.nEmulators = 1;
+    o.bBusy = true;
+    Start(o);
+    const SEmulatorList busy = m_pTransport->ListEmulators();
+    ASSERT_EQ(busy.emulators.size(), 1u);
+    EXPECT_EQ(busy.emulators[0].sSerial, "TVX-A");  // read without claiming
+    EXPECT_EQ(busy.emulators[0].open.eError, ETransferError::kBusy);
+
+    o.bBusy = false;
+    o.bDenyAccess = true;
+    Start(o);
+    CFileModesApply modes;
+    const SEmulatorList denied = m_pTransport->ListEmulators();
+    ASSERT_EQ(denied.emulators.size(), 1u);
+    EXPECT_EQ(denied.emulators[0].sPortPath, "1-1");
+    EXPECT_EQ(denied.emulators[0].sSerial, "");  // it takes an open device to read it
+    EXPECT_EQ(denied.emulators[0].open.eError, ETransferError::kAccessDenied);
+}
+
+TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
+{
+    SSimOptions denied = Emulators(2);
+    denied.bDenyAccess = true;
+    Start(denied);
+    std::vector<STransferStatus> refused;
+    {
+        CFileModesApply modes;
+        EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
+    }
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].eError, ETransferError::kAccessDenied);
+    EXPECT_EQ(refused[1].sDevice, "1-2");
+    EXPECT_EQ(NoDriverMessage(refused), std::string(kMsgNoDriver) + "\n" + DescribeCause(refused[0]) + "\n"
+                                            + DescribeCause(refused[1]));
+    EXPECT_NE(DescribeCause(refused[0]).find("USB 1-1"), std::string::npos);
+
+    // Nothing attached: the fixed text alone. libusb not starting: said once, not per instance.
+    Start(Emulators(0));
+    refused.clear();
+    EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
+    EXPECT_TRUE(refused.empty());
+    EXPECT_EQ(NoDriverMessage(refused), kMsgNoDriver);
+
+    CUsbTransport noUsb(m_sink, std::nullopt, kTestTimeout,
+                        [](libusb_context**) { return static_cast<int>(LIBUSB_ERROR_NO_MEM); });
+    EXPECT_TRUE(FindEmulators(noUsb, &refused).empty());
+    EXPECT_EQ(refused.size(), 4u);
+    EXPECT_EQ(NoDriverMessage(refused),
+              std::string(kMsgNoDriver) + "\nUSB is not usable: libusb could not start (LIBUSB_ERROR_NO_MEM). "
+                                          "Check that /dev/bus/usb and /sys/bus/usb are there.");
+    EXPECT_EQ(noUsb.ListEmulators().status.eError, ETransferError::kNoLibusb);
+    EXPECT_TRUE(m_sink.m_messages.empty());
 }

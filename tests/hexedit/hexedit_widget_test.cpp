@@ -367,6 +367,110 @@ TEST_F(WidgetTest, PastePrefersBinaryDataAndInsertsAfterALowDigit)
     EXPECT_EQ(m().Length(), 8199);
 }
 
+// Pasted text inserts the bytes typing its characters into the ASCII column writes, then
+// its NUL; copy then paste of bytes no text can hold goes through "BinaryData" unchanged.
+TEST_F(WidgetTest, PastedTextInsertsTheBytesItsCharactersType)
+{
+    Show(30);
+    struct SCase {
+        const char* name;
+        QMimeData* (*make)();
+        QByteArray bytes;
+    };
+    const SCase cases[] = {
+        {"latin-1 letter", [] { auto* md = new QMimeData; md->setText(QString::fromUtf8("\xC3\xA9")); return md; },
+         QByteArray("\xE9\0", 2)},
+        {"above latin-1", [] { auto* md = new QMimeData; md->setText(QString::fromUtf8("\xE2\x82\xAC\xF0\x9F\x98\x80")); return md; },
+         QByteArray("??\0", 3)},
+        {"raw text bytes", [] { auto* md = new QMimeData; md->setData("text/plain", QByteArray("\xFF\xFE\x80")); return md; },
+         QByteArray("\xFF\xFE\x80\0", 4)},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Load(Seq(32));
+        QGuiApplication::clipboard()->setMimeData(c.make());
+        Click(12 + 3 * 4, 0); // high digit of byte 4
+        w.OnEditPaste();
+        ASSERT_EQ(m().Length(), 32 + c.bytes.size());
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(m().Data()) + 4, c.bytes.size()), c.bytes);
+        EXPECT_EQ(At(4 + int(c.bytes.size())), 4);
+    }
+
+    // Bytes FF FE 80 copied from the ASCII column and pasted back: three bytes, not nine.
+    Load({0xFF, 0xFE, 0x80, 0x41});
+    Click(63, 0);
+    Click(63 + 3, 0, Qt::ShiftModifier);
+    ASSERT_EQ(m().SelLow(), 0);
+    ASSERT_EQ(m().SelHigh(), 3);
+    w.OnEditCopy();
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->text(), QStringLiteral("..."));
+    Click(63 + 3, 0);
+    w.OnEditPaste();
+    EXPECT_EQ(Data(), (std::vector<std::uint8_t>{0xFF, 0xFE, 0x80, 0xFF, 0xFE, 0x80, 0x41}));
+}
+
+// A click on the partly visible row under the last whole row shows the caret there, and
+// typing changes the byte under it.
+TEST_F(WidgetTest, CaretShowsInThePartlyVisibleRow)
+{
+    Show(10, 5);
+    Load(Seq(8192));
+    Click(63 + 2, 10);
+    EXPECT_EQ(m().Caret(), 162);
+    EXPECT_EQ(m().CaretColumn(), M::COL_ASCII);
+    ASSERT_TRUE(m().GetCaretState().visible);
+    EXPECT_EQ(m().GetCaretState().y, 10 * m().LineHeight());
+    // The block is drawn: inverted white, inside the 5 pixels of the row that show.
+    const QRect cell = w.CellRect(63 + 2, 10);
+    EXPECT_EQ(Grab().pixelColor(cell.left() + 1, cell.top() + 2), QColor(Qt::black));
+    QTest::keyClicks(&w, "Z");
+    EXPECT_EQ(At(162), 'Z');
+}
+
+// The wheel over the vertical bar moves one row per step, as over the view.
+TEST_F(WidgetTest, WheelOverTheScrollBarMovesOneRow)
+{
+    Show(30);
+    Load(Seq(8192));
+    QScrollBar* bar = w.verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    for (int delta : {-120, -240}) {
+        const int top = m().TopIndex();
+        const QPointF pos(bar->width() / 2.0, bar->height() / 2.0);
+        QWheelEvent e(pos, bar->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(bar, &e);
+        EXPECT_EQ(m().TopIndex(), top + 16) << delta;
+        EXPECT_EQ(bar->value(), m().TopIndex() / 16);
+    }
+    const QPointF pos(bar->width() / 2.0, bar->height() / 2.0);
+    QWheelEvent up(pos, bar->mapToGlobal(pos), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(bar, &up);
+    EXPECT_EQ(m().TopIndex(), 16);
+}
+
+// Shift+F10 opens the context menu where the Menu key does: just inside the view's corner.
+TEST_F(WidgetTest, ShiftF10OpensTheContextMenuAtTheKeyboardPlace)
+{
+    Show(30);
+    Load(Seq(100));
+    QPoint at;
+    int rows = 0;
+    QTimer::singleShot(50, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            at = menu->pos();
+            rows = int(menu->actions().size());
+            menu->close();
+        }
+    });
+    const std::vector<std::uint8_t> before = Data();
+    Key(Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(rows, 8);
+    EXPECT_EQ(at, w.viewport()->mapToGlobal(QPoint(5, 5)));
+    EXPECT_EQ(Data(), before);
+}
+
 TEST_F(WidgetTest, SelectAllDeleteLeavesEmptyDataThatStillPastes)
 {
     Show(30);

@@ -507,6 +507,33 @@ TEST_F(InputTest, PastedTextKeepsItsBytesAndNul)
     EXPECT_EQ(m.Length(), 9);
 }
 
+// Clipboard text becomes the bytes typing its characters would write: Latin-1 up to U+00FF,
+// '?' above; text that is not UTF-8 at all is Latin-1 already and stays byte for byte.
+TEST(TextClipboardBytes, OneBytePerCharacter)
+{
+    struct SCase {
+        const char* name;
+        std::string text;
+        std::string bytes;
+    };
+    const SCase cases[] = {
+        {"ascii", "Hi 09", "Hi 09"},
+        {"latin-1 letter", "caf\xC3\xA9", "caf\xE9"},
+        {"top of latin-1", "\xC3\xBF\xC3\xBE\xC2\x80", "\xFF\xFE\x80"},
+        {"euro sign", "\xE2\x82\xAC" "5", "?5"},
+        {"beyond the basic plane is one character", "\xF0\x9F\x98\x80!", "?!"},
+        {"control codes", std::string("a\0\r\x7F", 4), std::string("a\0\r\x7F", 4)},
+        {"raw bytes, not utf-8", "\xFF\xFE\x80", "\xFF\xFE\x80"},
+        {"latin-1 text", "caf\xE9", "caf\xE9"},
+        {"truncated sequence", "ab\xC3", "ab\xC3"},
+        {"overlong slash", "\xC0\xAF", "\xC0\xAF"},
+        {"encoded surrogate", "\xED\xA0\x80", "\xED\xA0\x80"},
+        {"empty", "", ""},
+    };
+    for (const SCase& c : cases)
+        EXPECT_EQ(TextClipboardBytes(c.text), c.bytes) << c.name;
+}
+
 TEST_F(InputTest, FailedPasteOrCopyLosesNothing)
 {
     Load(Seq(10));
@@ -655,7 +682,8 @@ TEST(InputRandom, InvariantsHoldAfterRandomInput)
             ASSERT_TRUE(HexEditInvariantsHold(m)) << "step " << step;
             ASSERT_FALSE(m.LayoutDirty()) << "step " << step; // every change repainted
             if (m.GetCaretState().visible) {
-                ASSERT_LT(m.GetCaretState().y, m.PaintBottom()) << "step " << step;
+                ASSERT_LT(m.GetCaretState().y, m.ClientHeight()) << "step " << step;
+                ASSERT_GE(m.GetCaretState().y, 0) << "step " << step;
             }
         }
     }

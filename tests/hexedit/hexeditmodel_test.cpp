@@ -287,9 +287,16 @@ TEST_F(ModelTest, CaretOutsideTheViewIsHidden)
     Load(Bytes(8192));
     m.PlaceCaret(30 * 16 - 1); // last byte of the last whole row
     EXPECT_TRUE(m.GetCaretState().visible);
-    m.PlaceCaret(30 * 16); // first byte below the view
+    // The partly visible row under the last whole one (5 pixels of it) is in the client
+    // area: typing there must show where it goes.
+    for (int n : {30 * 16, 30 * 16 + 15}) {
+        m.PlaceCaret(n);
+        EXPECT_TRUE(m.GetCaretState().visible) << n;
+        EXPECT_EQ(m.GetCaretState().y, 30 * 14) << n;
+    }
+    m.PlaceCaret(31 * 16); // first byte below the client area
     EXPECT_FALSE(m.GetCaretState().visible);
-    EXPECT_EQ(m.CaretY(), 30 * 14);
+    EXPECT_EQ(m.CaretY(), 31 * 14);
 
     // Above the top row, less than a row away: still hidden, not drawn on the top row.
     if (m.OnLButtonDown(false, (63 + 5) * 7 + 3, 7))

@@ -29,13 +29,21 @@ const char kHelp[] =
     "      --id VVVV:PPPP   USB vendor and product id they report (default 0547:2131)\n"
     "      --log FILE       write every bulk transfer: seq device direction length first-bytes sha256 [fault]\n"
     "      --memory FILE    initial contents of every emulator's 1 MiB memory (default all FF)\n"
-    "      --dump FILE      write emulator 0's memory to FILE when PROGRAM ends\n"
+    "      --serial S1[,S2...]\n"
+    "                       serial-number strings of emulators 0, 1... (default none)\n"
+    "      --dump FILE      write emulator 0's memory to FILE when PROGRAM ends; a %d in FILE\n"
+    "                       writes every emulator's, %d replaced by its number\n"
     "      --unplug-after K every emulator goes away after the K-th transfer\n"
+    "      --unplug-during K\n"
+    "                       the K-th transfer moves half its bytes, then every emulator goes away\n"
     "      --stall K        the K-th transfer stalls\n"
     "      --timeout K      the K-th transfer is never answered\n"
     "      --short-read K   the K-th transfer, if a read, delivers half its bytes\n"
     "      --short-reads    every read delivers half its bytes\n"
     "      --kernel-driver  a kernel driver (usbtest) holds interface 0 until a program detaches it\n"
+    "      --deny-access    the emulators' device nodes may not be opened (as without udev rules)\n"
+    "      --busy           another program holds the emulators' interface 0\n"
+    "      --swap-endpoints interface 0 lists its bulk-OUT endpoint before its bulk-IN endpoint\n"
     "      --full-speed     limit transfers to about 1 MB/s, as full-speed USB\n"
     "      --throughput B   limit transfers to B bytes per second\n"
     "  -h, --help           show this text\n";
@@ -120,6 +128,20 @@ int main(int argc, char** argv)
             memoryFile = value();
         } else if (a == "--dump") {
             dumpFile = value();
+        } else if (a == "--serial") {
+            std::string_view list = value();
+            options.serials.clear();
+            for (size_t comma; (comma = list.find(',')) != std::string_view::npos; list.remove_prefix(comma + 1))
+                options.serials.emplace_back(list.substr(0, comma));
+            options.serials.emplace_back(list);
+        } else if (a == "--unplug-during") {
+            options.nUnplugDuring = Number<unsigned>(a, value());
+        } else if (a == "--deny-access") {
+            options.bDenyAccess = true;
+        } else if (a == "--busy") {
+            options.bBusy = true;
+        } else if (a == "--swap-endpoints") {
+            options.bSwapEndpoints = true;
         } else if (a == "--unplug-after") {
             options.nUnplugAfter = Number<unsigned>(a, value());
         } else if (a == "--stall") {
@@ -164,6 +186,10 @@ int main(int argc, char** argv)
             sigaction(SIGINT, &oldInt, nullptr);
             sigaction(SIGQUIT, &oldQuit, nullptr);
             sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+            // Root opens any file whatever its mode: without this a denied node would still open.
+            if (options.bDenyAccess && !DropFileModeOverrideForExec())
+                std::fprintf(stderr, "tarvex-sim: cannot take away the right to open any file; "
+                                     "--deny-access may not deny\n");
             execvp(argv[i], argv + i);
             std::fprintf(stderr, "tarvex-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));
             _exit(127);
@@ -178,12 +204,19 @@ int main(int argc, char** argv)
             else if (waitpid(pid, &status, WNOHANG) == pid)
                 break;
         }
-        if (!dumpFile.empty() && options.nEmulators > 0) {
-            const auto memory = sim.Firmware(0).m_memory;
-            std::ofstream out(dumpFile, std::ios::binary);
+        // "%d" in the name: one file per emulator; otherwise emulator 0's alone.
+        const size_t perEmulator = dumpFile.find("%d");
+        for (int d = 0; !dumpFile.empty() && d < (perEmulator == std::string::npos ? 1 : options.nEmulators)
+             && d < options.nEmulators;
+             ++d) {
+            std::string name = dumpFile;
+            if (perEmulator != std::string::npos)
+                name.replace(perEmulator, 2, std::to_string(d));
+            const auto memory = sim.Firmware(d).m_memory;
+            std::ofstream out(name, std::ios::binary);
             out.write(reinterpret_cast<const char*>(memory.data()), static_cast<std::streamsize>(memory.size()));
             if (!out)
-                std::cerr << "tarvex-sim: cannot write " << dumpFile << "\n";
+                std::cerr << "tarvex-sim: cannot write " << name << "\n";
         }
         if (WIFEXITED(status))
             return WEXITSTATUS(status);

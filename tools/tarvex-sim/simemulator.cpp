@@ -2,6 +2,10 @@
 #include "simemulator.h"
 
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <linux/capability.h>
 #include <linux/usbdevice_fs.h>
 #include <unistd.h>
 #include <umockdev.h>
@@ -20,9 +24,6 @@
 
 namespace {
 
-constexpr size_t kCommandSize = 64;
-constexpr size_t kBlockSize = 32768;
-
 std::string Hex(const uint8_t* data, size_t length)
 {
     static const char digits[] = "0123456789abcdef";
@@ -34,9 +35,12 @@ std::string Hex(const uint8_t* data, size_t length)
     return s;
 }
 
+constexpr uint8_t kSerialIndex = 3;  // string descriptor index of the serial number
+
 // Descriptors: device (vendor/product patched in), configuration, interface 0 with the bulk-IN
-// endpoint first (pipe 0) and the bulk-OUT endpoint second (pipe 1), both full-speed 64-byte packets.
-std::string DescriptorHex(uint16_t vendor, uint16_t product)
+// endpoint first (pipe 0) and the bulk-OUT endpoint second (pipe 1), both full-speed 64-byte packets;
+// `swap` lists them the other way round.
+std::string DescriptorHex(uint16_t vendor, uint16_t product, bool hasSerial, bool swap)
 {
     uint8_t d[] = {
         0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0, 0, 0, 0, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01,
@@ -49,6 +53,9 @@ std::string DescriptorHex(uint16_t vendor, uint16_t product)
     d[9] = static_cast<uint8_t>(vendor >> 8);
     d[10] = static_cast<uint8_t>(product);
     d[11] = static_cast<uint8_t>(product >> 8);
+    d[16] = hasSerial ? kSerialIndex : 0;
+    if (swap)
+        std::swap_ranges(d + 36, d + 43, d + 43);
     // umockdev reads node contents only in upper-case hex.
     std::string hex = Hex(d, sizeof d);
     for (char& c : hex)
@@ -82,40 +89,6 @@ struct SGError {
 };
 
 }  // namespace
-
-CSimFirmware::CSimFirmware() : m_memory(kSimMemorySize, 0xFF) {}
-
-void CSimFirmware::Out(const uint8_t* data, size_t length)
-{
-    if (m_eState == EState::kReceiveData) {
-        std::copy_n(data, std::min(length, kBlockSize), m_memory.begin() + static_cast<ptrdiff_t>(m_nBlockOffset));
-        m_eState = EState::kIdle;
-        return;
-    }
-    m_eState = EState::kIdle;
-    if (length != kCommandSize)
-        return;  // not a command block: the firmware ignores it
-    // The block index wraps at the memory's end, as 20 address lines would.
-    const size_t offset = static_cast<size_t>(data[1]) * kBlockSize % kSimMemorySize;
-    switch (data[0]) {
-    case 0: m_eState = EState::kReceiveData; m_nBlockOffset = offset; break;
-    case 1: m_eState = EState::kSendData; m_nBlockOffset = offset; break;
-    case 2: m_bRunning = data[1] != 0; break;
-    case 3: m_nMask = data[1]; break;
-    case 4: ++m_nResets; break;
-    default: break;
-    }
-}
-
-size_t CSimFirmware::In(uint8_t* data, size_t length)
-{
-    if (m_eState != EState::kSendData)
-        return 0;
-    size_t n = std::min(length, kBlockSize);
-    std::copy_n(m_memory.begin() + static_cast<ptrdiff_t>(m_nBlockOffset), n, data);
-    m_eState = EState::kIdle;
-    return n;
-}
 
 std::string FormatTransfer(unsigned seq, int device, bool in, const uint8_t* data, size_t length,
                            const std::string& fault)
@@ -170,6 +143,10 @@ struct CSimulator::SDevice {
     int nIndex = 0;
     std::string sSysPath;
     std::string sDevNode;
+    std::string sPortPath;
+    std::string sSerial;
+    bool bHeldElsewhere = false;          // another program has interface 0 claimed
+    std::vector<unsigned> halted;         // endpoints that stalled and wait for CLEAR_HALT
     UMockdevIoctlBase* pHandler = nullptr;
     CSimFirmware firmware;
     // Who holds interface 0: nobody, the kernel driver, or a program through usbfs. Programs are not
@@ -203,9 +180,18 @@ struct SHandlerAccess {
                 break;
             }
             case USBDEVFS_SETINTERFACE:
-            case USBDEVFS_CLEAR_HALT:
             case USBDEVFS_RESET:
                 break;
+            case USBDEVFS_CLEAR_HALT: {
+                CResolved ep(arg, sizeof(unsigned));
+                if (!ep) {
+                    error = EFAULT;
+                    break;
+                }
+                auto& halted = dev->halted;
+                halted.erase(std::remove(halted.begin(), halted.end(), ep.As<unsigned>()), halted.end());
+                break;
+            }
             case USBDEVFS_CLAIMINTERFACE: {
                 CResolved ifno(arg, sizeof(unsigned));
                 error = !ifno ? EFAULT : ifno.As<unsigned>() != 0 ? ENOENT : Claim(*dev);
@@ -215,8 +201,11 @@ struct SHandlerAccess {
                 CResolved ifno(arg, sizeof(unsigned));
                 error = !ifno ? EFAULT : ifno.As<unsigned>() != 0 ? ENOENT : Release(*dev);
                 // An unplug waits for the end of the transfer that reached the count.
-                if (sim.m_options.nUnplugAfter && sim.m_nTransfers >= sim.m_options.nUnplugAfter
-                    && !sim.m_bUnplugged)
+                if (sim.m_bUnplugPending && !sim.m_bUnplugged) {
+                    sim.RemoveAll();
+                    error = ENODEV;
+                } else if (sim.m_options.nUnplugAfter && sim.m_nTransfers >= sim.m_options.nUnplugAfter
+                           && !sim.m_bUnplugged)
                     sim.RemoveAll();
                 break;
             }
@@ -236,7 +225,7 @@ struct SHandlerAccess {
                     break;
                 }
                 auto& g = gd.As<usbdevfs_getdriver>();
-                if (g.interface != 0 || dev->eDriver == CSimulator::SDevice::EDriver::kNone) {
+                if (g.interface != 0 || (dev->eDriver == CSimulator::SDevice::EDriver::kNone && !dev->bHeldElsewhere)) {
                     error = ENODATA;
                     break;
                 }
@@ -303,6 +292,8 @@ struct SHandlerAccess {
 
     static const char* DriverName(const CSimulator::SDevice& dev)
     {
+        if (dev.bHeldElsewhere)
+            return "usbfs";
         switch (dev.eDriver) {
         case CSimulator::SDevice::EDriver::kKernel: return kSimKernelDriver;
         case CSimulator::SDevice::EDriver::kUsbfs: return "usbfs";
@@ -316,7 +307,7 @@ struct SHandlerAccess {
     // Interface 0 through usbfs; 0 or an errno. Held by the kernel driver: EBUSY.
     static int Claim(CSimulator::SDevice& dev)
     {
-        if (dev.eDriver == CSimulator::SDevice::EDriver::kKernel)
+        if (dev.eDriver == CSimulator::SDevice::EDriver::kKernel || dev.bHeldElsewhere)
             return EBUSY;
         dev.eDriver = CSimulator::SDevice::EDriver::kUsbfs;
         return 0;
@@ -335,6 +326,8 @@ struct SHandlerAccess {
     {
         if (dc.interface != 0)
             return EINVAL;
+        if (dev.bHeldElsewhere)
+            return EBUSY;  // usbfs claims of other programs are never broken
         if (dev.eDriver != CSimulator::SDevice::EDriver::kNone) {
             const std::string_view bound = DriverName(dev);
             const std::string_view named(dc.driver, strnlen(dc.driver, sizeof dc.driver));
@@ -356,6 +349,8 @@ struct SHandlerAccess {
         const auto code = static_cast<unsigned>(ctl.ioctl_code);
         if (ctl.ifno != 0)
             error = EINVAL;
+        else if (dev.bHeldElsewhere)
+            error = EBUSY;
         else if (code == USBDEVFS_DISCONNECT) {
             if (dev.eDriver == EDriver::kNone)
                 error = ENODATA;
@@ -371,6 +366,31 @@ struct SHandlerAccess {
         } else {
             error = ENOTTY;
         }
+    }
+
+    // GET_DESCRIPTOR for a string: the language list (0) and the serial number. Fills the data stage
+    // behind the 8-byte setup packet; returns its length, or 0 for a request the emulator refuses.
+    static int StringDescriptor(const CSimulator::SDevice& dev, uint8_t* bytes, size_t length)
+    {
+        const uint8_t requestType = bytes[0], request = bytes[1], index = bytes[2], type = bytes[3];
+        const size_t wanted = std::min<size_t>(static_cast<size_t>(bytes[6] | bytes[7] << 8), length - 8);
+        if (requestType != 0x80 || request != 6 || type != 3)
+            return 0;
+        std::vector<uint8_t> desc;
+        if (index == 0)
+            desc = {4, 3, 0x09, 0x04};  // US English
+        else if (index == kSerialIndex && !dev.sSerial.empty()) {
+            desc = {0, 3};
+            for (char ch : dev.sSerial.substr(0, 126)) {
+                desc.push_back(static_cast<uint8_t>(ch));
+                desc.push_back(0);
+            }
+            desc[0] = static_cast<uint8_t>(desc.size());
+        } else
+            return 0;
+        const size_t n = std::min(wanted, desc.size());
+        std::copy_n(desc.begin(), n, bytes + 8);
+        return static_cast<int>(n);
     }
 
     // Takes one URB; returns how long the transfer should take at the throughput limit.
@@ -394,7 +414,13 @@ struct SHandlerAccess {
         urb->status = 0;
 
         if (urb->type != USBDEVFS_URB_TYPE_BULK) {
-            urb->status = -EPIPE;  // the emulator answers no control requests of its own
+            // Of the control requests the emulator answers only for its string descriptors.
+            if (urb->type == USBDEVFS_URB_TYPE_CONTROL && bytes && length >= 8)
+                urb->actual_length = StringDescriptor(dev, bytes, length);
+            if (urb->actual_length <= 0) {
+                urb->actual_length = 0;
+                urb->status = -EPIPE;
+            }
             if (buf)
                 g_object_unref(buf);
             dev.reapable.push_back(ud);
@@ -408,9 +434,26 @@ struct SHandlerAccess {
         record.nDevice = dev.nIndex;
         record.bIn = in;
         bool park = false;
-        if (seq == o.nStallAt) {
+        const unsigned endpoint = urb->endpoint;
+        const bool halted = std::find(dev.halted.begin(), dev.halted.end(), endpoint) != dev.halted.end();
+        if (seq == o.nStallAt || halted) {
+            // A stalled endpoint stays halted until the host clears it.
             urb->status = -EPIPE;
             record.sFault = "STALL";
+            if (!halted)
+                dev.halted.push_back(endpoint);
+        } else if (seq == o.nUnplugDuring) {
+            // Half the bytes move, then the cable is pulled: the URB ends as the kernel ends it.
+            size_t half = length / 2;
+            if (in)
+                half = dev.firmware.In(bytes, half);
+            else
+                dev.firmware.Out(bytes, half);
+            urb->actual_length = static_cast<int>(half);
+            urb->status = -ESHUTDOWN;
+            record.data.assign(bytes, bytes + half);
+            record.sFault = "UNPLUG";
+            sim.m_bUnplugPending = true;
         } else if (seq == o.nTimeoutAt || (in && !dev.firmware.HasInData())) {
             park = true;  // a device that never answers: the host gives up and discards the URB
             record.sFault = "TIMEOUT";
@@ -458,15 +501,20 @@ CSimulator::CSimulator(const SSimOptions& options) : m_options(options)
     }
     auto* tb = umockdev_testbed_new();
     m_pTestbed = tb;
-    const std::string desc = DescriptorHex(options.nVendor, options.nProduct);
     for (int i = 0; i < options.nEmulators; ++i) {
         auto dev = std::make_unique<SDevice>();
         dev->pSim = this;
         dev->nIndex = i;
+        if (static_cast<size_t>(i) < options.serials.size())
+            dev->sSerial = options.serials[static_cast<size_t>(i)];
+        dev->bHeldElsewhere = options.bBusy;
+        const std::string desc =
+            DescriptorHex(options.nVendor, options.nProduct, !dev->sSerial.empty(), options.bSwapEndpoints);
         char devnum[16];
         std::snprintf(devnum, sizeof devnum, "%03d", i + 2);
         const std::string port = std::to_string(options.bReversePorts ? options.nEmulators - i : i + 1);
         dev->sSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
+        dev->sPortPath = "1-" + port;
         dev->sDevNode = std::string("/dev/bus/usb/001/") + devnum;
         const std::string record = "P: /devices/pci0000:00/0000:00:14.0/usb1/1-" + port + "\n"
             + "N: bus/usb/001/" + devnum + "=" + desc + "\n"
@@ -481,6 +529,13 @@ CSimulator::CSimulator(const SSimOptions& options) : m_options(options)
             throw std::runtime_error("umockdev cannot add the emulator: " + err.Text());
         if (options.bKernelDriver)
             dev->eDriver = SDevice::EDriver::kKernel;
+        if (options.bDenyAccess) {
+            gchar* root = umockdev_testbed_get_root_dir(tb);
+            const std::string node = std::string(root) + dev->sDevNode;
+            g_free(root);
+            if (::chmod(node.c_str(), 0) != 0)
+                throw std::runtime_error("cannot close the device node " + node + ": " + std::strerror(errno));
+        }
         dev->pHandler = umockdev_ioctl_base_new();
         g_signal_connect(dev->pHandler, "handle-ioctl", G_CALLBACK(SHandlerAccess::OnIoctl), dev.get());
         if (!umockdev_testbed_attach_ioctl(tb, dev->sDevNode.c_str(), dev->pHandler, &err.p))
@@ -560,6 +615,57 @@ void CSimulator::ClearLog()
     std::lock_guard lock(m_mutex);
     m_log.clear();
     m_nTransfers = 0;
+}
+
+std::string CSimulator::PortPath(int device) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_devices.at(static_cast<size_t>(device))->sPortPath;
+}
+
+namespace {
+
+constexpr uint32_t kFileModeOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+// This thread's capability sets (raw syscalls: capabilities are per thread).
+bool GetCaps(__user_cap_header_struct& header, __user_cap_data_struct (&data)[2])
+{
+    header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(SYS_capget, &header, data) == 0;
+}
+
+}  // namespace
+
+CFileModesApply::CFileModesApply()
+{
+    __user_cap_header_struct header{};
+    __user_cap_data_struct data[2]{};
+    if (!GetCaps(header, data) || (data[0].effective & kFileModeOverrides) == 0)
+        return;
+    data[0].effective &= ~kFileModeOverrides;
+    m_bLowered = syscall(SYS_capset, &header, data) == 0;
+}
+
+CFileModesApply::~CFileModesApply()
+{
+    __user_cap_header_struct header{};
+    __user_cap_data_struct data[2]{};
+    if (!m_bLowered || !GetCaps(header, data))
+        return;
+    data[0].effective |= kFileModeOverrides & data[0].permitted;
+    syscall(SYS_capset, &header, data);
+}
+
+bool DropFileModeOverrideForExec()
+{
+    __user_cap_header_struct header{};
+    __user_cap_data_struct data[2]{};
+    if (!GetCaps(header, data))
+        return false;
+    if ((data[0].permitted & kFileModeOverrides) == 0 && (data[0].effective & kFileModeOverrides) == 0)
+        return true;
+    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0
+        && prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
 }
 
 void CSimulator::SetFaults(unsigned stallAt, unsigned timeoutAt, unsigned shortReadAt, unsigned unplugAfter)

@@ -9,31 +9,9 @@
 #include <string>
 #include <vector>
 
-inline constexpr size_t kSimMemorySize = 1048576;
+#include "simfirmware.h"
+
 inline constexpr int kSimMaxEmulators = 4;
-
-// The emulator's behaviour for its five commands, as far as the host can see it.
-class CSimFirmware {
-public:
-    CSimFirmware();
-
-    // A bulk-OUT transfer: a 64-byte command block, or the data block a write command announced.
-    void Out(const uint8_t* data, size_t length);
-    // Whether a bulk-IN transfer has data waiting (a read command came before it).
-    bool HasInData() const { return m_eState == EState::kSendData; }
-    // A bulk-IN transfer of up to `length` bytes; returns how many were produced.
-    size_t In(uint8_t* data, size_t length);
-
-    std::vector<uint8_t> m_memory;
-    uint8_t m_nMask = 0;
-    bool m_bRunning = false;
-    unsigned m_nResets = 0;
-
-private:
-    enum class EState { kIdle, kReceiveData, kSendData };
-    EState m_eState = EState::kIdle;
-    size_t m_nBlockOffset = 0;
-};
 
 struct SSimOptions {
     int nEmulators = 1;              // 0 (none attached) to 4
@@ -49,6 +27,11 @@ struct SSimOptions {
     bool bReversePorts = false;      // emulator i sits on port n - i instead of i + 1
     bool bKernelDriver = false;      // a kernel driver ("usbtest") holds interface 0 until detached
     bool bNoDisconnectClaim = false; // USBDEVFS_DISCONNECT_CLAIM is unknown (ENOTTY), as on old kernels
+    unsigned nUnplugDuring = 0;      // transfer number that moves half its bytes, then every emulator goes
+    bool bDenyAccess = false;        // the device nodes may not be opened (see CFileModesApply)
+    bool bBusy = false;              // another program holds interface 0 through usbfs
+    bool bSwapEndpoints = false;     // interface 0 lists its bulk-OUT endpoint first
+    std::vector<std::string> serials; // serial-number string of emulator i; none when absent or empty
 };
 
 inline constexpr const char* kSimKernelDriver = "usbtest";
@@ -59,7 +42,7 @@ struct STransferRecord {
     int nDevice = 0;
     bool bIn = false;
     std::vector<uint8_t> data;       // the bytes actually moved
-    std::string sFault;              // "", "STALL", "TIMEOUT" or "SHORT"
+    std::string sFault;              // "", "STALL", "TIMEOUT", "SHORT" or "UNPLUG"
 };
 
 // The log line of a transfer: "seq devN OUT|IN length first-16-bytes-hex sha256 [fault]".
@@ -77,6 +60,24 @@ void PreloadUmockdev();
 // Restarts this program under umockdev's preload library unless it already runs there.
 // Returns only when it runs there; exits with status 1 when the restart fails.
 void ReexecUnderUmockdev(char** argv);
+
+// A device node closed with chmod stays open to root, who may open any file (CAP_DAC_OVERRIDE).
+// This lowers that right for the calling thread while it lives, so that a denied node is denied
+// to root as well; it restores the right when destroyed. Without the right it does nothing.
+class CFileModesApply {
+public:
+    CFileModesApply();
+    ~CFileModesApply();
+    CFileModesApply(const CFileModesApply&) = delete;
+    CFileModesApply& operator=(const CFileModesApply&) = delete;
+
+private:
+    bool m_bLowered = false;
+};
+
+// The same for good, for a child about to exec the program: the right is dropped from the bounding
+// set, so exec does not give it back. False when it could not be dropped.
+bool DropFileModeOverrideForExec();
 
 // A umockdev testbed with the simulated emulators attached. Devices exist from construction until
 // destruction or an unplug. The handlers run on umockdev's own thread, so every accessor locks.
@@ -99,6 +100,8 @@ public:
     void ClearLog();
     // Faults can be changed between operations (transfer numbers count from the last ClearLog).
     void SetFaults(unsigned stallAt, unsigned timeoutAt, unsigned shortReadAt, unsigned unplugAfter);
+    // "BUS-PORT" of emulator `device` as libusb names it, e.g. "1-2".
+    std::string PortPath(int device) const;
 
     struct SDevice;
 
@@ -113,5 +116,6 @@ private:
     std::vector<STransferRecord> m_log;
     unsigned m_nTransfers = 0;
     bool m_bUnplugged = false;
+    bool m_bUnplugPending = false;   // a transfer was cut by an unplug; the devices go at its release
     std::FILE* m_pLogFile = nullptr;
 };

@@ -1,17 +1,12 @@
-// tarvexctl's command frame: dispatch, help texts, option parsing and atomic file writes.
+// tarvexctl's command frame: dispatch, help texts and option parsing.
 #include "cli.h"
 
 #include "buffer/imageloader.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarvexctl {
 namespace {
@@ -158,83 +153,6 @@ std::optional<std::string> ArgParser::Value(std::string_view name) const
         if (n == name)
             value = v;
     return value;
-}
-
-namespace {
-
-// Writes all of data to fd; returns 0 or the errno of the failure.
-int WriteAll(int fd, std::span<const std::uint8_t> data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return put < 0 ? errno : EIO;
-        done += static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
-}  // namespace
-
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data,
-                         std::string& error)
-{
-    auto fail = [&](int err) {
-        error = "cannot write " + path + ": " + std::strerror(err);
-        return false;
-    };
-    // An existing path is followed through symbolic links: a link stays a link, and a device,
-    // FIFO or terminal (/dev/stdout, /dev/null) is written to, never replaced by a plain file.
-    std::string target = path;
-    struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
-    if (existed && !S_ISREG(old.st_mode)) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0)
-            return fail(errno);
-        int err = WriteAll(fd, data);
-        if (::close(fd) != 0 && err == 0)
-            err = errno;
-        return err == 0 || fail(err);
-    }
-    if (existed) {
-        // Replacing needs only the folder's rights; the file's own must hold too.
-        if (::access(path.c_str(), W_OK) != 0)
-            return fail(errno);
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tmp = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return fail(errno);
-    }
-    if (fd < 0)
-        return fail(EEXIST);
-
-    int err = WriteAll(fd, data);
-    if (err == 0 && existed)
-        (void)::fchmod(fd, old.st_mode & 07777);
-    if (err == 0 && ::fsync(fd) != 0)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0)
-        err = errno;
-    if (err != 0) {
-        ::unlink(tmp.c_str());
-        return fail(err);
-    }
-    return true;
 }
 
 std::string JsonString(std::string_view text)

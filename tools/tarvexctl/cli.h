@@ -75,11 +75,4 @@ private:
 // A JSON string literal of `text` (quotes and escapes; bytes that are not UTF-8 become U+FFFD).
 std::string JsonString(std::string_view text);
 
-// Writes data to path through a temporary file and a rename, so path is never half-written; a
-// symbolic link is followed and stays, a device or FIFO is written to directly, and an existing
-// file the user may not write is refused. On failure returns false with a message naming the
-// file and the cause.
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> data,
-                         std::string& error);
-
 }  // namespace tarvexctl

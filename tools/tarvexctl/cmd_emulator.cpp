@@ -10,6 +10,7 @@
 #include "emulink/emuprotocol.h"
 #include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
+#include "util/fileutil.h"
 
 #include <unistd.h>
 
@@ -134,9 +135,13 @@ public:
     void Print(std::string_view command, std::ostream& err)
     {
         for (const auto& [text, n] : m_messages) {
-            err << "tarvexctl " << command << ": " << text;
+            // The count goes with the first line; a second line gives the cause.
+            const std::size_t nl = text.find('\n');
+            err << "tarvexctl " << command << ": " << text.substr(0, nl);
             if (n > 1)
                 err << " (" << n << " times)";
+            if (nl != std::string::npos)
+                err << text.substr(nl);
             err << '\n';
         }
         m_messages.clear();
@@ -253,6 +258,14 @@ int RunFind(const std::vector<std::string>& args, Io& io)
 namespace {
 
 constexpr std::size_t kShownRanges = 20;
+
+// After a transfer failed inside a download or an upload: how far it got.
+void PrintBlocks(const CRomSession& rom, const char* done, Io& io)
+{
+    const SOperationReport& report = rom.LastReport();
+    if (!report.failure.Ok() && report.nBlocks > 0)
+        io.err << report.nBlocksDone << " of " << report.nBlocks << " blocks were " << done << '\n';
+}
 constexpr std::size_t kShownBytes = 8;
 
 std::string HexBytes(const uint8_t* p, std::size_t n)
@@ -315,6 +328,8 @@ int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::str
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print(command, io.err);
+    if (result == EEmuResult::kTransferFailed)
+        PrintBlocks(s.rom, "read", io);
     if (result != EEmuResult::kOk)
         return ExitOf(result);
     return ReportComparison(wanted, {s.rom.Buffer(), s.rom.RomSize()}, command, fileName, bQuiet, bJson, report);
@@ -392,6 +407,8 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print("write", io.err);
+    if (result.eResult == EEmuResult::kTransferFailed)
+        PrintBlocks(s.rom, "written", io);
     if (result.eResult != EEmuResult::kOk || !parser.Has("verify"))
         return ExitOf(result.eResult);
     return ReadBackAndCompare(s, RomWindow(s), "write", load.input->Name(), bQuiet, false, io.err, io);
@@ -438,6 +455,8 @@ int RunRead(const std::vector<std::string>& args, Io& io)
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print("read", io.err);
+    if (result == EEmuResult::kTransferFailed)
+        PrintBlocks(s.rom, "read", io);
     if (result != EEmuResult::kOk)
         return ExitOf(result);  // a partial image is not written
     if (!WriteOutput(out, {s.rom.Buffer(), romSize}, error)) {
@@ -508,6 +527,9 @@ int RunAuto(const std::vector<std::string>& args, Io& io)
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print("auto", io.err);
+    if (result.eResult == EEmuResult::kTransferFailed && result.nBlocks > 0 && result.nBlocksWritten < result.nBlocks &&
+        verifyExit == kExitOk)
+        io.err << result.nBlocksWritten << " of " << result.nBlocks << " blocks were written\n";
     if (!loadError.empty()) {
         io.err << loadError;
         return kExitFile;

@@ -4,6 +4,7 @@
 #include "streams.h"
 
 #include "buffer/imageloader.h"
+#include "util/fileutil.h"
 
 #include <cctype>
 #include <memory>

@@ -3,8 +3,9 @@
 
 #include "cli.h"
 
+#include "util/fileutil.h"
+
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -19,20 +20,6 @@ namespace {
 // HEX file is some 3 MB), and the copy lives in memory.
 constexpr std::size_t kMaxStdin = 256u << 20;
 
-int WriteAllTo(int fd, const std::uint8_t* data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put = ::write(fd, data + done, size - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return put < 0 ? errno : EIO;
-        done += static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::optional<CInput> CInput::Open(const std::string& arg, std::string& error)
@@ -41,7 +28,7 @@ std::optional<CInput> CInput::Open(const std::string& arg, std::string& error)
         return CInput(arg, arg, -1);
     const int fd = ::memfd_create("tarvexctl-stdin", MFD_CLOEXEC);
     if (fd < 0) {
-        error = std::string("cannot keep standard input: ") + std::strerror(errno);
+        error = std::string("cannot keep standard input: ") + util::ErrnoText(errno);
         return std::nullopt;
     }
     CInput input("/proc/self/fd/" + std::to_string(fd), "standard input", fd);
@@ -52,7 +39,7 @@ std::optional<CInput> CInput::Open(const std::string& arg, std::string& error)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            error = std::string("cannot read standard input: ") + util::ErrnoText(errno);
             return std::nullopt;
         }
         if (got == 0)
@@ -62,8 +49,8 @@ std::optional<CInput> CInput::Open(const std::string& arg, std::string& error)
             error = "standard input is larger than 256 MiB; give the file by name";
             return std::nullopt;
         }
-        if (const int err = WriteAllTo(fd, buffer, static_cast<std::size_t>(got)); err != 0) {
-            error = std::string("cannot keep standard input: ") + std::strerror(err);
+        if (const int err = util::WriteAll(fd, buffer, static_cast<std::size_t>(got)); err != 0) {
+            error = std::string("cannot keep standard input: ") + util::ErrnoText(err);
             return std::nullopt;
         }
     }
@@ -107,9 +94,9 @@ std::string CInput::Named(std::string text) const
 bool WriteOutput(const std::string& path, std::span<const std::uint8_t> data, std::string& error)
 {
     if (path != "-")
-        return WriteFileAtomically(path, data, error);
-    if (const int err = WriteAllTo(STDOUT_FILENO, data.data(), data.size()); err != 0) {
-        error = std::string("cannot write standard output: ") + std::strerror(err);
+        return util::WriteFileAtomically(path, data, error);
+    if (const int err = util::WriteAll(STDOUT_FILENO, data.data(), data.size()); err != 0) {
+        error = std::string("cannot write standard output: ") + util::ErrnoText(err);
         return false;
     }
     return true;
@@ -122,24 +109,24 @@ bool CheckOutput(const std::string& path, std::string& error)
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
-            error = "cannot write " + path + ": " + std::strerror(EISDIR);
+            error = "cannot write " + path + ": " + util::ErrnoText(EISDIR);
             return false;
         }
         if (::access(path.c_str(), W_OK) != 0) {
-            error = "cannot write " + path + ": " + std::strerror(errno);
+            error = "cannot write " + path + ": " + util::ErrnoText(errno);
             return false;
         }
         return true;
     }
     if (errno != ENOENT) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+        error = "cannot write " + path + ": " + util::ErrnoText(errno);
         return false;
     }
     std::string dir = std::filesystem::path(path).parent_path().string();
     if (dir.empty())
         dir = ".";
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+        error = "cannot write " + path + ": " + util::ErrnoText(errno);
         return false;
     }
     return true;

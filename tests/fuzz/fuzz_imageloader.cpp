@@ -1,0 +1,55 @@
+// The Intel HEX scanner: any text scans without a write outside the buffer, and the pieces it
+// arrives in (the loader reads the file in chunks) change nothing in the result.
+#include "fuzzcheck.h"
+
+#include "buffer/imageloader.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct Scan {
+    std::uint64_t highest = 0;
+    bool ended = false;
+};
+
+Scan ScanInPieces(std::string_view text, std::size_t piece, std::uint8_t* image)
+{
+    std::memset(image, 0xA5, kRomImageSize);
+    CIntelHexScanner scanner(RomImage(image, kRomImageSize));
+    for (std::size_t at = 0; at < text.size() && !scanner.Ended(); at += piece)
+        scanner.Feed(text.substr(at, piece));
+    scanner.Finish();
+    return {scanner.Highest(), scanner.Ended()};
+}
+
+// Allocated once: a megabyte per run would keep the sanitizers' quarantine busy.
+struct Images {
+    std::vector<std::uint8_t> whole = std::vector<std::uint8_t>(kRomImageSize);
+    std::vector<std::uint8_t> pieces = std::vector<std::uint8_t>(kRomImageSize);
+    std::vector<std::uint8_t> untouched = std::vector<std::uint8_t>(kRomImageSize, 0xA5);
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static Images images;
+    if (size == 0)
+        return 0;
+    // The first byte picks the piece size, the rest is the file.
+    const std::size_t piece = data[0] % 97 + 1;
+    const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    const Scan whole = ScanInPieces(text, text.size() + 1, images.whole.data());
+    const Scan pieces = ScanInPieces(text, piece, images.pieces.data());
+    FUZZ_CHECK(whole.highest <= kRomImageSize);
+    FUZZ_CHECK(whole.highest == pieces.highest);
+    FUZZ_CHECK(whole.ended == pieces.ended);
+    FUZZ_CHECK(images.whole == images.pieces);
+    // Nothing is written at or above the highest address reported.
+    FUZZ_CHECK(std::memcmp(images.whole.data() + whole.highest, images.untouched.data(),
+                           kRomImageSize - whole.highest) == 0);
+    return 0;
+}
