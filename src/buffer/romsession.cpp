@@ -75,10 +75,11 @@ SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData, cons
 
 EEmuResult CRomSession::WriteBlock(std::uint32_t nIndex)
 {
-    return m_pTransport ? Link().WriteBlock(m_pBuffer.get(), nIndex) : EEmuResult::kNoDevice;
+    return m_pTransport ? Run([&](CEmuLink& link) { return link.WriteBlock(m_pBuffer.get(), nIndex); })
+                        : EEmuResult::kNoDevice;
 }
 
 EEmuResult CRomSession::ReadBlock(std::uint32_t nIndex, std::uint8_t* pDest)
 {
-    return m_pTransport ? Link().ReadBlock(pDest, nIndex) : EEmuResult::kNoDevice;
+    return m_pTransport ? Run([&](CEmuLink& link) { return link.ReadBlock(pDest, nIndex); }) : EEmuResult::kNoDevice;
 }

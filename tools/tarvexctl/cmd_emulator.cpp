@@ -39,13 +39,6 @@ namespace tarvexctl {
     "\n"                                                                                           \
     "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
 
-const std::string_view kFindHelp =
-    "Usage: tarvexctl find\n"
-    "\n"
-    "Probes emulator instances 0 to 3 and prints one line \"Emulator-N\" for each that opens.\n"
-    "\n"
-    "Exit codes: 0 at least one found, 4 none found.\n";
-
 const std::string_view kWriteHelp =
     "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--verify]\n"
     "                            [--device DEV | --pair DEV1,DEV2]\n"
@@ -239,21 +232,6 @@ int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view
 }
 
 }  // namespace
-
-int RunFind(const std::vector<std::string>& args, Io& io)
-{
-    NoPositional(ArgParser(args, {}));
-    CStderrSink sink;
-    CUsbTransport transport(sink);
-    const std::vector<int> found = FindEmulators(transport);
-    if (found.empty()) {
-        io.err << kMsgNoDriver << '\n';
-        return kExitNoEmulator;
-    }
-    for (int i : found)
-        io.out << "Emulator-" << i << '\n';
-    return kExitOk;
-}
 
 namespace {
 

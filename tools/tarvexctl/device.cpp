@@ -10,7 +10,7 @@ namespace {
 
 void CheckDevice(const std::string& device)
 {
-    if (device.empty())
+    if (device.empty() || !SDeviceSelector::Parse(device))
         throw UsageError("an empty device name (use a number, a port path such as 1-4.2 or a serial number)");
 }
 
@@ -45,10 +45,12 @@ std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parse
 
 std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device)
 {
-    // The transport can only address the first emulator so far.
-    if (device != "0")
-        throw UsageError("cannot choose emulator '" + device + "': this build talks to emulator 0 only");
-    return std::make_unique<CUsbTransport>(sink);
+    const std::optional<SDeviceSelector> selector = SDeviceSelector::Parse(device);
+    if (!selector)
+        throw UsageError("'" + device + "' names no emulator (use a number, a port path such as 1-4.2 or a serial number)");
+    auto transport = std::make_unique<CUsbTransport>(sink);
+    transport->SelectDevice(*selector);
+    return transport;
 }
 
 void CLinkMessages::ShowMessage(void*, const std::string& text)
