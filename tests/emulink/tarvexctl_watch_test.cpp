@@ -207,6 +207,7 @@ TEST(TarvexctlWatch, ATransferFailureEndsTheWatchUnlessKeepGoing)
         CWatchRun run(dir, {"--stall", "3"}, {file, "--format", "bin", "--rom", "27C512"});
         EXPECT_EQ(run.End(), 5) << run.Err();
         EXPECT_NE(run.Err().find("The transfer to the Device failed"), std::string::npos) << run.Err();
+        EXPECT_NE(run.Err().find("0 of 2 changed blocks reached emulator 0"), std::string::npos) << run.Err();
         EXPECT_EQ(run.Log().size(), 3u);
     }
     {

@@ -279,8 +279,12 @@ private:
                     return std::nullopt;
                 }
                 const EEmuResult r = side->rom.WriteBlock(side->changed[n]);
-                if (r != EEmuResult::kOk)
+                if (r != EEmuResult::kOk) {
+                    m_sink.Print("watch", m_io.err);
+                    Warn(std::to_string(n) + " of " + std::to_string(side->changed.size()) +
+                         " changed blocks reached emulator " + side->device + " before the failure");
                     return Failed(r);
+                }
             }
         }
         if (m_o.bVerify) {
