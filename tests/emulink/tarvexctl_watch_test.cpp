@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "ctlrun.h"
-#include "watchcycle.h"
+#include "buffer/checksum.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ void Rewrite(const std::string& way, const std::string& path, const std::vector<
 std::string CrcOf(const std::vector<uint8_t>& image, size_t window)
 {
     char s[9];
-    std::snprintf(s, sizeof s, "%08x", tarvexctl::Crc32({image.data(), window}));
+    std::snprintf(s, sizeof s, "%08x", Crc32({image.data(), window}));
     return s;
 }
 

@@ -3,6 +3,7 @@
 #include "filewatch.h"
 #include "watchcycle.h"
 
+#include "buffer/checksum.h"
 #include "cli.h"
 #include "emulink/emuprotocol.h"
 #include "process.h"
@@ -225,15 +226,16 @@ TEST(WatchCycle, PairSplitsEvenAndOddBytesAndJoinsThemBack)
     EXPECT_EQ(joined, (std::vector<uint8_t>{0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0x55}));
 }
 
+// The cycle line's CRC-32 must be the one zlib, srec_cat and the vendor tools print.
 TEST(WatchCycle, Crc32MatchesZlibsCheckValues)
 {
-    auto crc = [](std::string_view s) { return Crc32({reinterpret_cast<const uint8_t*>(s.data()), s.size()}); };
+    auto crc = [](std::string_view s) { return ::Crc32({reinterpret_cast<const uint8_t*>(s.data()), s.size()}); };
     EXPECT_EQ(crc(""), 0x00000000u);
     EXPECT_EQ(crc("a"), 0xE8B7BE43u);
     EXPECT_EQ(crc("123456789"), 0xCBF43926u);
     EXPECT_EQ(crc("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
     const std::vector<uint8_t> ff(32768, 0xFF);
-    EXPECT_NE(Crc32(ff), Crc32({ff.data(), ff.size() - 1}));
+    EXPECT_NE(::Crc32(ff), ::Crc32({ff.data(), ff.size() - 1}));
 }
 
 TEST(WatchCycle, ThenTakesAnyOfStopRunResetOrNone)

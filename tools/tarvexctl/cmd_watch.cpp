@@ -5,6 +5,7 @@
 #include "filewatch.h"
 #include "watchcycle.h"
 
+#include "buffer/checksum.h"
 #include "buffer/imageloader.h"
 #include "buffer/romsession.h"
 #include "emulink/emuprotocol.h"
@@ -195,7 +196,7 @@ public:
         report.when = std::chrono::system_clock::now();
         report.nMillis = std::chrono::duration_cast<std::chrono::milliseconds>(CFileWatch::Clock::now() - firstSign).count();
         const uint32_t window = m_o.bPair ? 2 * m_o.romSize : m_o.romSize;
-        report.nCrc = Crc32({m_loader.Buffer(), window});
+        report.nCrc = ::Crc32({m_loader.Buffer(), window});
         m_io.out << (m_o.bJson ? FormatCycleJson(report) : FormatCycleText(report)) << std::endl;
         return std::nullopt;
     }

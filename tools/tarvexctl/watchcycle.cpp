@@ -1,11 +1,10 @@
-// Block comparison, CRC-32, --then and the cycle report of `tarvexctl watch`.
+// Block comparison, pair halves, --then and the cycle report of `tarvexctl watch`.
 #include "watchcycle.h"
 
 #include "cli.h"
 
 #include "emulink/emuprotocol.h"
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -39,24 +38,6 @@ void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t r
         image[2 * static_cast<std::size_t>(k)] = even[k];
         image[2 * static_cast<std::size_t>(k) + 1] = odd[k];
     }
-}
-
-std::uint32_t Crc32(std::span<const std::uint8_t> data)
-{
-    static constexpr std::array<std::uint32_t, 256> kTable = [] {
-        std::array<std::uint32_t, 256> table{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-        return table;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t b : data)
-        crc = kTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
 }
 
 SThen ParseThen(const std::optional<std::string>& text)

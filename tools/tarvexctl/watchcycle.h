@@ -1,5 +1,5 @@
-// The pieces of one watch cycle that need no emulator: which blocks changed, the ROM window's
-// CRC-32, the commands around the blocks and the line that reports the cycle.
+// The pieces of one watch cycle that need no emulator: which blocks changed, a pair's halves,
+// the commands around the blocks and the line that reports the cycle.
 #pragma once
 
 #include <chrono>
@@ -21,9 +21,6 @@ std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::
 void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd);
 // The reverse: even[k] becomes image byte 2k and odd[k] byte 2k + 1.
 void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image);
-
-// CRC-32 as zlib computes it (IEEE 802.3, reflected, initial and final value 0xFFFFFFFF).
-std::uint32_t Crc32(std::span<const std::uint8_t> data);
 
 // The commands sent around the changed blocks: stop before them, run and then reset after them.
 struct SThen {
