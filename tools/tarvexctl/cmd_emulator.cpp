@@ -1,4 +1,4 @@
-// tarvexctl's emulator commands: find, write, read, verify, run, stop, reset, rom and auto.
+// tarvexctl's emulator commands: write, read, verify, run, stop, reset, rom and auto.
 #include "cli.h"
 #include "commands.h"
 #include "device.h"
@@ -8,7 +8,6 @@
 #include "buffer/imageloader.h"
 #include "buffer/romsession.h"
 #include "emulink/emuprotocol.h"
-#include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
 #include "util/fileutil.h"
 

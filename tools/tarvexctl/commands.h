@@ -12,7 +12,7 @@ namespace tarvexctl {
 extern const std::string_view kLoadHelp;
 int RunLoad(const std::vector<std::string>& args, Io& io);
 
-// Emulator commands (cmd_emulator.cpp).
+// Emulator commands (cmd_emulator.cpp; find in cmd_find.cpp, watch in cmd_watch.cpp).
 extern const std::string_view kFindHelp, kWriteHelp, kReadHelp, kVerifyHelp, kRunHelp, kStopHelp, kResetHelp,
     kRomHelp, kAutoHelp;
 int RunFind(const std::vector<std::string>& args, Io& io);
