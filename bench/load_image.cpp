@@ -28,8 +28,7 @@ int main(int argc, char** argv)
         return 1;
     }
     for (const LoadWarning& w : diagnostics.Warnings())
-        std::fprintf(stderr, "%s:%llu: warning: %s\n", argv[1], static_cast<unsigned long long>(w.line),
-                     w.message.c_str());
+        std::fprintf(stderr, "%s\n", FormatLoadWarning(argv[1], w).c_str());
     const int fd = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::perror(argv[2]);

@@ -12,47 +12,57 @@ namespace {
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-// Builds records in a buffer handed to the sink whenever it grows past kFlushSize.
+// Builds records in a buffer handed to the sink whenever it fills past kFlushSize; a record
+// (at most 530 characters) always fits in the room left.
 class RecordWriter {
 public:
-    explicit RecordWriter(const ImageSink& sink) : m_sink(sink) { m_text.reserve(kFlushSize + 1024); }
+    explicit RecordWriter(const ImageSink& sink) : m_sink(sink), m_text(kFlushSize + 1024, '\0') {}
 
     void Begin(std::string_view mark)
     {
-        m_text += mark;
+        m_text.replace(m_len, mark.size(), mark);
+        m_len += mark.size();
         m_sum = 0;
     }
     void Byte(unsigned b)
     {
-        m_text += kDigits[(b >> 4) & 0xF];
-        m_text += kDigits[b & 0xF];
+        m_text[m_len] = kDigits[(b >> 4) & 0xF];
+        m_text[m_len + 1] = kDigits[b & 0xF];
+        m_len += 2;
         m_sum += b;
     }
     void Bytes(const std::uint8_t* p, std::size_t n)
     {
-        for (std::size_t i = 0; i < n; ++i)
-            Byte(p[i]);
+        char* out = m_text.data() + m_len;
+        for (std::size_t i = 0; i < n; ++i) {
+            out[2 * i] = kDigits[p[i] >> 4];
+            out[2 * i + 1] = kDigits[p[i] & 0xF];
+            m_sum += p[i];
+        }
+        m_len += 2 * n;
     }
     unsigned Sum() const { return m_sum; }
     // Ends a line; returns false once the sink refused a piece.
     bool End(std::string_view eol)
     {
-        m_text += eol;
-        if (m_text.size() >= kFlushSize)
+        m_text.replace(m_len, eol.size(), eol);
+        m_len += eol.size();
+        if (m_len >= kFlushSize)
             return Flush();
         return m_ok;
     }
     bool Flush()
     {
-        if (m_ok && !m_text.empty())
-            m_ok = m_sink(m_text);
-        m_text.clear();
+        if (m_ok && m_len > 0)
+            m_ok = m_sink(std::string_view(m_text.data(), m_len));
+        m_len = 0;
         return m_ok;
     }
 
 private:
     const ImageSink& m_sink;
     std::string m_text;
+    std::size_t m_len = 0;
     unsigned m_sum = 0;
     bool m_ok = true;
 };
@@ -226,6 +236,9 @@ bool EncodeImage(std::span<const std::uint8_t> data, const ImageWriteOptions& op
 std::string EncodeImageToString(std::span<const std::uint8_t> data, const ImageWriteOptions& options)
 {
     std::string text;
+    // Two digits a byte plus each record's frame: at most about 2.8 characters a byte at 16
+    // bytes a record, more only for very short records.
+    text.reserve(options.format == ImageFormat::Binary ? data.size() : data.size() * 3 + 1024);
     EncodeImage(data, options, [&text](std::string_view piece) {
         text += piece;
         return true;

@@ -20,6 +20,14 @@ const char* LoadWarningKindName(LoadWarningKind kind)
     return "unknown";
 }
 
+std::string FormatLoadWarning(const std::string& fileName, const LoadWarning& warning)
+{
+    std::string s = fileName;
+    if (warning.line > 0)
+        s += ":" + std::to_string(warning.line);
+    return s + ": warning: " + warning.message;
+}
+
 void LoadDiagnostics::Add(LoadWarningKind kind, std::uint64_t line, std::string message)
 {
     m_warnings.push_back({kind, line, std::move(message)});

@@ -25,6 +25,10 @@ struct LoadWarning {
     std::string message;     // one line, without the file name
 };
 
+// "FILE:LINE: warning: MESSAGE", or "FILE: warning: MESSAGE" when there is no line: the form
+// compilers use, so editors jump to the line.
+std::string FormatLoadWarning(const std::string& fileName, const LoadWarning& warning);
+
 // Short stable name of a kind ("checksum", "cut-short"...), for JSON and tests.
 const char* LoadWarningKindName(LoadWarningKind kind);
 

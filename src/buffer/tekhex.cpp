@@ -43,6 +43,9 @@ bool CTekHexScanner::Line(std::string_view raw, std::uint64_t number, bool tooLo
     const unsigned type = hexdecode::Digit(r[3]);
     const unsigned cv = pairs(r + 4);
     const unsigned al = hexdecode::Digit(r[6]);
+    // Symbol records hold names, not hex digits, and mean nothing to the image.
+    if (type == 3 && (lv & hexdecode::kInvalid) == 0)
+        return true;
     if (((lv | type | al) & hexdecode::kInvalid) != 0) {
         m_badChar.Add(number);
         return true;
@@ -102,7 +105,6 @@ bool CTekHexScanner::Line(std::string_view raw, std::uint64_t number, bool tooLo
         break;
     }
     case 8: m_bMore = false; break;
-    case 3: break;  // symbols mean nothing to the image
     default: m_otherType.Add(number); break;
     }
     for (; k < held; ++k)

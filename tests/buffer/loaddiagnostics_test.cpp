@@ -266,6 +266,30 @@ TEST(LoadDiagnostics, NoWarningsReachTheCallerOfAFailedLoad)
     EXPECT_EQ(image, Bytes(kRomImageSize, 0x77));
 }
 
+TEST(LoadDiagnostics, WarningLinesNameTheFileAndTheLine)
+{
+    EXPECT_EQ(FormatLoadWarning("a.hex", {Kind::Checksum, 12, "1 record with a wrong checksum (line 12)"}),
+              "a.hex:12: warning: 1 record with a wrong checksum (line 12)");
+    EXPECT_EQ(FormatLoadWarning("-", {Kind::NoEndRecord, 0, "no end record"}), "-: warning: no end record");
+
+    LineTally t;
+    EXPECT_FALSE(t.Any());
+    EXPECT_EQ(t.Lines(), "");
+    t.Add(3);
+    EXPECT_EQ(t.Lines(), "line 3");
+    t.Add(3, 4);  // the same line again: counted, named once
+    EXPECT_EQ(t.Count(), 5u);
+    EXPECT_EQ(t.Lines(), "line 3");
+    t.Add(8);
+    EXPECT_EQ(t.Lines(), "lines 3 and 8");
+    for (std::uint64_t l : {10, 11, 12, 13})
+        t.Add(l);
+    EXPECT_EQ(t.Lines(), "lines 3, 8, 10, 11, 12 and 1 more");
+    EXPECT_EQ(t.First(), 3u);
+    EXPECT_EQ(CountOf(1, "record", "records"), "1 record");
+    EXPECT_EQ(CountOf(0, "record", "records"), "0 records");
+}
+
 TEST(FormatDetection, FirstCharacterThatIsNotBlankDecides)
 {
     const struct {

@@ -495,3 +495,22 @@ TEST(TarvexctlSim, ReadToAPathItCannotWriteFailsBeforeAnyTransfer)
         EXPECT_TRUE(log.empty()) << out;
     }
 }
+
+TEST(TarvexctlSim, StrictRefusesADoubtfulFileBeforeAnyTransfer)
+{
+    const TempDir dir;
+    WriteFile(dir / "bad.hex", ":0400100001020304E3\n:00000001FF\n");  // wrong checksum
+    for (const char* command : {"write", "auto", "verify"}) {
+        std::vector<std::string> log;
+        auto r = Sim(dir, {}, {command, dir / "bad.hex", "--strict"}, &log);
+        EXPECT_EQ(r.exitCode, 3) << command << ": " << r.err;
+        EXPECT_NE(r.err.find("bad.hex:1: warning: 1 record with a wrong checksum"), std::string::npos) << r.err;
+        EXPECT_TRUE(log.empty()) << command;
+        // Without --strict the file is used, and the warning still said (a fresh emulator holds
+        // none of it, so verify finds it differs).
+        r = Sim(dir, {}, {command, dir / "bad.hex"}, &log);
+        EXPECT_EQ(r.exitCode, std::string(command) == "verify" ? 6 : 0) << command << ": " << r.err;
+        EXPECT_NE(r.err.find("wrong checksum"), std::string::npos) << r.err;
+        EXPECT_FALSE(log.empty()) << command;
+    }
+}

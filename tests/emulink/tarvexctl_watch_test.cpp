@@ -279,3 +279,25 @@ TEST(TarvexctlWatch, AFileNotThereYetIsDownloadedWholeWhenItComes)
     EXPECT_EQ(run.Log(), CycleLog(1, image, {0, 1}, false));
     EXPECT_EQ(run.End(SIGTERM), 0) << run.Err();
 }
+
+TEST(TarvexctlWatch, StrictRefusesAFileWithWarningsUntilItIsFixed)
+{
+    const TempDir dir;
+    const std::string file = dir / "fw.hex";
+    // The data record's checksum is off by one: a warning, which --strict makes a refusal.
+    WriteFile(file, ":0400100001020304E3\n:00000001FF\n");
+    CWatchRun run(dir, {}, {file, "--rom", "27C256", "--strict"});
+    ASSERT_TRUE(WaitFor([&] { return run.Err().find("keeps what it has") != std::string::npos; })) << run.Err();
+    EXPECT_NE(run.Err().find("--strict"), std::string::npos) << run.Err();
+    EXPECT_TRUE(run.Log().empty());
+    EXPECT_TRUE(run.Out().empty());
+
+    const std::string fixed = ":0400100001020304E2\n:00000001FF\n";
+    Rewrite("rename", file, std::vector<uint8_t>(fixed.begin(), fixed.end()));
+    ASSERT_TRUE(run.OutLines(1)) << run.Err();
+    std::vector<uint8_t> block(kBlock, 0);
+    for (uint8_t i = 0; i < 4; ++i)
+        block[0x10 + i] = static_cast<uint8_t>(i + 1);
+    EXPECT_EQ(run.Log(), CycleLog(1, block, {0}));
+    EXPECT_EQ(run.End(SIGTERM), 0) << run.Err();
+}

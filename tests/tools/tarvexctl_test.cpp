@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -41,7 +42,7 @@ TEST(Tarvexctl, HelpListsCommandsAndExitCodes)
         const auto r = Ctl(args);
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.out.rfind("Usage: tarvexctl load FILE", 0), 0u) << r.out;
-        EXPECT_NE(r.out.find("default: ihex"), std::string::npos);
+        EXPECT_NE(r.out.find("auto (the default"), std::string::npos);
         EXPECT_NE(r.out.find("default: 00"), std::string::npos);
     }
 }
@@ -63,7 +64,7 @@ TEST(Tarvexctl, UsageErrorsExitWithTwoAndSayWhy)
         {{"load", file, file}, "more than one FILE"},
         {{"load", file, "--speed", "9"}, "unknown option '--speed'"},
         {{"load", file, "-x"}, "unknown option '-x'"},
-        {{"load", file, "--format", "srec"}, "unknown format 'srec'"},
+        {{"load", file, "--format", "motorola"}, "unknown format 'motorola'"},
         {{"load", file, "--format"}, "'--format' needs a value"},
         {{"load", file, "--fill", "ZZ"}, "fill value 'ZZ'"},
         {{"load", file, "--fill", "1FF"}, "fill value '1FF'"},
@@ -220,6 +221,97 @@ TEST(Tarvexctl, ImageIsNotWrittenOverAFileTheUserMayNotWrite)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(ReadFile(dir / "kept.bin"), "keep me");
+}
+
+TEST(Tarvexctl, FormatIsChosenFromTheFileAndEveryDoubtIsSaid)
+{
+    const TempDir dir;
+    // The same four bytes at 0x10 in each format; binary data is taken as it stands.
+    WriteFile(dir / "a.hex", ":0400100001020304E2\n:00000001FF\n");
+    WriteFile(dir / "a.s19", "S1070010010203049E\nS9030000FC\n");
+    WriteFile(dir / "a.tek", "%1662080000001001020304\n%0E81E800000000\n");
+    WriteFile(dir / "a.bin", std::string("\x7f" "ELF\x02\x01", 6));
+    struct Case {
+        const char* file;
+        std::vector<std::string> options;
+        int exitCode;
+        const char* out;
+        std::vector<std::string> err;  // each must appear on standard error
+    } cases[] = {
+        {"a.hex", {"-v"}, 0, "00000014\n", {"a.hex read as Intel HEX (from its first characters)"}},
+        {"a.s19", {"-v"}, 0, "00000014\n", {"a.s19 read as S-record"}},
+        {"a.tek", {"-v"}, 0, "00000014\n", {"a.tek read as extended Tektronix"}},
+        {"a.bin", {"-v"}, 0, "00000006\n", {"a.bin read as binary"}},
+        // A binary file taken for Intel HEX by mistake loads nothing, and says so.
+        {"a.bin", {"--format", "ihex"}, 0, "00000000\n", {"a.bin: warning: no Intel HEX records: is it a binary file?"}},
+        {"a.bin", {"--format", "ihex", "--strict"}, 3, "", {"--strict: 1 warning about", "so it was not used"}},
+        {"a.bin", {"--format", "ihex", "-q"}, 0, "", {}},
+        {"a.hex", {"--rom", "27C64", "--format", "srec"}, 0, "00000000\n", {"warning:"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"load", dir / c.file};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto r = Ctl(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.file << ' ' << r.err;
+        EXPECT_EQ(r.out, c.out) << c.file;
+        for (const std::string& e : c.err)
+            EXPECT_NE(r.err.find(e), std::string::npos) << c.file << ": no '" << e << "' in " << r.err;
+        if (c.err.empty()) {
+            EXPECT_EQ(r.err, "") << c.file;
+        }
+    }
+
+    // A damaged Intel HEX file names its lines, in the compiler's FILE:LINE form and in JSON.
+    WriteFile(dir / "bad.hex", ":0400100001020304E2\n:04002000010203FFFF\n:0400300001020304C3\n");
+    const auto r = Ctl({"load", dir / "bad.hex", "--json"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.err.find("bad.hex:2: warning: 2 records with a wrong checksum (lines 2 and 3)"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("\"format\":\"ihex\",\"bytes_read\":52"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"kind\":\"checksum\",\"line\":2,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"kind\":\"no-end-record\""), std::string::npos) << r.out;
+}
+
+TEST(Tarvexctl, SumsAndWrittenFormatsAgreeWithPythonAndLoadBack)
+{
+    const TempDir dir;
+    std::string data(50000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7919) >> 3);
+    WriteFile(dir / "data.bin", data);
+    const std::string script = "import zlib,sys; d=open(sys.argv[1],'rb').read()[int(sys.argv[2],16):int(sys.argv[3],16)]; "
+                               "print('sum8 %02x  sum16 %04x  crc32 %08x' % (sum(d)&255, sum(d)&65535, zlib.crc32(d)))";
+    for (const auto& [rom, range, start, end] :
+         std::vector<std::tuple<std::string, std::string, std::string, std::string>>{
+             {"27C512", "", "0", "10000"}, {"27C64", "", "0", "2000"}, {"27C64", "0x100:c350", "100", "c350"}}) {
+        std::vector<std::string> args{"sum", dir / "data.bin", "--format", "bin", "--rom", rom};
+        if (!range.empty())
+            args.insert(args.end(), {"--range", range});
+        const auto r = Ctl(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        // The 64 KiB case sums the fill bytes after the file as well: the ROM holds them.
+        WriteFile(dir / "rom.bin", data + std::string(65536 - data.size(), '\0'));
+        const auto py = RunProcess({"python3", "-c", script, dir / "rom.bin", start, end});
+        ASSERT_EQ(py.exitCode, 0) << py.err;
+        EXPECT_EQ(r.out.substr(0, py.out.size() - 1), py.out.substr(0, py.out.size() - 1)) << rom << ' ' << range;
+    }
+    EXPECT_EQ(Ctl({"sum", dir / "data.bin", "--range", "10:5"}).exitCode, 2);
+    EXPECT_EQ(Ctl({"sum", dir / "data.bin", "--range", "0:100001"}).exitCode, 2);
+
+    // What load --out writes in each format loads back as the same image.
+    const std::string image = dir / "image.bin";
+    ASSERT_EQ(Ctl({"load", dir / "data.bin", "--format", "bin", "--fill", "5A", "--out", image}).exitCode, 0);
+    for (const char* name : {"out.hex", "out.s28", "out.srec", "out.any"}) {
+        ASSERT_EQ(Ctl({"load", dir / "data.bin", "--format", "bin", "--fill", "5A", "--out", dir / name}).exitCode, 0);
+        const auto r = Ctl({"load", dir / name, "--fill", "5A", "--out", dir / "back.bin"});
+        ASSERT_EQ(r.exitCode, 0) << name << ' ' << r.err;
+        EXPECT_EQ(r.err, "") << name;
+        EXPECT_TRUE(ReadFile(dir / "back.bin") == ReadFile(image)) << name;
+    }
+    EXPECT_EQ(ReadFile(dir / "out.hex").substr(0, 1), ":");
+    EXPECT_EQ(ReadFile(dir / "out.s28").substr(0, 2), "S0");
+    const auto r = Ctl({"load", dir / "data.bin", "--out", dir / "x.bin", "--out-format", "xtek"});
+    EXPECT_EQ(r.exitCode, 2);
 }
 
 }  // namespace

@@ -197,13 +197,12 @@ std::string JsonString(std::string_view text)
     return out + "\"";
 }
 
-int ParseFormat(const std::optional<std::string>& text)
+ImageFormat ParseFormat(const std::optional<std::string>& text)
 {
-    if (!text || *text == "ihex")
-        return 0;
-    if (*text == "bin")
-        return 1;
-    throw UsageError("unknown format '" + *text + "' (use ihex or bin)");
+    ImageFormat format = ImageFormat::Auto;
+    if (text && !ParseImageFormat(*text, format))
+        throw UsageError("unknown format '" + *text + "' (use auto, ihex, bin, srec or xtek)");
+    return format;
 }
 
 std::uint8_t ParseFill(const std::optional<std::string>& text)

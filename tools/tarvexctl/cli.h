@@ -1,6 +1,8 @@
 // tarvexctl's command frame: exit codes, the sub-command table and option parsing.
 #pragma once
 
+#include "buffer/imageloader.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -46,8 +48,9 @@ std::span<const Command> Commands();
 // The whole tool: dispatches argv to a sub-command and returns the exit code.
 int Run(int argc, const char* const* argv, Io io);
 
-// The --format value: "ihex" (default) gives 0, "bin" gives 1; anything else is a usage error.
-int ParseFormat(const std::optional<std::string>& text);
+// The --format value: auto (the default: chosen from the file's first characters), ihex, bin,
+// srec or xtek; anything else is a usage error.
+ImageFormat ParseFormat(const std::optional<std::string>& text);
 // The --fill value: one or two hex digits (default 00); anything else is a usage error, where
 // the page's field would silently read it as 00.
 std::uint8_t ParseFill(const std::optional<std::string>& text);

@@ -3,7 +3,9 @@
 #include "commands.h"
 #include "device.h"
 #include "streams.h"
+#include "toolload.h"
 
+#include "buffer/checksum.h"
 #include "buffer/imagediff.h"
 #include "buffer/imageloader.h"
 #include "buffer/romsession.h"
@@ -26,20 +28,19 @@ namespace tarvexctl {
 #define TARVEXCTL_EMU_OPTIONS                                                                      \
     "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256, 27C512, 27C010,\n"  \
     "                     27C020, 27C040, 27C080 or its index 0 to 7 (default: 27C64)\n"
-#define TARVEXCTL_LOAD_OPTIONS                                                                     \
-    "  --format ihex|bin  file format (default: ihex)\n"                                           \
-    "  --fill HH          fill byte, one or two hex digits (default: 00)\n"
+#define TARVEXCTL_LOAD_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT
 #define TARVEXCTL_VERIFY_OPTION                                                                    \
     "  --verify           read the ROM back after the download and compare (exit 6 if it differs)\n"
 #define TARVEXCTL_EMU_FOOTER                                                                       \
+    "  -q, --quiet        no warnings, no progress bar\n"                                          \
+    "  -v, --verbose      say which format FILE was read as, and the CRC-32 of the ROM\n"          \
     TARVEXCTL_DEVICE_OPTION                                                                        \
-    "  -q, --quiet        no progress bar\n"                                                       \
     "  -h, --help         show this help\n"                                                        \
     "\n"                                                                                           \
     "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
 
 const std::string_view kWriteHelp =
-    "Usage: tarvexctl write FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--verify]\n"
+    "Usage: tarvexctl write FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify]\n"
     "                            [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
@@ -52,7 +53,7 @@ const std::string_view kWriteHelp =
     "6 the read-back differs (--verify).\n";
 
 const std::string_view kVerifyHelp =
-    "Usage: tarvexctl verify FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--json]\n"
+    "Usage: tarvexctl verify FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--json]\n"
     "                             [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Loads FILE as 'tarvexctl write' would, reads back the 32 KiB blocks that cover the ROM type\n"
@@ -98,7 +99,7 @@ const std::string_view kRomHelp =
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kAutoHelp =
-    "Usage: tarvexctl auto FILE [--rom TYPE] [--format ihex|bin] [--fill HH] [--verify] [--device DEV]\n"
+    "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify] [--device DEV]\n"
     "\n"
     "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
     "read ends it after the stop command. A transfer that fails skips the transfers after it;\n"
@@ -168,19 +169,6 @@ private:
     bool m_bEnabled;
     bool m_bShown = false;
 };
-
-int RomIndex(const std::string& text)
-{
-    if (const std::optional<int> index = FindRomType(text))
-        return *index;
-    throw UsageError("unknown ROM type '" + text + "' (use 27C64 ... 27C080 or 0 to 7)");
-}
-
-uint32_t RomSize(const ArgParser& parser)
-{
-    const auto rom = parser.Value("rom");
-    return RomSizeOfIndex(rom ? RomIndex(*rom) : 0);
-}
 
 int ExitOf(EEmuResult result)
 {
@@ -258,40 +246,6 @@ std::string HexBytes(const uint8_t* p, std::size_t n)
     return text;
 }
 
-// The loaded file and the options every loading command takes.
-struct SLoadArgs {
-    std::optional<CInput> input;
-    int format = 0;
-    uint8_t fill = 0;
-};
-
-SLoadArgs LoadArgs(const ArgParser& parser)
-{
-    SLoadArgs a;
-    a.format = ParseFormat(parser.Value("format"));
-    a.fill = ParseFill(parser.Value("fill"));
-    return a;
-}
-
-// Opens FILE (standard input for "-") and loads it into the session; false when it could not
-// be read (said on standard error).
-bool LoadInto(SSession& s, SLoadArgs& a, const std::string& file, std::string_view command, Io& io,
-              ImageLoadResult& loaded)
-{
-    std::string error;
-    a.input = CInput::Open(file, error);
-    if (!a.input) {
-        io.err << "tarvexctl " << command << ": " << error << '\n';
-        return false;
-    }
-    loaded = s.rom.Load(a.input->Path(), a.format, a.fill);
-    if (!loaded.ok) {
-        io.err << "tarvexctl " << command << ": " << a.input->Named(loaded.message) << '\n';
-        return false;
-    }
-    return true;
-}
-
 // Reads back the ROM and compares it with `wanted`; the result goes to `report` as text or JSON.
 // Returns the exit code: 0 identical, 6 different, the transfer's code when the read failed.
 int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::string_view command,
@@ -361,61 +315,80 @@ std::vector<uint8_t> RomWindow(const SSession& s)
 
 }  // namespace
 
+// The CRC-32 of the ROM window, as -v prints it after a transfer.
+void PrintCrc(const SSession& s, std::string_view command, const char* what, Io& io)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "CRC-32 %08x of the %u bytes %s", Crc32({s.rom.Buffer(), s.rom.RomSize()}),
+                  s.rom.RomSize(), what);
+    io.err << "tarvexctl " << command << ": " << text << '\n';
+}
+
 int RunWrite(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"verify", false},
-                                  {"quiet", false, 'q'}, {"device", true}, {"pair", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
+                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    SLoadArgs load = LoadArgs(parser);
-    const bool bQuiet = parser.Has("quiet");
+    const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
-        return WritePair(*pair, file, romSize, load.format, load.fill, parser.Has("verify"), bQuiet, io);
+        return WritePair(*pair, file, romSize, choice, parser.Has("verify"), io);
 
     SSession s(romSize, DeviceOf(parser));
-    ImageLoadResult loaded;
-    if (!LoadInto(s, load, file, "write", io, loaded))
-        return kExitFile;
+    SLoaded loaded;
+    if (const int code = LoadFile(file, choice, romSize, s.rom.Image(), "write", io, loaded); code != kExitOk)
+        return code;
     SDownloadResult result;
     {
-        CProgressBar bar(io.err, bQuiet);
+        CProgressBar bar(io.err, choice.bQuiet);
         s.rom.SetProgress(std::ref(bar));
-        result = s.rom.Download(FormatBytesRead(loaded.bytesRead), nullptr);
+        result = s.rom.Download(FormatBytesRead(loaded.result.bytesRead), nullptr);
         s.rom.SetProgress(nullptr);
     }
     s.sink.Print("write", io.err);
     if (result.eResult == EEmuResult::kTransferFailed)
         PrintBlocks(s.rom, "written", io);
-    if (result.eResult != EEmuResult::kOk || !parser.Has("verify"))
+    if (result.eResult != EEmuResult::kOk)
         return ExitOf(result.eResult);
-    return ReadBackAndCompare(s, RomWindow(s), "write", load.input->Name(), bQuiet, false, io.err, io);
+    if (choice.bVerbose)
+        PrintCrc(s, "write", "written", io);
+    if (!parser.Has("verify"))
+        return kExitOk;
+    return ReadBackAndCompare(s, RomWindow(s), "write", loaded.Name(), choice.bQuiet, false, io.err, io);
 }
 
 int RunVerify(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"json", false},
-                                  {"quiet", false, 'q'}, {"device", true}, {"pair", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
+                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    SLoadArgs load = LoadArgs(parser);
+    const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
-        return VerifyPair(*pair, file, romSize, load.format, load.fill, parser.Has("quiet"), parser.Has("json"), io);
+        return VerifyPair(*pair, file, romSize, choice, parser.Has("json"), io);
 
     SSession s(romSize, DeviceOf(parser));
-    ImageLoadResult loaded;
-    if (!LoadInto(s, load, file, "verify", io, loaded))
-        return kExitFile;
-    return ReadBackAndCompare(s, RomWindow(s), "verify", load.input->Name(), parser.Has("quiet"), parser.Has("json"),
-                              io.out, io);
+    SLoaded loaded;
+    if (const int code = LoadFile(file, choice, romSize, s.rom.Image(), "verify", io, loaded); code != kExitOk)
+        return code;
+    const int code = ReadBackAndCompare(s, RomWindow(s), "verify", parser.Has("json") ? file : loaded.Name(),
+                                        choice.bQuiet, parser.Has("json"), io.out, io);
+    if (choice.bVerbose && (code == kExitOk || code == kExitVerify))
+        PrintCrc(s, "verify", "read back", io);
+    return code;
 }
 
 int RunRead(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"quiet", false, 'q'}, {"device", true}, {"pair", true}});
-    const std::string& out = OnePositional(parser, "OUT.bin");
+    const ArgParser parser(args, {{"rom", true}, {"out-format", true}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}});
+    const std::string& out = OnePositional(parser, "OUT");
     const uint32_t romSize = RomSize(parser);
+    const ImageWriteOptions outFormat = OutputFormat(parser.Value("out-format"), out);
     if (const auto pair = PairOf(parser))
-        return ReadPair(*pair, out, romSize, io);
+        return ReadPair(*pair, out, romSize, outFormat, io);
     std::string error;
     if (!CheckOutput(out, error)) {
         io.err << "tarvexctl read: " << error << '\n';
@@ -436,10 +409,12 @@ int RunRead(const std::vector<std::string>& args, Io& io)
         PrintBlocks(s.rom, "read", io);
     if (result != EEmuResult::kOk)
         return ExitOf(result);  // a partial image is not written
-    if (!WriteOutput(out, {s.rom.Buffer(), romSize}, error)) {
+    if (!WriteImage(out, {s.rom.Buffer(), romSize}, outFormat, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }
+    if (parser.Has("verbose"))
+        PrintCrc(s, "read", "read", io);
     return kExitOk;
 }
 
@@ -470,35 +445,49 @@ int RunRom(const std::vector<std::string>& args, Io& io)
 
 int RunAuto(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"verify", false},
-                                  {"quiet", false, 'q'}, {"device", true}});
+    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
+                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
-    SLoadArgs loadArgs = LoadArgs(parser);
-    const bool bQuiet = parser.Has("quiet");
+    const SLoadChoice choice = LoadChoice(parser);
 
     SSession s(romSize, DeviceOf(parser));
+    SLoaded loaded;
+    // --strict must refuse the file before the stop command goes out, so the file is checked
+    // first; without it the file is read after the stop, as the Auto button does.
+    if (choice.bStrict) {
+        SLoaded check;
+        std::ostringstream err;
+        Io checkIo{io.out, err};
+        if (LoadFile(file, choice, romSize, s.rom.Image(), "auto", checkIo, check) == kExitFile &&
+            check.result.ok) {
+            io.err << err.str();
+            return kExitFile;
+        }
+    }
     std::string loadError;
     auto load = [&]() -> std::optional<std::string> {
-        ImageLoadResult loaded;
         std::ostringstream err;
         Io loadIo{io.out, err};
-        if (!LoadInto(s, loadArgs, file, "auto", loadIo, loaded)) {
+        const int code = LoadFile(file, choice, romSize, s.rom.Image(), "auto", loadIo, loaded);
+        io.err << (code == kExitOk ? err.str() : "");
+        if (code != kExitOk) {
             loadError = err.str();
             return std::nullopt;
         }
-        return FormatBytesRead(loaded.bytesRead);
+        return FormatBytesRead(loaded.result.bytesRead);
     };
     int verifyExit = kExitOk;
     std::function<bool()> verify;
     if (parser.Has("verify"))
         verify = [&]() {
-            verifyExit = ReadBackAndCompare(s, RomWindow(s), "auto", loadArgs.input->Name(), bQuiet, false, io.err, io);
+            verifyExit = ReadBackAndCompare(s, RomWindow(s), "auto", loaded.Name(), choice.bQuiet, false, io.err, io);
             return verifyExit == kExitOk;
         };
     SAutoResult result;
     {
-        CProgressBar bar(io.err, bQuiet);
+        CProgressBar bar(io.err, choice.bQuiet);
         s.rom.SetProgress(std::ref(bar));
         result = s.rom.Auto(load, nullptr, verify);
         s.rom.SetProgress(nullptr);
@@ -513,6 +502,8 @@ int RunAuto(const std::vector<std::string>& args, Io& io)
     }
     if (result.eResult == EEmuResult::kOk && verifyExit != kExitOk)
         return verifyExit;
+    if (result.eResult == EEmuResult::kOk && choice.bVerbose)
+        PrintCrc(s, "auto", "written", io);
     return ExitOf(result.eResult);
 }
 

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "device.h"
 #include "streams.h"
+#include "toolload.h"
 #include "watchcycle.h"
 
 #include "buffer/imageloader.h"
@@ -48,25 +49,6 @@ struct SPair {
     SPairSide even, odd;
 };
 
-// Loads FILE ("-": standard input) into `image`; false when it could not be read (said on standard error).
-bool LoadPairImage(const std::string& file, int format, std::uint8_t fill, std::string_view command, CRomSession& image,
-                   std::string& name, Io& io)
-{
-    std::string error;
-    const std::optional<CInput> input = CInput::Open(file, error);
-    if (!input) {
-        io.err << "tarvexctl " << command << ": " << error << '\n';
-        return false;
-    }
-    const ImageLoadResult loaded = image.Load(input->Path(), format, fill);
-    if (!loaded.ok) {
-        io.err << "tarvexctl " << command << ": " << input->Named(loaded.message) << '\n';
-        return false;
-    }
-    name = input->Name();
-    return true;
-}
-
 // Uploads both ROMs and interleaves them into `image` (2 x romSize bytes); the exit code of a failure.
 int UploadPair(SPair& pair, std::string_view command, std::vector<std::uint8_t>& image, Io& io)
 {
@@ -93,17 +75,17 @@ void CheckPairSize(std::uint32_t romSize)
 }
 
 int WritePair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-              int format, std::uint8_t fill, bool bVerify, bool bQuiet, Io& io)
+              const SLoadChoice& choice, bool bVerify, Io& io)
 {
     CheckPairSize(romSize);
     SPair pair(devices, romSize);
     CRomSession loader(pair.sink, nullptr);
-    std::string name;
-    if (!LoadPairImage(file, format, fill, "write", loader, name, io))
-        return kExitFile;
+    SLoaded loaded;
+    if (const int code = LoadFile(file, choice, 2 * romSize, loader.Image(), "write", io, loaded); code != kExitOk)
+        return code;
     // Past the ROM's end a block carries the fill byte.
-    std::memset(pair.even.rom.Buffer(), fill, kRomImageSize);
-    std::memset(pair.odd.rom.Buffer(), fill, kRomImageSize);
+    std::memset(pair.even.rom.Buffer(), choice.fill, kRomImageSize);
+    std::memset(pair.odd.rom.Buffer(), choice.fill, kRomImageSize);
     SplitPair(loader.Buffer(), romSize, pair.even.rom.Buffer(), pair.odd.rom.Buffer());
     for (SPairSide* side : {&pair.even, &pair.odd}) {
         // "0" bytes read: nothing is taken back from an editor, the image goes as it is.
@@ -119,25 +101,27 @@ int WritePair(const std::pair<std::string, std::string>& devices, const std::str
     std::vector<std::uint8_t> back;
     if (const int failed = UploadPair(pair, "write", back, io))
         return failed;
-    return ReportComparison({loader.Buffer(), back.size()}, back, "write", name, bQuiet, false, io.err);
+    return ReportComparison({loader.Buffer(), back.size()}, back, "write", loaded.Name(), choice.bQuiet, false, io.err);
 }
 
 int VerifyPair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-               int format, std::uint8_t fill, bool bQuiet, bool bJson, Io& io)
+               const SLoadChoice& choice, bool bJson, Io& io)
 {
     CheckPairSize(romSize);
     SPair pair(devices, romSize);
     CRomSession loader(pair.sink, nullptr);
-    std::string name;
-    if (!LoadPairImage(file, format, fill, "verify", loader, name, io))
-        return kExitFile;
+    SLoaded loaded;
+    if (const int code = LoadFile(file, choice, 2 * romSize, loader.Image(), "verify", io, loaded); code != kExitOk)
+        return code;
     std::vector<std::uint8_t> back;
     if (const int failed = UploadPair(pair, "verify", back, io))
         return failed;
-    return ReportComparison({loader.Buffer(), back.size()}, back, "verify", name, bQuiet, bJson, io.out);
+    return ReportComparison({loader.Buffer(), back.size()}, back, "verify", bJson ? file : loaded.Name(), choice.bQuiet,
+                            bJson, io.out);
 }
 
-int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize, Io& io)
+int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize,
+             const ImageWriteOptions& format, Io& io)
 {
     CheckPairSize(romSize);
     std::string error;
@@ -149,7 +133,7 @@ int ReadPair(const std::pair<std::string, std::string>& devices, const std::stri
     std::vector<std::uint8_t> image;
     if (const int failed = UploadPair(pair, "read", image, io))
         return failed;  // a partial image is not written
-    if (!WriteOutput(out, image, error)) {
+    if (!WriteImage(out, image, format, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "device.h"
 #include "filewatch.h"
+#include "toolload.h"
 #include "watchcycle.h"
 
 #include "buffer/checksum.h"
@@ -25,9 +26,9 @@
 namespace tarvexctl {
 
 const std::string_view kWatchHelp =
-    "Usage: tarvexctl watch FILE [--rom TYPE] [--format ihex|bin] [--fill HH]\n"
+    "Usage: tarvexctl watch FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--strict]\n"
     "                       [--device DEV | --pair DEV1,DEV2] [--then stop,run,reset | --then none]\n"
-    "                       [--verify] [--keep-going] [--json] [-q]\n"
+    "                       [--verify] [--keep-going] [--json] [-q] [-v]\n"
     "\n"
     "Downloads FILE as 'tarvexctl write' does, then waits for it to change and sends only the\n"
     "32 KiB blocks whose ROM bytes differ from what was sent last, in ascending order. By default\n"
@@ -36,8 +37,8 @@ const std::string_view kWatchHelp =
     "\n"
     "Writing in place, writing a new file and renaming it over FILE, and deleting and re-creating\n"
     "FILE are all followed. A rename or a close after writing starts the cycle at once; other\n"
-    "writes once FILE has been quiet for 50 ms. A FILE that cannot be loaded is reported and the\n"
-    "emulator keeps what it has until the next change. A FILE that is a symbolic link is followed\n"
+    "writes once FILE has been quiet for 50 ms. A FILE that cannot be loaded (or that --strict\n"
+    "refuses) is reported and the emulator keeps what it has until the next change. A FILE that is a symbolic link is followed\n"
     "to the file it points to. The folder is watched with inotify; where that is unavailable, or\n"
     "with TARVEXCTL_WATCH_POLL=1 in the environment, FILE's size, modification time and inode\n"
     "are looked at every 100 ms instead.\n"
@@ -52,8 +53,7 @@ const std::string_view kWatchHelp =
     "Options:\n"
     "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256, 27C512, 27C010,\n"
     "                     27C020, 27C040, 27C080 or its index 0 to 7 (default: 27C64)\n"
-    "  --format ihex|bin  file format (default: ihex)\n"
-    "  --fill HH          fill byte, one or two hex digits (default: 00)\n" TARVEXCTL_DEVICE_OPTION
+    TARVEXCTL_LOAD_OPTIONS_TEXT TARVEXCTL_DEVICE_OPTION
         TARVEXCTL_PAIR_OPTION
     "                     and the stop, run and reset commands go to both\n"
     "  --then LIST        commands around the blocks: any of stop, run, reset (always sent in\n"
@@ -147,10 +147,9 @@ int ExitOf(EEmuResult result)
 struct SOptions {
     std::string file;
     uint32_t romSize = 0;
-    int format = 0;
-    uint8_t fill = 0;
+    SLoadChoice choice;
     SThen then;
-    bool bJson = false, bVerify = false, bKeepGoing = false, bPair = false, bQuiet = false;
+    bool bJson = false, bVerify = false, bKeepGoing = false, bPair = false;
 };
 
 class CWatch {
@@ -165,11 +164,10 @@ public:
     // with, or nullopt to go on watching.
     std::optional<int> Cycle(CFileWatch::Clock::time_point firstSign)
     {
-        const ImageLoadResult loaded = m_loader.Load(m_o.file, m_o.format, m_o.fill);
-        if (!loaded.ok) {
-            const bool bSentence = !loaded.message.empty() && loaded.message.back() == '.';
-            Warn(loaded.message + (bSentence ? " The emulator" : "; the emulator") +
-                 " keeps what it has until the next change" + (bSentence ? "." : ""));
+        const uint32_t window = m_o.bPair ? 2 * m_o.romSize : m_o.romSize;
+        SLoaded loaded;
+        if (LoadFile(m_o.file, m_o.choice, window, m_loader.Image(), "watch", m_io, loaded) != kExitOk) {
+            Warn("the emulator keeps what it has until the next change");
             return std::nullopt;
         }
         SCycleReport report;
@@ -195,7 +193,6 @@ public:
         }
         report.when = std::chrono::system_clock::now();
         report.nMillis = std::chrono::duration_cast<std::chrono::milliseconds>(CFileWatch::Clock::now() - firstSign).count();
-        const uint32_t window = m_o.bPair ? 2 * m_o.romSize : m_o.romSize;
         report.nCrc = ::Crc32({m_loader.Buffer(), window});
         m_io.out << (m_o.bJson ? FormatCycleJson(report) : FormatCycleText(report)) << std::endl;
         return std::nullopt;
@@ -208,7 +205,7 @@ public:
     // What the watch is doing, left out with --quiet.
     void Note(const std::string& text)
     {
-        if (!m_o.bQuiet)
+        if (!m_o.choice.bQuiet)
             Warn(text);
     }
 
@@ -219,7 +216,7 @@ private:
         uint8_t* image = side.rom.Buffer();
         if (m_o.bPair) {
             // Past the ROM's end a block carries the fill byte.
-            std::memset(image, m_o.fill, kRomImageSize);
+            std::memset(image, m_o.choice.fill, kRomImageSize);
             const bool bEven = &side == m_sides.front().get();
             std::vector<uint8_t> other(m_o.romSize);
             if (bEven)
@@ -382,29 +379,21 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
                                   {"json", false},
                                   {"verify", false},
                                   {"keep-going", false},
-                                  {"quiet", false, 'q'}});
+                                  {"strict", false},
+                                  {"quiet", false, 'q'},
+                                  {"verbose", false, 'v'}});
     if (parser.Positional().size() != 1)
         throw UsageError(parser.Positional().empty() ? "missing FILE" : "more than one FILE given");
     SOptions o;
     o.file = parser.Positional().front();
     if (o.file == "-")
         throw UsageError("standard input cannot be watched; name a file");
-    const auto rom = parser.Value("rom");
-    int romIndex = 0;
-    if (rom) {
-        const std::optional<int> index = FindRomType(*rom);
-        if (!index)
-            throw UsageError("unknown ROM type '" + *rom + "' (use 27C64 ... 27C080 or 0 to 7)");
-        romIndex = *index;
-    }
-    o.romSize = RomSizeOfIndex(romIndex);
-    o.format = ParseFormat(parser.Value("format"));
-    o.fill = ParseFill(parser.Value("fill"));
+    o.romSize = RomSize(parser);
+    o.choice = LoadChoice(parser);
     o.then = ParseThen(parser.Value("then"));
     o.bJson = parser.Has("json");
     o.bVerify = parser.Has("verify");
     o.bKeepGoing = parser.Has("keep-going");
-    o.bQuiet = parser.Has("quiet");
     std::vector<std::string> devices;
     if (const auto pair = PairOf(parser)) {
         CheckPairSize(o.romSize);

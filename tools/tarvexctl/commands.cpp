@@ -7,7 +7,9 @@ namespace tarvexctl {
 std::span<const Command> Commands()
 {
     static const Command kCommands[] = {
-        {"load", "load an Intel HEX or binary file into a 1 MiB ROM image", kLoadHelp, RunLoad},
+        {"load", "load an image file (Intel HEX, S-record, Tektronix, binary) into a 1 MiB ROM image", kLoadHelp,
+         RunLoad},
+        {"sum", "print the 8-bit sum, 16-bit sum and CRC-32 of an image file's ROM", kSumHelp, RunSum},
         {"find", "list the attached emulators", kFindHelp, RunFind},
         {"write", "load a file and download it to the emulator", kWriteHelp, RunWrite},
         {"read", "upload the ROM from the emulator into a file", kReadHelp, RunRead},

@@ -9,8 +9,9 @@
 
 namespace tarvexctl {
 
-extern const std::string_view kLoadHelp;
+extern const std::string_view kLoadHelp, kSumHelp;
 int RunLoad(const std::vector<std::string>& args, Io& io);
+int RunSum(const std::vector<std::string>& args, Io& io);
 
 // Emulator commands (cmd_emulator.cpp; find in cmd_find.cpp, watch in cmd_watch.cpp).
 extern const std::string_view kFindHelp, kWriteHelp, kReadHelp, kVerifyHelp, kRunHelp, kStopHelp, kResetHelp,

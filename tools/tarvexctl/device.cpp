@@ -66,9 +66,13 @@ void CLinkMessages::ShowMessage(void*, const std::string& text)
 void CLinkMessages::Print(std::string_view command, std::ostream& err)
 {
     for (const auto& [text, n] : m_messages) {
-        err << "tarvexctl " << command << ": " << text;
+        // The count goes with the first line; a second line gives the cause.
+        const std::size_t nl = text.find('\n');
+        err << "tarvexctl " << command << ": " << text.substr(0, nl);
         if (n > 1)
             err << " (" << n << " times)";
+        if (nl != std::string::npos)
+            err << text.substr(nl);
         err << '\n';
     }
     err.flush();

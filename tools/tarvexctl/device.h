@@ -1,6 +1,8 @@
 // Which emulator a command talks to (--device), and 16-bit pairs of emulators (--pair).
 #pragma once
 
+#include "toolload.h"
+
 #include "emulink/messagesink.h"
 
 #include <cstdint>
@@ -15,8 +17,6 @@
 class CUsbTransport;
 
 namespace tarvexctl {
-
-class ArgParser;
 
 // "--device N|BUS-PORT|SERIAL": the emulator's number as find lists it, its USB port path
 // ("1-4.2") or its serial-number string. Default "0".
@@ -38,16 +38,16 @@ private:
     std::vector<std::pair<std::string, int>> m_messages;
 };
 
-struct Io;
 // write --pair: loads FILE and downloads its even bytes to the first emulator and its odd bytes to
 // the second, each as a ROM of `romSize` bytes; with `bVerify` reads both back and compares.
 int WritePair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-              int format, std::uint8_t fill, bool bVerify, bool bQuiet, Io& io);
+              const SLoadChoice& choice, bool bVerify, Io& io);
 // read --pair: uploads both ROMs and writes them interleaved (2 x romSize bytes) to `out`.
-int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize, Io& io);
+int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize,
+             const ImageWriteOptions& format, Io& io);
 // verify --pair: reads both ROMs back and compares them, interleaved, with FILE.
 int VerifyPair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-               int format, std::uint8_t fill, bool bQuiet, bool bJson, Io& io);
+               const SLoadChoice& choice, bool bJson, Io& io);
 // A pair's image is twice the ROM; more than the 1 MiB image holds is a usage error.
 void CheckPairSize(std::uint32_t romSize);
 
