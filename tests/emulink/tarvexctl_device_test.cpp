@@ -105,7 +105,7 @@ TEST(TarvexctlDevices, PairSplitsEvenAndOddBytesAndReadInterleavesThem)
     WriteFile(dir / "fw.bin", Bytes(image));
     const std::string ctl = TARVEXCTL_PATH, fw = dir / "fw.bin", out = dir / "out.bin", swapped = dir / "swapped.bin";
     // One simulator for all steps, so that what write sent is there for read and verify.
-    const std::string script = ctl + " write " + fw + " --format bin --rom 27C512 --pair 0,2 && " + ctl + " read " +
+    const std::string script = ctl + " write " + fw + " --format bin --rom 27C512 --pair 0,2 --verify && " + ctl + " read " +
                                out + " --rom 27C512 --pair 0,2 && " + ctl + " read " + swapped +
                                " --rom 27C512 --pair 2,0 && " + ctl + " verify " + fw +
                                " --format bin --rom 27C512 --pair 1-1,1-3 && { " + ctl + " verify " + fw +
