@@ -57,6 +57,12 @@ TEST(TarvexctlDevices, FindListsNumberPortIdAndSerial)
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Could not find Driver! \nPlease Check the connection"), std::string::npos) << r.err;
     }
+    // Emulators that are there but may not be opened are none to use; the message says why.
+    r = Sim(dir, {"-n", "2", "--deny-access"}, Ctl({"find"}));
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Could not find Driver!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("The emulator at USB 1-2 may not be opened"), std::string::npos) << r.err;
 }
 
 TEST(TarvexctlDevices, DeviceByNumberPortOrSerialReachesThatEmulatorOnly)
