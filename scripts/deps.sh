@@ -1,15 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Tarvex needs to build, run and test; does nothing when all are there.
+# Installs the Debian packages a task needs; does nothing when all are there.
+#   deps.sh run       build and run tarvex and tarvex-sim (what ./scripts/run.sh needs)
+#   deps.sh test      the above, and what the tests, benchmarks and man pages need
+#   deps.sh package   the above, and what .ci/run's package checks need
 set -euo pipefail
 
-PACKAGES=(
+RUN=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libusb-1.0-0-dev umockdev libumockdev-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # the fonts the windows ask for (Nanum Gothic, Liberation Sans and Mono)
   fonts-liberation2 fonts-nanum
+)
+TEST=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick xdotool xclip
   srecord python3 python3-intelhex
+  help2man
+  # the fuzz targets run under libFuzzer when clang has it, else replay their corpora
+  clang libclang-rt-14-dev
 )
+PACKAGE=(
+  dpkg-dev file desktop-file-utils appstream
+)
+
+case "${1:-test}" in
+  run) PACKAGES=("${RUN[@]}") ;;
+  test) PACKAGES=("${RUN[@]}" "${TEST[@]}") ;;
+  package) PACKAGES=("${RUN[@]}" "${TEST[@]}" "${PACKAGE[@]}") ;;
+  *) echo "usage: deps.sh run|test|package" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -7,6 +7,7 @@
 #include "view/tarvexview.h"
 
 #include <QAction>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -48,6 +49,27 @@ bool CTarvexApp::InitInstance(const QStringList& args)
     m_pFrame->show();
     m_pFrame->raise();
     return true;
+}
+
+bool CTarvexApp::IsInfoOption(const QString& strArg)
+{
+    // What QCommandLineParser's addHelpOption() and addVersionOption() answer.
+    static const QStringList kOptions{QStringLiteral("-h"), QStringLiteral("--help"),
+                                      QStringLiteral("--help-all"), QStringLiteral("-v"),
+                                      QStringLiteral("--version")};
+    return kOptions.contains(strArg);
+}
+
+void CTarvexApp::AddCommandLineOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX or binary files "
+                       "into a 1 MiB ROM image, edits it, downloads it to the emulator and reads it back."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The document to open (any argument but the options above)."),
+                                 QStringLiteral("[file]"));
 }
 
 void CTarvexApp::CreateFrame()

@@ -11,6 +11,7 @@
 #include <string>
 
 class CMainFrame;
+class QCommandLineParser;
 class QWidget;
 
 class CTarvexApp : public QObject {
@@ -24,6 +25,11 @@ public:
 
     // args: the command line without the program name. False ends the program.
     bool InitInstance(const QStringList& args);
+
+    // The command line's standard options, which print a text and end the program; any other
+    // first argument is the document's file name (a file named --version opens as ./--version).
+    static bool IsInfoOption(const QString& strArg);
+    static void AddCommandLineOptions(QCommandLineParser& parser);
 
     void OnFileNew();
     void OnFileOpen();

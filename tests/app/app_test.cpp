@@ -171,7 +171,7 @@ TEST_F(AppTest, RecentListKeepsTheFourNewest)
     ASSERT_TRUE(m_pApp->InitInstance({}));
     QStringList opened;
     for (int i = 0; i < 5; ++i) {
-        const std::string name = "f" + std::to_string(i);
+        const std::string name = std::string("f").append(std::to_string(i));
         m_dir.Write(name.c_str(), "");
         opened.prepend(QString::fromStdString(m_dir.Path(name.c_str())));
         ASSERT_TRUE(m_pApp->OpenDocumentFile(opened.front()));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "simemulator.h"
+#include "tarvex_version.h"
 
 namespace {
 
@@ -23,30 +24,37 @@ constexpr int kUsage = 2;
 constexpr uint64_t kFullSpeed = 1000000;  // about what a full-speed bulk pipe carries
 
 const char kHelp[] =
-    "usage: tarvex-sim [options] -- PROGRAM [ARGS...]\n"
+    "Usage: tarvex-sim [options] -- PROGRAM [ARGS...]\n"
+    "\n"
     "Runs PROGRAM with simulated Tarvex emulators attached and returns its exit status.\n"
-    "  -n, --emulators N    number of emulators attached, 0 to 4 (default 1)\n"
-    "      --id VVVV:PPPP   USB vendor and product id they report (default 0547:2131)\n"
-    "      --log FILE       write every bulk transfer: seq device direction length first-bytes sha256 [fault]\n"
-    "      --memory FILE    initial contents of every emulator's 1 MiB memory (default all FF)\n"
+    "\n"
+    "Options:\n"
+    "  -n, --emulators N     number of emulators attached, 0 to 4 (default 1)\n"
+    "      --id VVVV:PPPP    USB vendor and product id they report (default 0547:2131)\n"
+    "      --log FILE        write every bulk transfer: seq device direction length first-bytes sha256 [fault]\n"
+    "      --memory FILE     initial contents of every emulator's 1 MiB memory (default all FF)\n"
     "      --serial S1[,S2...]\n"
-    "                       serial-number strings of emulators 0, 1... (default none)\n"
-    "      --dump FILE      write emulator 0's memory to FILE when PROGRAM ends; a %d in FILE\n"
-    "                       writes every emulator's, %d replaced by its number\n"
-    "      --unplug-after K every emulator goes away after the K-th transfer\n"
-    "      --unplug-during K\n"
-    "                       the K-th transfer moves half its bytes, then every emulator goes away\n"
-    "      --stall K        the K-th transfer stalls\n"
-    "      --timeout K      the K-th transfer is never answered\n"
-    "      --short-read K   the K-th transfer, if a read, delivers half its bytes\n"
-    "      --short-reads    every read delivers half its bytes\n"
-    "      --kernel-driver  a kernel driver (usbtest) holds interface 0 until a program detaches it\n"
-    "      --deny-access    the emulators' device nodes may not be opened (as without udev rules)\n"
-    "      --busy           another program holds the emulators' interface 0\n"
-    "      --swap-endpoints interface 0 lists its bulk-OUT endpoint before its bulk-IN endpoint\n"
-    "      --full-speed     limit transfers to about 1 MB/s, as full-speed USB\n"
-    "      --throughput B   limit transfers to B bytes per second\n"
-    "  -h, --help           show this text\n";
+    "                        serial-number strings of emulators 0, 1... (default none)\n"
+    "      --dump FILE       write emulator 0's memory to FILE when PROGRAM ends; a %d in FILE\n"
+    "                        writes every emulator's, %d replaced by its number\n"
+    "      --unplug-after K  every emulator goes away after the K-th transfer\n"
+    "      --unplug-during K the K-th transfer moves half its bytes, then every emulator goes away\n"
+    "      --stall K         the K-th transfer stalls\n"
+    "      --timeout K       the K-th transfer is never answered\n"
+    "      --short-read K    the K-th transfer, if a read, delivers half its bytes\n"
+    "      --short-reads     every read delivers half its bytes\n"
+    "      --kernel-driver   a kernel driver (usbtest) holds interface 0 until a program detaches it\n"
+    "      --deny-access     the emulators' device nodes may not be opened (as without udev rules)\n"
+    "      --busy            another program holds the emulators' interface 0\n"
+    "      --swap-endpoints  interface 0 lists its bulk-OUT endpoint before its bulk-IN endpoint\n"
+    "      --full-speed      limit transfers to about 1 MB/s, as full-speed USB\n"
+    "      --throughput B    limit transfers to B bytes per second\n"
+    "  -h, --help            show this text\n"
+    "      --version         show the version\n"
+    "\n"
+    "Exit status:\n"
+    "  PROGRAM's own; 128+N if it was killed by signal N, 127 if it cannot be run,\n"
+    "  2 on a usage error, 1 if the simulated emulators cannot be set up.\n";
 
 [[noreturn]] void Usage(const std::string& why)
 {
@@ -83,6 +91,15 @@ std::vector<uint8_t> ReadMemoryImage(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    // Answered before the re-exec, so that they work where umockdev's preload library is missing.
+    if (argc >= 2 && (std::string_view(argv[1]) == "-h" || std::string_view(argv[1]) == "--help")) {
+        std::cout << kHelp;
+        return 0;
+    }
+    if (argc >= 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "tarvex-sim " << TARVEX_VERSION << "\n";
+        return 0;
+    }
     // Both this process (umockdev's uevents resolve device paths through the preload library)
     // and the program it runs need umockdev's preload library.
     ReexecUnderUmockdev(argv);
@@ -111,6 +128,9 @@ int main(int argc, char** argv)
             break;
         } else if (a == "-h" || a == "--help") {
             std::cout << kHelp;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "tarvex-sim " << TARVEX_VERSION << "\n";
             return 0;
         } else if (a == "-n" || a == "--emulators") {
             options.nEmulators = Number<int>(a, value());

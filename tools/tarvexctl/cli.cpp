@@ -2,6 +2,7 @@
 #include "cli.h"
 
 #include "buffer/imageloader.h"
+#include "tarvex_version.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -23,7 +24,8 @@ constexpr std::string_view kExitCodesHelp =
 void PrintOverallHelp(std::ostream& os)
 {
     os << "Usage: tarvexctl COMMAND [ARGS...]\n"
-          "       tarvexctl COMMAND --help\n\n"
+          "  or:  tarvexctl COMMAND --help\n"
+          "  or:  tarvexctl --version\n\n"
           "Commands:\n";
     for (const Command& c : Commands()) {
         std::string name(c.name);
@@ -65,6 +67,10 @@ int Run(int argc, const char* const* argv, Io io)
             return kExitUsage;
         }
         PrintOverallHelp(io.out);
+        return kExitOk;
+    }
+    if (first == "--version" || first == "version") {
+        io.out << "tarvexctl " << TARVEX_VERSION << '\n';
         return kExitOk;
     }
     const Command* command = FindCommand(first);

@@ -67,17 +67,21 @@ const std::string_view kVerifyHelp =
     "6 the emulator's ROM differs from FILE.\n";
 
 const std::string_view kReadHelp =
-    "Usage: tarvexctl read OUT.bin [--rom TYPE] [--device DEV | --pair DEV1,DEV2]\n"
+    "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
-    "Uploads the ROM from the emulator and writes its bytes (the ROM type's size) to OUT.bin.\n"
-    "OUT.bin is written only when every block arrived; OUT.bin - is standard output. An OUT.bin\n"
+    "Uploads the ROM from the emulator and writes its bytes (the ROM type's size, from address\n"
+    "0) to OUT. OUT is written only when every block arrived; OUT - is standard output. An OUT\n"
     "that cannot be written fails before any transfer.\n"
     "\n"
-    "With --pair, OUT.bin gets both ROMs interleaved, twice the ROM type's size: DEV1's bytes at\n"
+    "With --pair, OUT gets both ROMs interleaved, twice the ROM type's size: DEV1's bytes at\n"
     "even offsets, DEV2's at odd ones.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 OUT.bin cannot be written, 4 no emulator,\n"
+    "Options:\n" TARVEXCTL_EMU_OPTIONS
+    "  --out-format ihex|srec|bin\n"
+    "                     OUT's format; default: by its extension (.hex/.ihx Intel HEX,\n"
+    "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n" TARVEXCTL_PAIR_OPTION
+        TARVEXCTL_EMU_FOOTER
+    "\nExit codes: 0 success, 2 usage error, 3 OUT cannot be written, 4 no emulator,\n"
     "5 transfer failed.\n";
 
 const std::string_view kRunHelp =

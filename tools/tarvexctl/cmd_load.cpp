@@ -27,7 +27,8 @@ const std::string_view kLoadHelp =
     "Options:\n" TARVEXCTL_LOAD_OPTIONS_TEXT
     "  --rom TYPE         also warn about data beyond this ROM type's size (27C64 ... 27C080)\n"
     "  --out OUT          write the whole 1 MiB image to OUT (a file is replaced atomically)\n"
-    "  --out-format F     ihex, srec or bin; default: by OUT's extension (.hex/.ihx Intel HEX,\n"
+    "  --out-format ihex|srec|bin\n"
+    "                     OUT's format; default: by its extension (.hex/.ihx Intel HEX,\n"
     "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n"
     "  --json             print the result (format, count, warnings) as one JSON object\n"
     "  -q, --quiet        print nothing but errors\n"

@@ -16,9 +16,9 @@
 
 // The help lines of the options LoadChoice reads (but -q and -v, which each command words itself).
 #define TARVEXCTL_LOAD_OPTIONS_TEXT                                                                \
-    "  --format FORMAT    auto (the default: Intel HEX when the file starts with ':', S-record\n"  \
-    "                     with S0..S9, extended Tektronix with '%', binary otherwise), ihex,\n"   \
-    "                     bin, srec or xtek\n"                                                    \
+    "  --format auto|ihex|bin|srec|xtek\n"                                                         \
+    "                     file format; auto (the default) takes Intel HEX when the file starts\n" \
+    "                     with ':', S-record with S0..S9, extended Tektronix with '%', else binary\n" \
     "  --fill HH          fill byte, one or two hex digits (default: 00)\n"                       \
     "  --strict           refuse FILE (exit 3, nothing sent) when loading it gives a warning\n"
 

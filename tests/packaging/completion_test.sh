@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The tarvexctl completion against the built tool: commands, each command's options, choices, files.
+#   completion_test.sh COMPLETION_FILE TARVEXCTL
+set -euo pipefail
+# shellcheck source=/dev/null
+source "$1"
+TARVEXCTL=$2
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+touch fw.hex fw.bin other.txt
+failures=0
+
+# complete WORDS...: the completion of the last word, sorted, one line.
+complete_words() {
+  COMP_WORDS=("$TARVEXCTL" "$@")
+  COMP_CWORD=$#
+  COMPREPLY=()
+  _tarvexctl
+  printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//'
+}
+expect() {
+  local want=$1
+  shift
+  local got
+  got=$(complete_words "$@")
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: tarvexctl $* -> '$got', expected '$want'"
+    failures=$((failures + 1))
+  fi
+}
+# The commands come from the tool's --help: every one listed there is offered.
+listed=$("$TARVEXCTL" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z0-9-]*\)  .*/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')
+[ -n "$listed" ] || { echo "FAIL: no commands in tarvexctl --help"; exit 1; }
+for c in $listed; do
+  case " $(complete_words "") " in
+    *" $c "*) ;;
+    *) echo "FAIL: command $c not offered"; failures=$((failures + 1)) ;;
+  esac
+done
+
+#      expected                        words typed
+expect "write"                         wr
+expect "read reset rom run"            r
+expect "--help --version"              --
+expect "load"                          help lo
+expect "--fill --format --help --json --out --out-format --quiet --rom --strict --verbose" load --
+expect "--format"                      load fw.hex --fo
+expect "--rom"                         write fw.hex --r
+expect "auto bin ihex srec xtek"       load fw.hex --format ""
+expect "bin ihex srec"                 load fw.hex --out x --out-format ""
+expect "ihex"                          write fw.hex --format i
+expect "fw.bin fw.hex"                 load fw
+expect "fw.hex"                        auto --rom 27C256 fw.h
+exit $((failures > 0))
