@@ -72,3 +72,14 @@ SAutoResult CRomSession::Auto(const LoadFn& load, const GetDataFn& getData, cons
         return {EEmuResult::kNoDevice, false, false};
     return Run([&](CEmuLink& link) { return link.Auto(m_pBuffer.get(), m_nRomSize, load, getData, afterDownload); });
 }
+
+EEmuResult CRomSession::WriteBlock(std::uint32_t nIndex)
+{
+    return m_pTransport ? Run([&](CEmuLink& link) { return link.WriteBlock(m_pBuffer.get(), nIndex); })
+                        : EEmuResult::kNoDevice;
+}
+
+EEmuResult CRomSession::ReadBlock(std::uint32_t nIndex, std::uint8_t* pDest)
+{
+    return m_pTransport ? Run([&](CEmuLink& link) { return link.ReadBlock(pDest, nIndex); }) : EEmuResult::kNoDevice;
+}

@@ -52,6 +52,11 @@ public:
     // Stop, load, download, run, reset; `afterDownload` as CEmuLink::Auto takes it.
     SAutoResult Auto(const LoadFn& load, const GetDataFn& getData, const std::function<bool()>& afterDownload = {});
 
+    // Block nIndex of the image, sent as a download sends it.
+    EEmuResult WriteBlock(std::uint32_t nIndex);
+    // Block nIndex from the emulator into the same place of pDest, a buffer as large as the image.
+    EEmuResult ReadBlock(std::uint32_t nIndex, std::uint8_t* pDest);
+
 private:
     // Runs `op` on a link over the transport and keeps its report.
     template <typename Op>

@@ -222,3 +222,43 @@ SAutoResult CEmuLink::Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& l
     m_report.failure = lastFailure;
     return autoResult;
 }
+
+EEmuResult CEmuLink::WriteBlock(const uint8_t* romBuffer, uint32_t index)
+{
+    m_report = {};
+    m_report.nBlocks = 1;
+    EEmuResult result = EEmuResult::kOk;
+    if (static_cast<size_t>(index) * kDataBlockSize >= kRomImageSize)
+        return result;
+    CommandBlock command = MakeCommandBlock(EMU_WRITE_BLOCK, static_cast<uint8_t>(index));
+    const STransferStatus sent = m_transport.BulkWrite(m_pOwner, command.data(), command.size());
+    if (!Account(sent, result, kMsgWriteFailed, true))
+        return result;
+    const STransferStatus data =
+        m_transport.BulkWrite(m_pOwner, romBuffer + static_cast<size_t>(index) * kDataBlockSize, kDataBlockSize);
+    if (Account(data, result, kMsgWriteFailed, true) && sent.Ok() && data.Ok())
+        m_report.nBlocksDone = 1;
+    return result;
+}
+
+EEmuResult CEmuLink::ReadBlock(uint8_t* romBuffer, uint32_t index)
+{
+    m_report = {};
+    m_report.nBlocks = 1;
+    EEmuResult result = EEmuResult::kOk;
+    if (static_cast<size_t>(index) * kDataBlockSize >= kRomImageSize)
+        return result;
+    CommandBlock command = MakeCommandBlock(EMU_READ_BLOCK, static_cast<uint8_t>(index));
+    const STransferStatus sent = m_transport.BulkWrite(m_pOwner, command.data(), command.size());
+    if (!Account(sent, result, kMsgWriteFailed, true))
+        return result;
+    std::vector<uint8_t> block(kDataBlockSize);
+    uint8_t* slice = romBuffer + static_cast<size_t>(index) * kDataBlockSize;
+    std::copy(slice, slice + kDataBlockSize, block.begin());
+    const STransferStatus read = m_transport.BulkRead(block.data(), block.size());
+    if (read.Ok())
+        std::copy(block.begin(), block.end(), slice);
+    if (Account(read, result, kMsgReadFailed, true) && sent.Ok() && read.Ok())
+        m_report.nBlocksDone = 1;
+    return result;
+}

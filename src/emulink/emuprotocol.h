@@ -109,6 +109,12 @@ public:
     SAutoResult Auto(uint8_t* romBuffer, uint32_t romSize, const LoadFn& load, const GetDataFn& getData,
                      const std::function<bool()>& afterDownload = {});
 
+    // One block as a download sends it: command block {0, index}, then the 32 KiB at index x 32 KiB.
+    EEmuResult WriteBlock(const uint8_t* romBuffer, uint32_t index);
+    // One block as an upload reads it into `romBuffer` at index x 32 KiB; a block not fully received
+    // leaves the slice as it was.
+    EEmuResult ReadBlock(uint8_t* romBuffer, uint32_t index);
+
 private:
     EEmuResult SendCommand(uint8_t opcode, uint8_t parameter);
     void Progress(uint32_t position, uint32_t range) const;

@@ -66,7 +66,7 @@ TEST(TarvexctlSim, FindListsEachEmulatorOrSaysThereIsNone)
     const TempDir dir;
     auto r = Sim(dir, {"-n", "3"}, {"find"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Emulator-0\nEmulator-1\nEmulator-2\n");
+    EXPECT_EQ(r.out, "0  1-1  0547:2131  -\n1  1-2  0547:2131  -\n2  1-3  0547:2131  -\n");
 
     r = Sim(dir, {"-n", "0"}, {"find"});
     EXPECT_EQ(r.exitCode, 4);

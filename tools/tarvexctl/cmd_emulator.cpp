@@ -1,6 +1,7 @@
-// tarvexctl's emulator commands: find, write, read, verify, run, stop, reset, rom and auto.
+// tarvexctl's emulator commands: write, read, verify, run, stop, reset, rom and auto.
 #include "cli.h"
 #include "commands.h"
+#include "device.h"
 #include "streams.h"
 #include "toolload.h"
 
@@ -9,7 +10,6 @@
 #include "buffer/imageloader.h"
 #include "buffer/romsession.h"
 #include "emulink/emuprotocol.h"
-#include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
 #include "util/fileutil.h"
 
@@ -34,30 +34,27 @@ namespace tarvexctl {
 #define TARVEXCTL_EMU_FOOTER                                                                       \
     "  -q, --quiet        no warnings, no progress bar\n"                                          \
     "  -v, --verbose      say which format FILE was read as, and the CRC-32 of the ROM\n"          \
+    TARVEXCTL_DEVICE_OPTION                                                                        \
     "  -h, --help         show this help\n"                                                        \
     "\n"                                                                                           \
-    "The emulator is the first one attached (see 'tarvexctl find'). USB ids: TARVEX_USB_IDS.\n"
-
-const std::string_view kFindHelp =
-    "Usage: tarvexctl find\n"
-    "\n"
-    "Probes emulator instances 0 to 3 and prints one line \"Emulator-N\" for each that opens.\n"
-    "\n"
-    "Exit codes: 0 at least one found, 4 none found.\n";
+    "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
 
 const std::string_view kWriteHelp =
     "Usage: tarvexctl write FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify]\n"
+    "                            [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
     "blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one whole block).\n"
     "FILE - is standard input.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_EMU_FOOTER
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_PAIR_OPTION
+        TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
     "6 the read-back differs (--verify).\n";
 
 const std::string_view kVerifyHelp =
     "Usage: tarvexctl verify FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--json]\n"
+    "                             [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Loads FILE as 'tarvexctl write' would, reads back the 32 KiB blocks that cover the ROM type\n"
     "and compares the ROM type's size of bytes. Prints each range of differing bytes (first and\n"
@@ -65,43 +62,48 @@ const std::string_view kVerifyHelp =
     "FILE - is standard input.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS
-    "  --json             print the result as one JSON object\n" TARVEXCTL_EMU_FOOTER
+    "  --json             print the result as one JSON object\n" TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
     "6 the emulator's ROM differs from FILE.\n";
 
 const std::string_view kReadHelp =
-    "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin]\n"
+    "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
     "Uploads the ROM from the emulator and writes its bytes (the ROM type's size, from address\n"
     "0) to OUT. OUT is written only when every block arrived; OUT - is standard output. An OUT\n"
     "that cannot be written fails before any transfer.\n"
     "\n"
+    "With --pair, OUT gets both ROMs interleaved, twice the ROM type's size: DEV1's bytes at\n"
+    "even offsets, DEV2's at odd ones.\n"
+    "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS
     "  --out-format ihex|srec|bin\n"
     "                     OUT's format; default: by its extension (.hex/.ihx Intel HEX,\n"
-    "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n" TARVEXCTL_EMU_FOOTER
+    "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n" TARVEXCTL_PAIR_OPTION
+        TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 OUT cannot be written, 4 no emulator,\n"
     "5 transfer failed.\n";
 
 const std::string_view kRunHelp =
-    "Usage: tarvexctl run\n\nTells the emulator to run the target.\n\n"
+    "Usage: tarvexctl run [--device DEV]\n\nTells the emulator to run the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 const std::string_view kStopHelp =
-    "Usage: tarvexctl stop\n\nTells the emulator to stop the target.\n\n"
+    "Usage: tarvexctl stop [--device DEV]\n\nTells the emulator to stop the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 const std::string_view kResetHelp =
-    "Usage: tarvexctl reset\n\nTells the emulator to reset the target.\n\n"
+    "Usage: tarvexctl reset [--device DEV]\n\nTells the emulator to reset the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kRomHelp =
-    "Usage: tarvexctl rom TYPE\n"
+    "Usage: tarvexctl rom TYPE [--device DEV]\n"
     "\n"
     "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the emulator.\n"
     "\n"
+    "Options:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
 
 const std::string_view kAutoHelp =
-    "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify]\n"
+    "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify] [--device DEV]\n"
     "\n"
     "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
     "read ends it after the stop command. A transfer that fails skips the transfers after it;\n"
@@ -198,13 +200,13 @@ const std::string& OnePositional(const ArgParser& parser, const char* what)
 
 // The emulator link and the ROM session over it, with the messages printed after the command.
 struct SSession {
-    explicit SSession(uint32_t romSize)
+    SSession(uint32_t romSize, const std::string& device) : transport(OpenTransport(sink, device))
     {
         rom.SetRomSize(romSize);
-        rom.SetTransport(&transport);
+        rom.SetTransport(transport.get());
     }
     CStderrSink sink;
-    CUsbTransport transport{sink};
+    std::unique_ptr<CUsbTransport> transport;
     // Nothing edits the image here, so a download takes nothing back: the image is the editor's copy.
     CRomSession rom{sink, nullptr};
 };
@@ -212,29 +214,15 @@ struct SSession {
 int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view name,
                   EEmuResult (*send)(CRomSession&))
 {
-    NoPositional(ArgParser(args, {}));
-    SSession s(0);
+    const ArgParser parser(args, {{"device", true}});
+    NoPositional(parser);
+    SSession s(0, DeviceOf(parser));
     const EEmuResult result = send(s.rom);
     s.sink.Print(name, io.err);
     return ExitOf(result);
 }
 
 }  // namespace
-
-int RunFind(const std::vector<std::string>& args, Io& io)
-{
-    NoPositional(ArgParser(args, {}));
-    CStderrSink sink;
-    CUsbTransport transport(sink);
-    const std::vector<int> found = FindEmulators(transport);
-    if (found.empty()) {
-        io.err << kMsgNoDriver << '\n';
-        return kExitNoEmulator;
-    }
-    for (int i : found)
-        io.out << "Emulator-" << i << '\n';
-    return kExitOk;
-}
 
 namespace {
 
@@ -279,12 +267,18 @@ int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::str
         PrintBlocks(s.rom, "read", io);
     if (result != EEmuResult::kOk)
         return ExitOf(result);
+    return ReportComparison(wanted, {s.rom.Buffer(), s.rom.RomSize()}, command, fileName, bQuiet, bJson, report);
+}
 
-    const std::span<const uint8_t> got(s.rom.Buffer(), s.rom.RomSize());
+}  // namespace
+
+int ReportComparison(std::span<const uint8_t> wanted, std::span<const uint8_t> got, std::string_view command,
+                     const std::string& fileName, bool bQuiet, bool bJson, std::ostream& report)
+{
     const SImageDiff diff = CompareImages(wanted, got, kShownRanges);
     if (bJson) {
         report << "{\"command\":" << JsonString(command) << ",\"file\":" << JsonString(fileName)
-               << ",\"rom_size\":" << s.rom.RomSize() << ",\"identical\":" << (diff.Identical() ? "true" : "false")
+               << ",\"rom_size\":" << got.size() << ",\"identical\":" << (diff.Identical() ? "true" : "false")
                << ",\"differing_bytes\":" << diff.nBytes << ",\"differing_ranges\":" << diff.nRanges << ",\"ranges\":[";
         for (std::size_t k = 0; k < diff.ranges.size(); ++k) {
             const SDiffRange& r = diff.ranges[k];
@@ -296,7 +290,7 @@ int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::str
         report << "]}\n";
     } else if (diff.Identical()) {
         if (!bQuiet)
-            report << "tarvexctl " << command << ": the emulator holds " << fileName << " (" << s.rom.RomSize()
+            report << "tarvexctl " << command << ": the emulator holds " << fileName << " (" << got.size()
                    << " bytes identical)\n";
     } else {
         report << "tarvexctl " << command << ": the emulator's ROM differs from " << fileName << ":\n";
@@ -310,11 +304,13 @@ int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::str
         }
         if (diff.nRanges > diff.ranges.size())
             report << "  ... and " << diff.nRanges - diff.ranges.size() << " more ranges\n";
-        report << "  " << diff.nBytes << " of " << s.rom.RomSize() << " bytes differ in " << diff.nRanges
+        report << "  " << diff.nBytes << " of " << got.size() << " bytes differ in " << diff.nRanges
                << (diff.nRanges == 1 ? " range\n" : " ranges\n");
     }
     return diff.Identical() ? kExitOk : kExitVerify;
 }
+
+namespace {
 
 std::vector<uint8_t> RomWindow(const SSession& s)
 {
@@ -335,12 +331,15 @@ void PrintCrc(const SSession& s, std::string_view command, const char* what, Io&
 int RunWrite(const std::vector<std::string>& args, Io& io)
 {
     const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
+                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
     const SLoadChoice choice = LoadChoice(parser);
+    if (const auto pair = PairOf(parser))
+        return WritePair(*pair, file, romSize, choice, parser.Has("verify"), io);
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     SLoaded loaded;
     if (const int code = LoadFile(file, choice, romSize, s.rom.Image(), "write", io, loaded); code != kExitOk)
         return code;
@@ -366,12 +365,15 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
 int RunVerify(const std::vector<std::string>& args, Io& io)
 {
     const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
+                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
     const SLoadChoice choice = LoadChoice(parser);
+    if (const auto pair = PairOf(parser))
+        return VerifyPair(*pair, file, romSize, choice, parser.Has("json"), io);
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     SLoaded loaded;
     if (const int code = LoadFile(file, choice, romSize, s.rom.Image(), "verify", io, loaded); code != kExitOk)
         return code;
@@ -384,17 +386,20 @@ int RunVerify(const std::vector<std::string>& args, Io& io)
 
 int RunRead(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"out-format", true}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
+    const ArgParser parser(args, {{"rom", true}, {"out-format", true}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}});
     const std::string& out = OnePositional(parser, "OUT");
     const uint32_t romSize = RomSize(parser);
     const ImageWriteOptions outFormat = OutputFormat(parser.Value("out-format"), out);
+    if (const auto pair = PairOf(parser))
+        return ReadPair(*pair, out, romSize, outFormat, io);
     std::string error;
     if (!CheckOutput(out, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     s.rom.Fill(0);
     EEmuResult result;
     {
@@ -434,9 +439,9 @@ int RunReset(const std::vector<std::string>& args, Io& io)
 
 int RunRom(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {});
+    const ArgParser parser(args, {{"device", true}});
     const int index = RomIndex(OnePositional(parser, "TYPE"));
-    SSession s(0);
+    SSession s(0, DeviceOf(parser));
     const EEmuResult result = s.rom.SendRomType(index);
     s.sink.Print("rom", io.err);
     return ExitOf(result);
@@ -445,12 +450,13 @@ int RunRom(const std::vector<std::string>& args, Io& io)
 int RunAuto(const std::vector<std::string>& args, Io& io)
 {
     const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
+                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}});
     const std::string& file = OnePositional(parser, "FILE");
     const uint32_t romSize = RomSize(parser);
     const SLoadChoice choice = LoadChoice(parser);
 
-    SSession s(romSize);
+    SSession s(romSize, DeviceOf(parser));
     SLoaded loaded;
     // --strict must refuse the file before the stop command goes out, so the file is checked
     // first; without it the file is read after the stop, as the Auto button does.

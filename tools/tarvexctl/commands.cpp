@@ -19,6 +19,7 @@ std::span<const Command> Commands()
         {"reset", "reset the target", kResetHelp, RunReset},
         {"rom", "set the emulated ROM type", kRomHelp, RunRom},
         {"auto", "stop, load, download, run and reset in one go", kAutoHelp, RunAuto},
+        {"watch", "download a file, then only its changed blocks each time it changes", kWatchHelp, RunWatch},
     };
     return kCommands;
 }
