@@ -61,8 +61,10 @@ std::string PortPathOf(const DeviceKey& key)
 {
     std::string path = std::to_string(std::get<0>(key));
     const auto& ports = std::get<1>(key);
-    for (size_t i = 0; i < ports.size(); ++i)
-        path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    for (size_t i = 0; i < ports.size(); ++i) {
+        path += i == 0 ? '-' : '.';
+        path += std::to_string(ports[i]);
+    }
     return path;
 }
 

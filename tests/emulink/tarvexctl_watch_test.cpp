@@ -122,7 +122,7 @@ TEST(TarvexctlWatch, SendsExactlyTheChangedBlocksWhicheverWayTheFileIsWritten)
             const std::string line = run.Out()[i + 1];
             std::string list;
             for (uint32_t b : step.expected)
-                list += (list.empty() ? "" : ",") + std::to_string(b);
+                list.append(list.empty() ? "" : ",").append(std::to_string(b));
             EXPECT_NE(line.find(" blocks " + (list.empty() ? "-" : list) + " bytes " +
                                 std::to_string(step.expected.size() * kBlock) + " crc32 " + CrcOf(image, kRom) + " "),
                       std::string::npos)

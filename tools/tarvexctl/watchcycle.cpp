@@ -123,10 +123,10 @@ std::string FormatCycleJson(const SCycleReport& report)
 {
     std::string blocks;
     if (report.blocks.size() == 1) {
-        blocks = "[" + JoinBlocks(report.blocks.front(), "") + "]";
+        blocks.assign(1, '[').append(JoinBlocks(report.blocks.front(), "")).append(1, ']');
     } else {
         for (const auto& side : report.blocks)
-            blocks += (blocks.empty() ? "[" : ",") + std::string("[") + JoinBlocks(side, "") + "]";
+            blocks.append(1, blocks.empty() ? '[' : ',').append(1, '[').append(JoinBlocks(side, "")).append(1, ']');
         blocks += blocks.empty() ? "[]" : "]";
     }
     return "{\"time\":\"" + FormatTime(report.when, true) + "\",\"full\":" + (report.bFull ? "true" : "false") +
