@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times the core loader (bench_load_image) against srec_cat on one dense 1 MiB image written by
 # srec_cat as Motorola S-record and as extended Tektronix hex (with a start address, so both
 # end in an end record), each converted to a 1 MiB binary image. Fails when the core loader is

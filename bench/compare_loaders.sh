@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times `tarvexctl load` against srec_cat and python3-intelhex on one dense 1 MiB Intel HEX file.
 #   BUILD_DIR  build directory holding tools/tarvexctl/tarvexctl (default: build; built if missing)
 #   RUNS       timed runs per tool (default: 10; python3-intelhex gets at most 3)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A 1 MiB download to the simulated emulator: a fresh open per transfer against one handle for all.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the hex editor: editing primitives on a 1 MiB image.
 #include "hexedit/hexeditmodel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the hex editor widget offscreen: full repaint and paging through 1 MiB.
 #include "hexedit/hexedit.h"
 

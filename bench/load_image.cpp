@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads an image file with the core loader and writes the 1 MiB image as binary: the Tarvex
 // side of compare_loaders.sh for the formats tarvexctl does not read yet.
 //   bench_load_image FILE OUT.bin [FILL]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loader speed: dense 1 MiB Intel HEX, S-record and extended Tektronix images and a 1 MiB
 // binary, in-process.
 #include "buffer/imageloader.h"

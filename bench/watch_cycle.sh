@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times `tarvexctl watch` under `tarvex-sim --full-speed` (about 1 MB/s): a one-block change of a
 # 27C080 image, from the rename over the file to the last transfer, against the whole download.
 #   BUILD_DIR  build directory holding tarvexctl and tarvex-sim (default: build; built if missing)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds into BUILD_DIR (default: build).
 #   build.sh [CMAKE_OPTIONS...] [-- TARGET...]   no target: everything
 # Uses ccache when it is installed.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages a task needs; does nothing when all are there.
 #   deps.sh run       build and run tarvex and tarvex-sim (what ./scripts/run.sh needs)
 #   deps.sh test      the above, and what the tests, benchmarks and man pages need

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds tarvex and tarvex-sim, and starts Tarvex against a simulated emulator.
 #   ./scripts/run.sh [FILE]              tarvex under tarvex-sim (one simulated emulator)
 #   ./scripts/run.sh --hardware [FILE]   tarvex alone, for a real emulator on USB

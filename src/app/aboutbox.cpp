@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About box, laid out in dialog units of its 9-point font.
 #include "app/aboutbox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CAboutBox: the modal About box.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvex: the desktop control program of the USB EPROM emulator.
 #include "app/tarvexapp.h"
 #include "tarvex_version.h"

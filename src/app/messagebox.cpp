@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one message function and its test hook.
 #include "app/messagebox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one message function: every message box goes through here.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up and the commands the application object serves.
 #include "app/tarvexapp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CTarvexApp: start-up, the document commands, the recent-file list and the About box.
 #pragma once
 

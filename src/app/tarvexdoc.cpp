@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The empty document: open checks the file, save writes zero bytes.
 #include "app/tarvexdoc.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CTarvexDoc: the document of the single-document window; it holds and stores nothing.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The " Buffer 0 " page: layout, data exchange, settings, and thin handlers over the ROM session.
 #include "buffer/bufferpage.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CPageEmu0: the " Buffer 0 " page: fields, Load and the emulator operations over the ROM session.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The buffer page's settings exchange: one list of calls for loading and saving.
 #include "buffer/buffersettings.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The buffer page's persisted fields and their one list of load/save exchanges.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checksums over a byte range of the ROM image.
 #include "buffer/checksum.h"
 

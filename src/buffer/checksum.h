@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checksums over a byte range of the ROM image: what `tarvexctl sum` and -v print.
 #pragma once
 

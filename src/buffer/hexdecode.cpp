@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared decoding helpers of the text image readers.
 #include "buffer/hexdecode.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Differing ranges of two images.
 #include "buffer/imagediff.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Comparing a ROM image with what the emulator holds: the ranges of bytes that differ.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image file loading: Intel HEX or raw binary into the 1 MiB ROM image buffer.
 #include "buffer/imageloader.h"
 

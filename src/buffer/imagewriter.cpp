@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image file writing: Intel HEX, Motorola S-record or binary.
 #include "buffer/imagewriter.h"
 

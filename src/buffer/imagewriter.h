@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Image file writing: the ROM image (or part of it) as Intel HEX, Motorola S-record or binary.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CIniFile and the profile-file reader/writer under it.
 #include "buffer/inifile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CIniFile: the buffer page's settings store, a sections-and-keys INI file beside the executable.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Warnings a load collects about its file.
 #include "buffer/loaddiagnostics.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Warnings a load collects about its file: what the readers passed over or could not place.
 // The buffer page ignores them; tarvexctl prints them (and --strict refuses the file).
 #pragma once

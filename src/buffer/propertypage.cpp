@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog units, data exchange and the page base.
 #include "buffer/propertypage.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CPropertyPage: a page of the property sheet, with dialog-unit layout and data exchange.
 #pragma once
 

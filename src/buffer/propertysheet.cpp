@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The property sheet: pages in tab order, and a tab change that the page being left may refuse.
 #include "buffer/propertysheet.h"
 

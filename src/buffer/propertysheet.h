@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CMyPropertySheet: the tabbed holder of the Setup and Buffer 0 pages.
 #pragma once
 

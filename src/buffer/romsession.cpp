@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ROM session: one image, one size, the operations of the page and the tool.
 #include "buffer/romsession.h"
 

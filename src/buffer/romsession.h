@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRomSession: the ROM image, the ROM size and the emulator operations, shared by the buffer page and tarvexctl.
 #pragma once
 

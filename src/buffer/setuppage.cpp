@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "  Setup  " page: controls at the reference layout and their data exchange.
 #include "buffer/setuppage.h"
 

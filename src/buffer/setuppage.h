@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CPageSetup: the "  Setup  " page, the target's reset configuration.
 #pragma once
 

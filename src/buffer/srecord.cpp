@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Motorola S-record reader.
 #include "buffer/srecord.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Motorola S-record reader: streamed text into the 1 MiB ROM image buffer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Extended Tektronix hex reader.
 #include "buffer/tekhex.h"
 

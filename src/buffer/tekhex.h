@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Extended Tektronix hex reader: streamed text into the 1 MiB ROM image buffer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Splits text fed in arbitrary pieces into lines for the line-based image readers.
 #pragma once
 

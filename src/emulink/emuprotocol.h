@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator's command protocol and the operations of the buffer page built on it.
 #pragma once
 

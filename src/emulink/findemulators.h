@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator search: which of the instances "Ezusb-0" to "Ezusb-3" can be opened.
 #pragma once
 

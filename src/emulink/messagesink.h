@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one message function, as an interface the core can call and tests can count.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Looking up a ROM type by name.
 #include "emulink/romtypes.h"
 

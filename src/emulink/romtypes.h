@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The eight ROM types the emulator stands in for: list text, name, size and the mask it is sent.
 #pragma once
 

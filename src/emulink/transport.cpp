@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transfer statuses in words, and the one message of a failed open.
 #include "emulink/transport.h"
 

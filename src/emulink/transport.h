@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the protocol needs of a transport: one bulk write, one bulk read, and the status of each.
 #pragma once
 

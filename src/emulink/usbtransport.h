@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // USB bulk transport to the emulator on libusb: pick an emulator, one bulk transfer per call.
 #pragma once
 

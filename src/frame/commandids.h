@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command ids of the menus, tool bar and key table.
 #pragma once
 

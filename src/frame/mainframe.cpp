@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main frame: bars, the emulator search, ROM type changes and the command flags.
 #include "frame/mainframe.h"
 

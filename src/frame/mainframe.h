@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CMainFrame: the main window with its menus, tool bar, emulator bar, status bar and command flags.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tool-bar pictures: simple line drawings, one per command.
 #include "frame/toolbaricons.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures of the tool-bar buttons, drawn at 16 by 15 pixels.
 #pragma once
 

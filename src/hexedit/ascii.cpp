@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CAscii: hex-text to number conversion.
 #include "hexedit/ascii.h"
 

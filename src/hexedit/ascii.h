@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CAscii: hex-text to number conversion used by the Intel HEX loader and the buffer page.
 #pragma once
 

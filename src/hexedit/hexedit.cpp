@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CHexEdit: Qt events in, CHexEditModel rules, whole-view painting and the block caret out.
 #include "hexedit/hexedit.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CHexEdit: the hex editor widget. Translates Qt events for CHexEditModel, paints the view and the caret.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CHexEditModel: keyboard, mouse, wheel and clipboard rules of the hex editor.
 #include "hexedit/hexeditmodel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CHexEditModel: data, editing primitives, layout and caret placement of the hex editor.
 #include "hexedit/hexeditmodel.h"
 

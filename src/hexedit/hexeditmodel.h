@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CHexEditModel: the hex editor's bytes, caret, selection and view rows, with its editing rules, free of any window system.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRichTextWriter: RTF rendering of styled messages and the pull-style stream-out.
 #include "richtext/richtextwriter.h"
 

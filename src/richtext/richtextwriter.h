@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRichTextWriter: renders short styled messages as RTF and streams them into a rich-edit control.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared file writer: link resolution, locking, temporary files and the in-place fallback.
 #include "util/fileutil.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File helpers shared by the settings store and tarvexctl: a descriptor owner, errno texts and
 // the one writer that replaces a file without ever leaving it half-written or losing it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message line: stream-in of RTF or plain text into a read-only text edit.
 #include "view/messageline.h"
 

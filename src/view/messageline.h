@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CMessageLine: the one-line, read-only rich-text line under the property sheet.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RTF reading for the message line: a small state machine over groups and control words.
 #include "view/rtfreader.h"
 

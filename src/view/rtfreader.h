@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRtfReader: turns the RTF the rich-text writer emits into styled runs of text.
 #pragma once
 

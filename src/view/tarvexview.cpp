@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The form view: layout in dialog units, the sheet in its placeholder, the banner, printing.
 #include "view/tarvexview.h"
 

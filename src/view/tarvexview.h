@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CTarvexView: the form in the main window, holding the property sheet and the message line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up, the document commands, the recent-file list and the About box.
 #include "apptest.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test main for the application: re-executes under umockdev's preload library (so tests can
 // attach simulated emulators), isolates the profile, and runs the tests inside a QApplication.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared helpers of the application tests: recorded messages, a temporary folder, the simulator.
 #pragma once
 

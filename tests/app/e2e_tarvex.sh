@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # End to end: the built tarvex under tarvex-sim in a virtual X server, driven with xdotool,
 # checked through the simulator's transfer log and the settings file.
 #   e2e_tarvex.sh TARVEX TARVEX_SIM

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main frame, its bars, the emulator search, ROM type changes and the form view.
 #include "apptest.h"
 #include "layoutcheck.h"

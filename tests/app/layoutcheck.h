@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Layout checks shared by the page and frame tests: every control shows its text whole, and
 // no two controls touch.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The property sheet and its two pages, driven offscreen with a stand-in frame.
 #include "apptest.h"
 #include "layoutcheck.h"

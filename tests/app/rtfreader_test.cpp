@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RTF reader behind the message line, and the message line fed by the writer.
 #include "apptest.h"
 

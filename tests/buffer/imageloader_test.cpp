@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the image loader: binary and Intel HEX files into the 1 MiB ROM image.
 #include "buffer/imageloader.h"
 #include "inchild.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the image writers and checksums: written files load back byte for byte, records
 // keep to their format's limits, the extension picks the format.
 #include "buffer/checksum.h"

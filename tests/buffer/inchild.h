@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a check in a child process, optionally as user nobody, so root can test denied access too.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the profile reader/writer, CIniFile's path rule and the buffer page's settings list.
 #include "buffer/buffersettings.h"
 #include "buffer/inifile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the load diagnostics and format detection: what the tool warns about, on which
 // line, and that warnings never change what is loaded.
 #include "buffer/imageloader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the S-record and extended Tektronix readers: placement, the Intel HEX loader's
 // rules (fill, count, 1 MiB limit, end record), warnings, streaming and malformed input.
 #include "buffer/imageloader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transport contract on the recording fake: no USB, no umockdev.
 #include "faketransport.h"
 #include "transportcontract.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transport contract on the real USB transport, reaching the simulated emulator through umockdev.
 #include <libusb.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running tarvexctl under tarvex-sim in the background, and the transfer log lines the tests expect.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recording stand-in for the USB transport, answering as libusb does for each fault.
 #include "faketransport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recording stand-in for the USB transport: the simulated emulator's firmware behind it, and
 // faults by transfer number, so the protocol can be tested without umockdev.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator operations end to end against the simulated emulator, checked on its transfer log.
 #include <algorithm>
 #include <numeric>

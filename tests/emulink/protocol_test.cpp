@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command blocks, block counts, masks and hex counts: the arithmetic the operations rest on.
 #include <gtest/gtest.h>
 

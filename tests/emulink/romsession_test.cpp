@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ROM session over the recording fake: ROM type changes, the session's report, and the check
 // that Auto runs between its download and its run command.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared fixture: a simulated emulator, a transport on it with short time-outs, and a counting message sink.
 #pragma once
 

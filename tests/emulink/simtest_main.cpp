@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test main for the emulator link: re-executes itself under umockdev's preload library, then runs the tests.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Choosing among several emulators (find, --device) and 16-bit pairs (--pair) end to end under tarvex-sim.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvexctl's emulator commands end to end: the built tool under the built tarvex-sim, checked on the transfer log.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `tarvexctl watch` end to end: the built tool under tarvex-sim, a file rewritten the ways
 // editors and linkers do, the transfer log checked block by block.
 #include <gtest/gtest.h>

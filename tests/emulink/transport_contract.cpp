@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One contract for every transport: the recording fake and the USB transport under the simulator
 // both have to pass it, and so do the operations built on them.
 #include <libusb.h>

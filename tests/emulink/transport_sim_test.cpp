@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transport and emulator search against the simulated emulator.
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transport contract's fixture: each test binary instantiates it with the rigs it can run.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the transport's contract tests run on: an emulator with faults and a transport to reach it,
 // either the recording fake or the simulator under the real USB transport.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the emulator link's tests: a message sink that counts, and readable transfer errors.
 #pragma once
 

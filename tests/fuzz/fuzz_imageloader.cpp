@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Intel HEX, S-record and extended Tektronix scanners: any text scans without a write
 // outside the buffer, and the pieces it arrives in (the loader reads the file in chunks) change
 // nothing in the result, its warnings included.

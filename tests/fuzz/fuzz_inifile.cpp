@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings store: on any file, a write either changes nothing or reads back, keeps every
 // other line byte for byte, and a second identical write changes nothing more.
 #include "fuzzcheck.h"

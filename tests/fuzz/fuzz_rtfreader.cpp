@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message line's RTF reader: any bytes parse, without throwing, into well-formed UTF-8.
 #include "fuzzcheck.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every fuzz target shares: the entry point and the checks that end the run on a fault.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over saved inputs (files, or every file in a folder) without libFuzzer, so
 // that a compiler without it still checks the corpus on every build.
 #include "fuzzcheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hexedit/ascii.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared test helper: the invariants every hex editor operation must keep.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Offscreen tests of the CHexEdit widget: Qt events in, model state, pixels and clipboard out.
 #include "hexedit/hexedit.h"
 #include "hexedit_invariants.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the hex editor's keyboard, mouse, scrolling and clipboard rules, without a window.
 #include "hexedit/hexeditmodel.h"
 #include "hexedit_invariants.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the hex editor's data model and editing primitives, without a window.
 #include "hexedit/hexeditmodel.h"
 #include "hexedit_invariants.h"

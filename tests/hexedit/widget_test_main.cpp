@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // main() of the hex editor widget tests: offscreen Qt unless a platform is chosen, then GoogleTest.
 #include <QApplication>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the RTF writer: exact bytes, formats, and the pull-style stream-out.
 #include "richtext/richtextwriter.h"
 

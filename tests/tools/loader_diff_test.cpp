@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Differential tests: Intel HEX written by srec_cat and python3-intelhex loads through
 // `tarvexctl load --fill XX --out` to the same 1 MiB image those tools make with that fill;
 // S-record and extended Tektronix files srec_cat writes load in the core loader as srec_cat

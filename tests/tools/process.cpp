@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a program with arguments and captures its exit code, standard output and error.
 #include "process.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end tests of the built tarvexctl: help, usage errors, load output and --out image.
 #include "process.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The watch's pieces without an emulator: the file watch in both modes, block comparison,
 // pair splitting, CRC-32, --then and the cycle lines.
 #include "filewatch.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // hexedit-demo: a window holding only the hex editor, for looking at it (and screenshots).
 // Usage: hexedit-demo [FILE]   shows FILE (or a built-in sample) with a small selection made.
 #include "hexedit/hexedit.h"

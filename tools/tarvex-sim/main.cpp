@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvex-sim: runs a program against simulated emulators (umockdev), optionally with faults and a transfer log.
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated emulator: umockdev fakes the USB device(s), a firmware model answers the commands.
 #include "simemulator.h"
 

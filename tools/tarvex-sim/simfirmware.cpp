@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated emulator's firmware: what it does with the five commands, with no USB around it.
 #include "simfirmware.h"
 

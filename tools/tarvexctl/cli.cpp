@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvexctl's command frame: dispatch, help texts and option parsing.
 #include "cli.h"
 

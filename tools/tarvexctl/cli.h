@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvexctl's command frame: exit codes, the sub-command table and option parsing.
 #pragma once
 

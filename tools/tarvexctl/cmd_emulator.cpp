@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvexctl's emulator commands: write, read, verify, run, stop, reset, rom and auto.
 #include "cli.h"
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `tarvexctl find`: every attached emulator with its number, port path, USB id and serial number.
 #include "cli.h"
 #include "commands.h"

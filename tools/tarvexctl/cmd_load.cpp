@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `tarvexctl load` and `tarvexctl sum`: load an image file as the tool's other commands do, and
 // show or write what it gave.
 #include "cli.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // write, read and verify for a 16-bit target: two emulators, even bytes on the first, odd on the second.
 #include "cli.h"
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `tarvexctl watch`: keeps the emulator in step with a file that is rebuilt, one changed block at a time.
 #include "cli.h"
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sub-command table: add a command here with its own function in its own file.
 #include "cli.h"
 #include "commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Declarations of the sub-commands' entry points and help texts.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device choice and 16-bit pairs for tarvexctl's emulator commands.
 #include "device.h"
 

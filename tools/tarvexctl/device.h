@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which emulator a command talks to (--device), and 16-bit pairs of emulators (--pair).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file watch: inotify on the file's folder, or polling where that is not to be had.
 #include "filewatch.h"
 

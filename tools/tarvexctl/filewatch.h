@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waits for a file to change, whichever way an editor or a linker writes it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarvexctl: command-line control of the image loader and the emulator.
 #include "cli.h"
 

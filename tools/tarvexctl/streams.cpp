@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard input through a memory file, standard output written whole, and the output check.
 #include "streams.h"
 

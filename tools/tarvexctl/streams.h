@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard input and output as tarvexctl's FILE and OUT arguments ("-"), and output checks made before a transfer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading FILE for a command, its warnings and --strict.
 #include "toolload.h"
 

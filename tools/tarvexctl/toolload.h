@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading FILE for a command: format, fill, warnings on standard error, --strict, -v.
 #pragma once
 

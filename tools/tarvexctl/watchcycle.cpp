@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block comparison, pair halves, --then and the cycle report of `tarvexctl watch`.
 #include "watchcycle.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of one watch cycle that need no emulator: which blocks changed, a pair's halves,
 // the commands around the blocks and the line that reports the cycle.
 #pragma once
