@@ -491,8 +491,16 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
             }
         }
         result.bytesRead = total;
-        if (d != nullptr)
+        if (d != nullptr) {
             WarnBinaryLength(*d, total, options.romSize);
+            // Asked for binary, yet written as text: the image would hold the text's characters.
+            const ImageFormat looks = DetectImageFormat(
+                std::string_view(reinterpret_cast<const char*>(image.data()), std::min<std::uint64_t>(total, 4096)));
+            if (options.format == ImageFormat::Binary && looks != ImageFormat::Binary)
+                d->Add(LoadWarningKind::LooksLikeText, 0,
+                       std::string("the file starts like ").append(ImageFormatTitle(looks)).append(
+                           " but is loaded as binary: its characters, not its data, would reach the ROM"));
+        }
     } else {
         const std::string_view head(chunk.get(), headSize);
         Loaded loaded;

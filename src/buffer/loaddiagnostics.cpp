@@ -16,6 +16,7 @@ const char* LoadWarningKindName(LoadWarningKind kind)
     case LoadWarningKind::DroppedData: return "dropped-data";
     case LoadWarningKind::BeyondRomSize: return "beyond-rom-size";
     case LoadWarningKind::BinaryTooLong: return "binary-too-long";
+    case LoadWarningKind::LooksLikeText: return "looks-like-text";
     case LoadWarningKind::PassedOver: return "passed-over";
     }
     return "unknown";

@@ -17,6 +17,7 @@ enum class LoadWarningKind {
     DroppedData,     // data at or above 1 MiB, which has no place in the buffer
     BeyondRomSize,   // data loaded above the ROM size: it is not downloaded
     BinaryTooLong,   // a binary file longer than the ROM size or than 1 MiB
+    LooksLikeText,   // a file read as binary that starts like one of the text formats
     PassedOver,      // records other tools act on that this loader passes over
 };
 

@@ -248,6 +248,8 @@ TEST(Tarvexctl, FormatIsChosenFromTheFileAndEveryDoubtIsSaid)
         {"a.bin", {"--format", "ihex", "--strict"}, 3, "", {"--strict: 1 warning about", "so it was not used"}},
         {"a.bin", {"--format", "ihex", "-q"}, 0, "", {}},
         {"a.hex", {"--rom", "27C64", "--format", "srec"}, 0, "00000000\n", {"warning:"}},
+        // And a text file taken for binary says what would reach the ROM.
+        {"a.s19", {"--format", "bin"}, 0, "0000001e\n", {"a.s19: warning: the file starts like S-record but is loaded as binary"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"load", dir / c.file};
