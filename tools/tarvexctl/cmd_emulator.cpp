@@ -117,37 +117,6 @@ const std::string_view kAutoHelp =
 
 namespace {
 
-// Messages of the emulator link, each distinct text printed once with its count.
-class CStderrSink : public CMessageSink {
-public:
-    void ShowMessage(void*, const std::string& text) override
-    {
-        for (auto& [t, n] : m_messages)
-            if (t == text) {
-                ++n;
-                return;
-            }
-        m_messages.emplace_back(text, 1);
-    }
-    // Prints the messages so far, each once, and forgets them.
-    void Print(std::string_view command, std::ostream& err)
-    {
-        for (const auto& [text, n] : m_messages) {
-            // The count goes with the first line; a second line gives the cause.
-            const std::size_t nl = text.find('\n');
-            err << "tarvexctl " << command << ": " << text.substr(0, nl);
-            if (n > 1)
-                err << " (" << n << " times)";
-            if (nl != std::string::npos)
-                err << text.substr(nl);
-            err << '\n';
-        }
-        m_messages.clear();
-    }
-
-private:
-    std::vector<std::pair<std::string, int>> m_messages;
-};
 
 // A text bar on standard error when that is a terminal.
 class CProgressBar {
@@ -175,16 +144,6 @@ private:
     bool m_bShown = false;
 };
 
-int ExitOf(EEmuResult result)
-{
-    switch (result) {
-    case EEmuResult::kOk: return kExitOk;
-    case EEmuResult::kNoDevice: return kExitNoEmulator;
-    case EEmuResult::kTransferFailed: return kExitTransfer;
-    }
-    return kExitTransfer;
-}
-
 void NoPositional(const ArgParser& parser)
 {
     if (!parser.Positional().empty())
@@ -206,7 +165,7 @@ struct SSession {
         rom.SetRomSize(romSize);
         rom.SetTransport(transport.get());
     }
-    CStderrSink sink;
+    CLinkMessages sink;
     std::unique_ptr<CUsbTransport> transport;
     // Nothing edits the image here, so a download takes nothing back: the image is the editor's copy.
     CRomSession rom{sink, nullptr};

@@ -17,16 +17,6 @@
 namespace tarvexctl {
 namespace {
 
-int ExitOf(EEmuResult result)
-{
-    switch (result) {
-    case EEmuResult::kOk: return kExitOk;
-    case EEmuResult::kNoDevice: return kExitNoEmulator;
-    case EEmuResult::kTransferFailed: return kExitTransfer;
-    }
-    return kExitTransfer;
-}
-
 // One emulator of the pair with its own link and image.
 struct SPairSide {
     SPairSide(CLinkMessages& sink, std::string dev, std::uint32_t romSize)

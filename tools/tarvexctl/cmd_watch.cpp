@@ -140,11 +140,6 @@ struct SSide {
     std::vector<uint32_t> changed;
 };
 
-int ExitOf(EEmuResult result)
-{
-    return result == EEmuResult::kNoDevice ? kExitNoEmulator : kExitTransfer;
-}
-
 struct SOptions {
     std::string file;
     uint32_t romSize = 0;

@@ -54,6 +54,16 @@ std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::stri
     return transport;
 }
 
+int ExitOf(EEmuResult result)
+{
+    switch (result) {
+    case EEmuResult::kOk: return kExitOk;
+    case EEmuResult::kNoDevice: return kExitNoEmulator;
+    case EEmuResult::kTransferFailed: return kExitTransfer;
+    }
+    return kExitTransfer;
+}
+
 void CLinkMessages::ShowMessage(void*, const std::string& text)
 {
     for (auto& [t, n] : m_messages)

@@ -4,6 +4,7 @@
 
 #include "toolload.h"
 
+#include "emulink/emuprotocol.h"
 #include "emulink/messagesink.h"
 
 #include <cstdint>
@@ -27,6 +28,9 @@ std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parse
 
 // A transport whose transfers go to `device` only (as DeviceOf gives it).
 std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device);
+
+// The exit code of an operation's result: 0, 4 no emulator, 5 transfer failed.
+int ExitOf(EEmuResult result);
 
 // Messages of the emulator link, each distinct text kept once with its count until printed.
 class CLinkMessages : public CMessageSink {
