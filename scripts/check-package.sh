@@ -26,13 +26,18 @@ for f in ./usr/bin/tarvex ./usr/bin/tarvexctl ./usr/bin/tarvex-sim \
          ./usr/share/doc/tarvex/LICENSE; do
   dpkg-deb -c "$deb" | awk '{print $6}' | grep -qx "$f" || { echo "package lacks $f" >&2; exit 1; }
 done
+# A check that fails must not leave the package behind for the next run.
+trap 'dpkg --purge tarvex >/dev/null 2>&1 || true' EXIT
 dpkg -i "$deb" || DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq --no-install-recommends
 desktop-file-validate /usr/share/applications/tarvex.desktop
 appstreamcli validate --no-net /usr/share/metainfo/org.tarvex.tarvex.metainfo.xml
 /usr/bin/tarvexctl --version
 /usr/bin/tarvex-sim --version
 /usr/bin/tarvex --version
-[ "$(/usr/bin/tarvex-sim -n 1 -- /usr/bin/tarvexctl find)" = "Emulator-0" ]
+# find lists "N  PORT  VVVV:PPPP  SERIAL" for each emulator.
+found=$(/usr/bin/tarvex-sim -n 1 -- /usr/bin/tarvexctl find)
+echo "$found"
+[[ $found =~ ^0\ +1-1\ +0547:2131\ +-$ ]] || { echo "installed tarvexctl find printed: $found" >&2; exit 1; }
 
 echo "== installed tarvex, run by a user, keeps its settings in XDG_CONFIG_HOME"
 home=$(mktemp -d)
