@@ -348,24 +348,12 @@ void CIntelHexScanner::Report()
             d.Add(LoadWarningKind::NoRecords, 0, "no Intel HEX records: is it a binary file?");
         return;
     }
-    if (m_checksum.Any())
-        d.Add(LoadWarningKind::Checksum, m_checksum.First(),
-              CountOf(m_checksum.Count(), "record", "records") + " with a wrong checksum (" +
-                  m_checksum.Lines() + ")");
-    if (m_badChar.Any())
-        d.Add(LoadWarningKind::BadCharacter, m_badChar.First(),
-              "characters that are not hex digits in " +
-                  CountOf(m_badChar.Count(), "record", "records") + " (" + m_badChar.Lines() + ")");
-    if (m_cutShort.Any())
-        d.Add(LoadWarningKind::CutShort, m_cutShort.First(),
-              CountOf(m_cutShort.Count(), "record", "records") +
-                  " shorter than the byte count says (" + m_cutShort.Lines() + ")");
+    AddChecksumWarning(d, m_checksum);
+    AddBadCharacterWarning(d, m_badChar);
+    AddCutShortWarning(d, m_cutShort, "byte count");
     if (m_bMore)
         d.Add(LoadWarningKind::NoEndRecord, 0, "no end record (type 01): the file may be incomplete");
-    if (m_dropped.Any())
-        d.Add(LoadWarningKind::DroppedData, m_dropped.First(),
-              CountOf(m_dropped.Count(), "data byte", "data bytes") +
-                  " at or above 0x100000 dropped: the buffer holds 1 MiB (" + m_dropped.Lines() + ")");
+    AddDroppedWarning(d, m_dropped);
     if (m_segment.Any())
         d.Add(LoadWarningKind::PassedOver, m_segment.First(),
               "extended segment address records (type 02) passed over: the data after them "

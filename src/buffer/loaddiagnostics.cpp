@@ -87,3 +87,34 @@ std::string CountOf(std::uint64_t n, const char* singular, const char* plural)
 {
     return std::to_string(n).append(" ").append(n == 1 ? singular : plural);
 }
+
+void AddChecksumWarning(LoadDiagnostics& d, const LineTally& checksum)
+{
+    if (checksum.Any())
+        d.Add(LoadWarningKind::Checksum, checksum.First(),
+              CountOf(checksum.Count(), "record", "records") + " with a wrong checksum (" + checksum.Lines() + ")");
+}
+
+void AddBadCharacterWarning(LoadDiagnostics& d, const LineTally& badChar)
+{
+    if (badChar.Any())
+        d.Add(LoadWarningKind::BadCharacter, badChar.First(),
+              "characters that are not hex digits in " + CountOf(badChar.Count(), "record", "records") + " (" +
+                  badChar.Lines() + ")");
+}
+
+void AddCutShortWarning(LoadDiagnostics& d, const LineTally& cutShort, const char* countName)
+{
+    if (cutShort.Any())
+        d.Add(LoadWarningKind::CutShort, cutShort.First(),
+              CountOf(cutShort.Count(), "record", "records") + " shorter than the " + countName + " says (" +
+                  cutShort.Lines() + ")");
+}
+
+void AddDroppedWarning(LoadDiagnostics& d, const LineTally& dropped)
+{
+    if (dropped.Any())
+        d.Add(LoadWarningKind::DroppedData, dropped.First(),
+              CountOf(dropped.Count(), "data byte", "data bytes") +
+                  " at or above 0x100000 dropped: the buffer holds 1 MiB (" + dropped.Lines() + ")");
+}

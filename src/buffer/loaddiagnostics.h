@@ -68,5 +68,13 @@ private:
     std::vector<std::uint64_t> m_lines;
 };
 
+// The warnings every record reader words alike, added when the tally has any: wrong checksums,
+// characters that are not hex digits, records shorter than their `countName` ("byte count",
+// "length") says, data bytes dropped at or above 1 MiB.
+void AddChecksumWarning(LoadDiagnostics& d, const LineTally& checksum);
+void AddBadCharacterWarning(LoadDiagnostics& d, const LineTally& badChar);
+void AddCutShortWarning(LoadDiagnostics& d, const LineTally& cutShort, const char* countName);
+void AddDroppedWarning(LoadDiagnostics& d, const LineTally& dropped);
+
 // "record" or "records" after a count: "3 records".
 std::string CountOf(std::uint64_t n, const char* singular, const char* plural);

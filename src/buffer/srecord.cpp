@@ -147,22 +147,13 @@ void CSRecordScanner::Report()
             d.Add(LoadWarningKind::NoRecords, m_stray.First(), "no S-records: is it another format?");
         return;
     }
-    if (m_checksum.Any())
-        d.Add(LoadWarningKind::Checksum, m_checksum.First(),
-              CountOf(m_checksum.Count(), "record", "records") + " with a wrong checksum (" +
-                  m_checksum.Lines() + ")");
-    if (m_badChar.Any())
-        d.Add(LoadWarningKind::BadCharacter, m_badChar.First(),
-              "characters that are not hex digits in " +
-                  CountOf(m_badChar.Count(), "record", "records") + " (" + m_badChar.Lines() + ")");
+    AddChecksumWarning(d, m_checksum);
+    AddBadCharacterWarning(d, m_badChar);
     if (m_stray.Any())
         d.Add(LoadWarningKind::BadCharacter, m_stray.First(),
               CountOf(m_stray.Count(), "line", "lines") + " not starting with 'S' passed over (" +
                   m_stray.Lines() + ")");
-    if (m_cutShort.Any())
-        d.Add(LoadWarningKind::CutShort, m_cutShort.First(),
-              CountOf(m_cutShort.Count(), "record", "records") +
-                  " shorter than the byte count says (" + m_cutShort.Lines() + ")");
+    AddCutShortWarning(d, m_cutShort, "byte count");
     const bool countMatches = m_bCounted && m_nCount == (m_nDataBeforeCount & m_nCountMask);
     if (m_bCounted && !countMatches)
         d.Add(LoadWarningKind::CountMismatch, m_nCountLine,
@@ -173,10 +164,7 @@ void CSRecordScanner::Report()
     // srec_cat writes files without a start address.
     if (m_bMore && !countMatches)
         d.Add(LoadWarningKind::NoEndRecord, 0, "no end record (S7, S8 or S9): the file may be incomplete");
-    if (m_dropped.Any())
-        d.Add(LoadWarningKind::DroppedData, m_dropped.First(),
-              CountOf(m_dropped.Count(), "data byte", "data bytes") +
-                  " at or above 0x100000 dropped: the buffer holds 1 MiB (" + m_dropped.Lines() + ")");
+    AddDroppedWarning(d, m_dropped);
     if (m_otherType.Any())
         d.Add(LoadWarningKind::PassedOver, m_otherType.First(),
               CountOf(m_otherType.Count(), "S4 record", "S4 records") + " passed over (" +

@@ -138,29 +138,17 @@ void CTekHexScanner::Report()
                   "no extended Tektronix records: is it another format?");
         return;
     }
-    if (m_checksum.Any())
-        d.Add(LoadWarningKind::Checksum, m_checksum.First(),
-              CountOf(m_checksum.Count(), "record", "records") + " with a wrong checksum (" +
-                  m_checksum.Lines() + ")");
-    if (m_badChar.Any())
-        d.Add(LoadWarningKind::BadCharacter, m_badChar.First(),
-              "characters that are not hex digits in " +
-                  CountOf(m_badChar.Count(), "record", "records") + " (" + m_badChar.Lines() + ")");
+    AddChecksumWarning(d, m_checksum);
+    AddBadCharacterWarning(d, m_badChar);
     if (m_stray.Any())
         d.Add(LoadWarningKind::BadCharacter, m_stray.First(),
               CountOf(m_stray.Count(), "line", "lines") + " not starting with '%' passed over (" +
                   m_stray.Lines() + ")");
-    if (m_cutShort.Any())
-        d.Add(LoadWarningKind::CutShort, m_cutShort.First(),
-              CountOf(m_cutShort.Count(), "record", "records") +
-                  " shorter than the length says (" + m_cutShort.Lines() + ")");
+    AddCutShortWarning(d, m_cutShort, "length");
     if (m_bMore)
         d.Add(LoadWarningKind::NoEndRecord, 0,
               "no termination record (type 8): the file may be incomplete");
-    if (m_dropped.Any())
-        d.Add(LoadWarningKind::DroppedData, m_dropped.First(),
-              CountOf(m_dropped.Count(), "data byte", "data bytes") +
-                  " at or above 0x100000 dropped: the buffer holds 1 MiB (" + m_dropped.Lines() + ")");
+    AddDroppedWarning(d, m_dropped);
     if (m_otherType.Any())
         d.Add(LoadWarningKind::PassedOver, m_otherType.First(),
               CountOf(m_otherType.Count(), "record", "records") + " of an unknown type passed over (" +
