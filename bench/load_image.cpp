@@ -2,8 +2,8 @@
 // Loads an image file with the core loader and writes the 1 MiB image as binary: the Tarvex
 // side of compare_loaders.sh for the formats tarvexctl does not read yet.
 //   bench_load_image FILE OUT.bin [FILL]
-#include "buffer/imageloader.h"
-#include "buffer/imagewriter.h"
+#include "image/imageloader.h"
+#include "image/imagewriter.h"
 
 #include <cstdio>
 #include <string>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Loader speed: dense 1 MiB Intel HEX, S-record and extended Tektronix images and a 1 MiB
 // binary, in-process.
-#include "buffer/imageloader.h"
-#include "buffer/imagewriter.h"
+#include "image/imageloader.h"
+#include "image/imagewriter.h"
 
 #include <benchmark/benchmark.h>
 

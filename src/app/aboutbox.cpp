@@ -2,7 +2,7 @@
 // The About box, laid out in dialog units of its 9-point font.
 #include "app/aboutbox.h"
 
-#include "buffer/propertypage.h"
+#include "pages/propertypage.h"
 
 #include <QIcon>
 #include <QLabel>

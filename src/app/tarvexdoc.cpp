@@ -2,7 +2,7 @@
 // The empty document: open checks the file, save writes zero bytes.
 #include "app/tarvexdoc.h"
 
-#include "app/messagebox.h"
+#include "pages/messagebox.h"
 
 #include <QFile>
 #include <QFileInfo>

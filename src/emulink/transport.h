@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "emulink/messagesink.h"
+#include "session/messagesink.h"
 
 inline constexpr const char* kMsgCouldNotOpen = "Could not open the Device";
 

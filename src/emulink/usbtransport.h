@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emulink/messagesink.h"
+#include "session/messagesink.h"
 #include "emulink/transport.h"
 
 struct libusb_context;

@@ -2,8 +2,8 @@
 // The main frame: bars, the emulator search, ROM type changes and the command flags.
 #include "frame/mainframe.h"
 
-#include "app/messagebox.h"
-#include "buffer/propertysheet.h"
+#include "pages/messagebox.h"
+#include "pages/propertysheet.h"
 #include "emulink/findemulators.h"
 #include "emulink/romtypes.h"
 #include "emulink/usbtransport.h"

@@ -2,7 +2,7 @@
 // CMainFrame: the main window with its menus, tool bar, emulator bar, status bar and command flags.
 #pragma once
 
-#include "buffer/bufferpage.h"
+#include "pages/bufferpage.h"
 
 #include <QMainWindow>
 #include <QMap>

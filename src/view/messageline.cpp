@@ -2,7 +2,7 @@
 // The message line: stream-in of RTF or plain text into a read-only text edit.
 #include "view/messageline.h"
 
-#include "view/rtfreader.h"
+#include "richtext/rtfreader.h"
 
 #include <QApplication>
 #include <QTextCursor>

@@ -2,7 +2,7 @@
 // The form view: layout in dialog units, the sheet in its placeholder, the banner, printing.
 #include "view/tarvexview.h"
 
-#include "buffer/propertysheet.h"
+#include "pages/propertysheet.h"
 #include "richtext/richtextwriter.h"
 
 #include <QFrame>

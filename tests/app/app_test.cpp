@@ -4,7 +4,7 @@
 
 #include "app/aboutbox.h"
 #include "app/tarvexapp.h"
-#include "buffer/propertysheet.h"
+#include "pages/propertysheet.h"
 #include "frame/commandids.h"
 #include "frame/mainframe.h"
 #include "view/tarvexview.h"

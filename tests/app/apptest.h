@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/messagebox.h"
-#include "buffer/bufferpage.h"
+#include "pages/messagebox.h"
+#include "pages/bufferpage.h"
 #include "simemulator.h"
 
 // Records every message instead of showing a box.

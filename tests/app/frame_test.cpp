@@ -4,7 +4,7 @@
 #include "layoutcheck.h"
 
 #include "app/aboutbox.h"
-#include "buffer/propertysheet.h"
+#include "pages/propertysheet.h"
 #include "frame/commandids.h"
 #include "frame/mainframe.h"
 #include "hexedit/hexedit.h"

@@ -3,7 +3,7 @@
 #include "apptest.h"
 #include "layoutcheck.h"
 
-#include "buffer/propertysheet.h"
+#include "pages/propertysheet.h"
 #include "emulink/usbtransport.h"
 #include "hexedit/hexedit.h"
 

@@ -4,7 +4,7 @@
 
 #include "richtext/richtextwriter.h"
 #include "view/messageline.h"
-#include "view/rtfreader.h"
+#include "richtext/rtfreader.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -3,7 +3,7 @@
 // that Auto runs between its download and its run command.
 #include <gtest/gtest.h>
 
-#include "buffer/romsession.h"
+#include "session/romsession.h"
 #include "faketransport.h"
 #include "transporttest.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emulink/messagesink.h"
+#include "session/messagesink.h"
 #include "emulink/usbtransport.h"
 #include "simemulator.h"
 #include "transporttest.h"

@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "ctlrun.h"
-#include "buffer/checksum.h"
+#include "image/checksum.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulink/messagesink.h"
+#include "session/messagesink.h"
 #include "emulink/transport.h"
 
 struct SMessage {

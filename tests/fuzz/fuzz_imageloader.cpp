@@ -4,9 +4,9 @@
 // nothing in the result, its warnings included.
 #include "fuzzcheck.h"
 
-#include "buffer/imageloader.h"
-#include "buffer/srecord.h"
-#include "buffer/tekhex.h"
+#include "image/imageloader.h"
+#include "image/srecord.h"
+#include "image/tekhex.h"
 
 #include <cstring>
 #include <string>

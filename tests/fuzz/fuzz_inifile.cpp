@@ -3,7 +3,7 @@
 // other line byte for byte, and a second identical write changes nothing more.
 #include "fuzzcheck.h"
 
-#include "buffer/inifile.h"
+#include "settings/inifile.h"
 #include "util/textutil.h"
 
 #include <algorithm>

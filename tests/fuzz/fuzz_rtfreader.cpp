@@ -2,7 +2,7 @@
 // The message line's RTF reader: any bytes parse, without throwing, into well-formed UTF-8.
 #include "fuzzcheck.h"
 
-#include "view/rtfreader.h"
+#include "richtext/rtfreader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -5,9 +5,9 @@
 // reads them; files the core writes read back in srec_cat; checksums agree with python3's zlib.
 #include "process.h"
 
-#include "buffer/checksum.h"
-#include "buffer/imageloader.h"
-#include "buffer/imagewriter.h"
+#include "image/checksum.h"
+#include "image/imageloader.h"
+#include "image/imagewriter.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "filewatch.h"
 #include "watchcycle.h"
 
-#include "buffer/checksum.h"
+#include "image/checksum.h"
 #include "cli.h"
 #include "emulink/emuprotocol.h"
 #include "process.h"

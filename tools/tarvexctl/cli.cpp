@@ -2,7 +2,7 @@
 // tarvexctl's command frame: dispatch, help texts and option parsing.
 #include "cli.h"
 
-#include "buffer/imageloader.h"
+#include "image/imageloader.h"
 #include "tarvex_version.h"
 
 #include <cctype>

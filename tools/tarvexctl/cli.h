@@ -2,7 +2,7 @@
 // tarvexctl's command frame: exit codes, the sub-command table and option parsing.
 #pragma once
 
-#include "buffer/imageloader.h"
+#include "image/imageloader.h"
 
 #include <cstdint>
 #include <initializer_list>

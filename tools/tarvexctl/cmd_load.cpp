@@ -6,7 +6,7 @@
 #include "streams.h"
 #include "toolload.h"
 
-#include "buffer/checksum.h"
+#include "image/checksum.h"
 
 #include <cinttypes>
 #include <cstdio>

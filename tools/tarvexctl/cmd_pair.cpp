@@ -7,8 +7,8 @@
 #include "toolload.h"
 #include "watchcycle.h"
 
-#include "buffer/imageloader.h"
-#include "buffer/romsession.h"
+#include "image/imageloader.h"
+#include "session/romsession.h"
 #include "emulink/usbtransport.h"
 
 #include <cstring>

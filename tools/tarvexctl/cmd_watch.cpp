@@ -7,9 +7,9 @@
 #include "toolload.h"
 #include "watchcycle.h"
 
-#include "buffer/checksum.h"
-#include "buffer/imageloader.h"
-#include "buffer/romsession.h"
+#include "image/checksum.h"
+#include "image/imageloader.h"
+#include "session/romsession.h"
 #include "emulink/emuprotocol.h"
 #include "emulink/usbtransport.h"
 

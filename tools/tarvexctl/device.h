@@ -5,7 +5,7 @@
 #include "toolload.h"
 
 #include "emulink/emuprotocol.h"
-#include "emulink/messagesink.h"
+#include "session/messagesink.h"
 
 #include <cstdint>
 #include <memory>

@@ -5,9 +5,9 @@
 #include "cli.h"
 #include "streams.h"
 
-#include "buffer/imageloader.h"
-#include "buffer/imagewriter.h"
-#include "buffer/loaddiagnostics.h"
+#include "image/imageloader.h"
+#include "image/imagewriter.h"
+#include "image/loaddiagnostics.h"
 
 #include <cstdint>
 #include <optional>
