@@ -18,17 +18,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_load_image FILE OUT.bin [FILL]\n");
         return 2;
     }
-    std::vector<std::uint8_t> image(kRomImageSize);
-    LoadDiagnostics diagnostics;
+    CRomImage image;
     ImageLoadOptions options;
     options.fill = argc > 3 ? ParseFillByte(argv[3]) : 0xFF;
-    options.diagnostics = &diagnostics;
-    const ImageLoadResult r = LoadImage(argv[1], options, RomImage(image.data(), kRomImageSize));
+    const ImageLoadResult r = LoadImage(argv[1], options, image);
     if (!r.ok) {
         std::fprintf(stderr, "%s\n", r.message.c_str());
         return 1;
     }
-    for (const LoadWarning& w : diagnostics.Warnings())
+    for (const LoadWarning& w : image.Diagnostics().Warnings())
         std::fprintf(stderr, "%s\n", FormatLoadWarning(argv[1], w).c_str());
     const int fd = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -37,7 +35,7 @@ int main(int argc, char** argv)
     }
     ImageWriteOptions out;
     out.format = ImageFormat::Binary;
-    const ImageWriteResult w = WriteImageToFd(fd, argv[2], image, out);
+    const ImageWriteResult w = WriteImageToFd(fd, argv[2], image.Bytes(), out);
     ::close(fd);
     if (!w.ok) {
         std::fprintf(stderr, "%s\n", w.message.c_str());

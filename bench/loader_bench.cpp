@@ -122,12 +122,15 @@ void BM_LoadDenseIntelHexFile(benchmark::State& state)
 {
     const std::string text = DenseIntelHex();
     const TempFile file(text);
-    std::vector<std::uint8_t> image(kRomImageSize);
+    CRomImage image;
+    ImageLoadOptions options;
+    options.format = ImageFormat::IntelHex;
+    options.fill = 0xFF;
     for (auto _ : state) {
-        const ImageLoadResult r = LoadImageFile(file.Path(), 0, 0xFF, RomImage(image.data(), kRomImageSize));
+        const ImageLoadResult r = LoadImage(file.Path(), options, image);
         if (!r.ok || r.bytesRead != kRomImageSize)
             state.SkipWithError("load failed");
-        benchmark::DoNotOptimize(image.data());
+        benchmark::DoNotOptimize(image.Data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
     state.counters["text_bytes"] = static_cast<double>(text.size());
@@ -139,15 +142,12 @@ void BM_LoadDenseIntelHexFileWithDiagnostics(benchmark::State& state)
 {
     const std::string text = DenseIntelHex();
     const TempFile file(text);
-    std::vector<std::uint8_t> image(kRomImageSize);
+    CRomImage image;
     for (auto _ : state) {
-        LoadDiagnostics diagnostics;
-        ImageLoadOptions options;
-        options.diagnostics = &diagnostics;
-        const ImageLoadResult r = LoadImage(file.Path(), options, RomImage(image.data(), kRomImageSize));
-        if (!r.ok || r.bytesRead != kRomImageSize || !diagnostics.Empty())
+        const ImageLoadResult r = LoadImage(file.Path(), ImageLoadOptions{}, image);
+        if (!r.ok || r.bytesRead != kRomImageSize || !image.Diagnostics().Empty())
             state.SkipWithError("load failed");
-        benchmark::DoNotOptimize(image.data());
+        benchmark::DoNotOptimize(image.Data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
@@ -156,16 +156,15 @@ BENCHMARK(BM_LoadDenseIntelHexFileWithDiagnostics)->Unit(benchmark::kMillisecond
 void LoadTextFile(benchmark::State& state, const std::string& text, ImageFormat format)
 {
     const TempFile file(text);
-    std::vector<std::uint8_t> image(kRomImageSize);
+    CRomImage image;
+    ImageLoadOptions options;
+    options.format = format;
     for (auto _ : state) {
-        LoadDiagnostics diagnostics;
-        ImageLoadOptions options;
-        options.format = format;
-        options.diagnostics = &diagnostics;
-        const ImageLoadResult r = LoadImage(file.Path(), options, RomImage(image.data(), kRomImageSize));
+        const ImageLoadResult r = LoadImage(file.Path(), options, image);
+        const LoadDiagnostics& diagnostics = image.Diagnostics();
         if (!r.ok || r.bytesRead != kRomImageSize || !diagnostics.Empty())
             state.SkipWithError(diagnostics.Empty() ? "load failed" : diagnostics.Warnings()[0].message.c_str());
-        benchmark::DoNotOptimize(image.data());
+        benchmark::DoNotOptimize(image.Data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
     state.counters["text_bytes"] = static_cast<double>(text.size());
@@ -200,7 +199,8 @@ void BM_ScanDenseIntelHex(benchmark::State& state)
     const std::string text = DenseIntelHex();
     std::vector<std::uint8_t> image(kRomImageSize);
     for (auto _ : state) {
-        CIntelHexScanner scanner(RomImage(image.data(), kRomImageSize));
+        CImageBuilder builder{RomImage(image.data(), kRomImageSize)};
+        CIntelHexScanner scanner(builder);
         scanner.Feed(text);
         scanner.Finish();
         if (scanner.Highest() != kRomImageSize)
@@ -214,12 +214,14 @@ BENCHMARK(BM_ScanDenseIntelHex)->Unit(benchmark::kMillisecond);
 void BM_LoadBinaryFile(benchmark::State& state)
 {
     const TempFile file(std::string(kRomImageSize, '\x5A'));
-    std::vector<std::uint8_t> image(kRomImageSize);
+    CRomImage image;
+    ImageLoadOptions options;
+    options.format = ImageFormat::Binary;
     for (auto _ : state) {
-        const ImageLoadResult r = LoadImageFile(file.Path(), 1, 0xFF, RomImage(image.data(), kRomImageSize));
+        const ImageLoadResult r = LoadImage(file.Path(), options, image);
         if (!r.ok || r.bytesRead != kRomImageSize)
             state.SkipWithError("load failed");
-        benchmark::DoNotOptimize(image.data());
+        benchmark::DoNotOptimize(image.Data());
     }
 }
 BENCHMARK(BM_LoadBinaryFile)->Unit(benchmark::kMillisecond);

@@ -10,7 +10,7 @@ declare -A allowed=(
   [richtext]="richtext"
   [emulink]="util emulink"
   [image]="util hexedit image emulink"
-  [settings]="util settings"
+  [settings]="util emulink settings"
   [session]="util hexedit image emulink session"
 )
 bad=0

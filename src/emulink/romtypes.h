@@ -28,6 +28,10 @@ inline constexpr std::array<SRomType, 8> kRomTypes = {{
 
 inline constexpr int kRomTypeCount = static_cast<int>(kRomTypes.size());
 
+// The ROM type every start begins with, and its size: the ROM Type list's first entry.
+inline constexpr int kDefaultRomType = 0;
+inline constexpr std::uint32_t kDefaultRomSize = kRomTypes[kDefaultRomType].nSize;
+
 // The ROM image: as large as the largest ROM type, whatever type is chosen.
 inline constexpr std::size_t kRomImageSize = kRomTypes.back().nSize;
 

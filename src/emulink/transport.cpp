@@ -38,6 +38,10 @@ const char* TransferErrorName(ETransferError error)
     return "USB error";
 }
 
+namespace {
+constexpr const char* kReplug = ": check the target's power, then unplug the emulator and plug it in again.";
+}  // namespace
+
 std::string DescribeCause(const STransferStatus& s)
 {
     const std::string device = s.sDevice.empty() ? "The emulator" : "The emulator at USB " + s.sDevice;
@@ -50,7 +54,10 @@ std::string DescribeCause(const STransferStatus& s)
         return device + " may not be opened by this user" + code
             + ": install the udev rules (res/udev/README.md), then plug the emulator in again.";
     case ETransferError::kBusy:
-        return device + " is held by another program" + code + ": close that program, then try again.";
+        return "busy: another program is using "
+            + (s.nInstance >= 0 ? "Ezusb-" + std::to_string(s.nInstance) : std::string("the emulator"))
+            + (s.sDevice.empty() ? std::string() : " (USB " + s.sDevice + ")") + code
+            + ": nothing was sent. Close that program or wait for it to finish, then try again.";
     case ETransferError::kNoLibusb:
         return "USB is not usable: libusb could not start" + code
             + ". Check that /dev/bus/usb and /sys/bus/usb are there.";
@@ -61,11 +68,11 @@ std::string DescribeCause(const STransferStatus& s)
     case ETransferError::kOpenFailed:
         return device + " could not be opened" + code + ": plug it in again.";
     case ETransferError::kGone:
-        return device + " went away during the transfer" + code + ": check the cable and plug it in again.";
+        return device + " was unplugged during the transfer" + code + ": check the cable and plug it in again.";
     case ETransferError::kTimeout:
-        return device + " did not answer in time" + code + ".";
+        return device + " did not answer in time" + code + kReplug;
     case ETransferError::kStall:
-        return device + " stalled the transfer" + code + ".";
+        return device + " stalled the transfer" + code + kReplug;
     case ETransferError::kShort:
         return "Only " + std::to_string(s.nMoved) + " of " + std::to_string(s.nAsked) + " bytes were moved"
             + (s.sDevice.empty() ? std::string() : " (emulator at USB " + s.sDevice + ")") + ".";
@@ -83,10 +90,42 @@ std::string WithCause(std::string_view text, const STransferStatus& status)
     return message;
 }
 
-STransferStatus CEmuTransport::BulkWrite(void* owner, const uint8_t* data, size_t length)
+STransferStatus CEmuTransport::Open()
 {
-    STransferStatus status = Write(data, length);
-    if (status.NotOpened())
-        m_sink.ShowMessage(owner, WithCause(kMsgCouldNotOpen, status));
+    if (m_nDepth > 0) {
+        ++m_nDepth;
+        return {};
+    }
+    STransferStatus status = ClaimDevice();
+    if (status.Ok())
+        m_nDepth = 1;
     return status;
+}
+
+void CEmuTransport::Close()
+{
+    if (m_nDepth > 0 && --m_nDepth == 0)
+        ReleaseDevice();
+}
+
+template <typename Move>
+STransferStatus CEmuTransport::Transfer(size_t length, Move move)
+{
+    const CEmuClaim claim(*this);
+    if (!claim.Ok()) {
+        STransferStatus status = claim.Status();
+        status.nAsked = length;
+        return status;
+    }
+    return move();
+}
+
+STransferStatus CEmuTransport::BulkWrite(const uint8_t* data, size_t length)
+{
+    return Transfer(length, [&] { return Write(data, length); });
+}
+
+STransferStatus CEmuTransport::BulkRead(uint8_t* data, size_t length)
+{
+    return Transfer(length, [&] { return Read(data, length); });
 }

@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "session/messagesink.h"
-
 inline constexpr const char* kMsgCouldNotOpen = "Could not open the Device";
 
 // Why a transfer did not move all its bytes. The first group fails before any byte moves
@@ -34,6 +32,7 @@ struct STransferStatus {
     size_t nMoved = 0;
     size_t nAsked = 0;
     std::string sDevice;   // where the device sits, "BUS-PORT[.PORT...]"; empty when none was found
+    int nInstance = -1;    // N of "Ezusb-N" when a device was found
 
     bool Ok() const { return eError == ETransferError::kNone; }
     // The device could not be used at all, so not one byte reached it.
@@ -48,25 +47,59 @@ std::string DescribeCause(const STransferStatus& status);
 // `text`, followed on a second line by the cause when there is one.
 std::string WithCause(std::string_view text, const STransferStatus& status);
 
-// The emulator's two pipes. Implementations move the bytes; the message of a failed open is shown
-// here, the same for every implementation.
+// The emulator's two pipes. An operation opens the emulator and claims it once (Open), does all
+// its transfers, then lets it go (Close): while it holds the claim the kernel refuses every other
+// program's, so nothing can slip between a command block and its data block. Opens nest: only the
+// outermost Open and Close reach the device. A transfer outside any operation opens and closes the
+// emulator around itself.
 class CEmuTransport {
 public:
-    explicit CEmuTransport(CMessageSink& sink) : m_sink(sink) {}
+    CEmuTransport() = default;
     virtual ~CEmuTransport() = default;
     CEmuTransport(const CEmuTransport&) = delete;
     CEmuTransport& operator=(const CEmuTransport&) = delete;
 
-    // Sends `length` bytes on pipe 1. When the device cannot be opened, shows "Could not open the
-    // Device" owned by `owner`, with the cause on a second line when there is more to it than absence.
-    STransferStatus BulkWrite(void* owner, const uint8_t* data, size_t length);
-    // Reads `length` bytes from pipe 0. Shows nothing; bytes not received keep their value.
-    STransferStatus BulkRead(uint8_t* data, size_t length) { return Read(data, length); }
+    STransferStatus Open();
+    void Close();
+    bool IsOpen() const { return m_nDepth > 0; }
+
+    // Sends `length` bytes on pipe 1.
+    STransferStatus BulkWrite(const uint8_t* data, size_t length);
+    // Reads `length` bytes from pipe 0; bytes not received keep their value.
+    STransferStatus BulkRead(uint8_t* data, size_t length);
 
 protected:
+    // The device proper: opened and claimed, then let go.
+    virtual STransferStatus ClaimDevice() = 0;
+    virtual void ReleaseDevice() = 0;
+    // One transfer on the open device.
     virtual STransferStatus Write(const uint8_t* data, size_t length) = 0;
     virtual STransferStatus Read(uint8_t* data, size_t length) = 0;
 
 private:
-    CMessageSink& m_sink;
+    template <typename Move>
+    STransferStatus Transfer(size_t length, Move move);
+
+    int m_nDepth = 0;
+};
+
+// Holds the emulator for one operation: opened on construction, let go on destruction.
+class CEmuClaim {
+public:
+    explicit CEmuClaim(CEmuTransport& transport) : m_transport(transport), m_status(transport.Open()) {}
+    ~CEmuClaim()
+    {
+        if (m_status.Ok())
+            m_transport.Close();
+    }
+    CEmuClaim(const CEmuClaim&) = delete;
+    CEmuClaim& operator=(const CEmuClaim&) = delete;
+
+    bool Ok() const { return m_status.Ok(); }
+    // Why the emulator could not be opened; Ok when it was.
+    const STransferStatus& Status() const { return m_status; }
+
+private:
+    CEmuTransport& m_transport;
+    STransferStatus m_status;
 };

@@ -199,19 +199,23 @@ std::vector<SUsbId> DefaultUsbIds()
     };
 }
 
-std::optional<std::vector<SUsbId>> ParseUsbIds(std::string_view text)
+std::optional<std::vector<SUsbId>> ParseUsbIds(std::string_view text, std::string* bad)
 {
     std::vector<SUsbId> ids;
     while (true) {
         size_t comma = text.find(',');
         std::string_view item = Trim(text.substr(0, comma));
         size_t colon = item.find(':');
-        if (colon == std::string_view::npos)
+        std::optional<uint16_t> vid, pid;
+        if (colon != std::string_view::npos) {
+            vid = Hex16(Trim(item.substr(0, colon)));
+            pid = Hex16(Trim(item.substr(colon + 1)));
+        }
+        if (!vid || !pid) {
+            if (bad)
+                *bad = std::string(item);
             return std::nullopt;
-        auto vid = Hex16(Trim(item.substr(0, colon)));
-        auto pid = Hex16(Trim(item.substr(colon + 1)));
-        if (!vid || !pid)
-            return std::nullopt;
+        }
         ids.push_back({*vid, *pid});
         if (comma == std::string_view::npos)
             break;
@@ -220,11 +224,15 @@ std::optional<std::vector<SUsbId>> ParseUsbIds(std::string_view text)
     return ids;
 }
 
-std::vector<SUsbId> UsbIdsFromEnvironment()
+std::vector<SUsbId> UsbIdsFromEnvironment(std::string* warning)
 {
     if (const char* env = std::getenv("TARVEX_USB_IDS")) {
-        if (auto ids = ParseUsbIds(env))
+        std::string bad;
+        if (auto ids = ParseUsbIds(env, &bad))
             return *ids;
+        if (warning)
+            *warning = "TARVEX_USB_IDS is not a list of vvvv:pppp ids (hex, separated by commas): '" + bad +
+                       "' is not one, so the built-in ids are used";
     }
     return DefaultUsbIds();
 }
@@ -336,22 +344,38 @@ bool IsPortPath(std::string_view text)
     }
 }
 
-std::optional<SDeviceSelector> SDeviceSelector::Parse(std::string_view text)
+std::optional<SDeviceSelector> SDeviceSelector::Parse(std::string_view text, bool* ambiguous)
 {
+    if (ambiguous)
+        *ambiguous = false;
     constexpr std::string_view serialPrefix = "serial:";
+    constexpr std::string_view portPrefix = "port:";
     if (text.substr(0, serialPrefix.size()) == serialPrefix) {
         text.remove_prefix(serialPrefix.size());
         if (text.empty())
             return std::nullopt;
         return SDeviceSelector{EBy::kSerial, 0, std::string(text)};
     }
+    if (text.substr(0, portPrefix.size()) == portPrefix) {
+        text.remove_prefix(portPrefix.size());
+        if (!IsPortPath(text))
+            return std::nullopt;
+        return SDeviceSelector{EBy::kPortPath, 0, std::string(text)};
+    }
     if (text.empty())
         return std::nullopt;
     std::string_view digits = text;
-    if (digits.substr(0, 6) == "Ezusb-")
+    const bool bNamed = digits.substr(0, 6) == "Ezusb-";
+    if (bNamed)
         digits.remove_prefix(6);
     unsigned n = 0;
     if (AllDigits(digits)) {
+        // Nobody numbers emulators with leading zeros, but serial numbers often have them.
+        if (!bNamed && digits.size() > 1 && digits[0] == '0') {
+            if (ambiguous)
+                *ambiguous = true;
+            return std::nullopt;
+        }
         auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
         if (ec == std::errc() && ptr == digits.data() + digits.size())
             return Index(n);
@@ -361,11 +385,20 @@ std::optional<SDeviceSelector> SDeviceSelector::Parse(std::string_view text)
     return SDeviceSelector{EBy::kSerial, 0, std::string(text)};
 }
 
+std::string SDeviceSelector::Describe() const
+{
+    switch (eBy) {
+    case EBy::kIndex: return "emulator " + std::to_string(nIndex);
+    case EBy::kPortPath: return "the emulator at USB port " + sText;
+    case EBy::kSerial: return "the emulator with serial number " + sText;
+    }
+    return {};
+}
+
 void CUsbTransport::SContextDeleter::operator()(libusb_context* ctx) const { libusb_exit(ctx); }
 
-CUsbTransport::CUsbTransport(CMessageSink& sink, std::optional<std::vector<SUsbId>> ids,
-                             std::chrono::milliseconds timeout, InitFn init)
-    : CEmuTransport(sink), m_ids(ids ? std::move(*ids) : UsbIdsFromEnvironment()), m_timeout(timeout)
+CUsbTransport::CUsbTransport(std::optional<std::vector<SUsbId>> ids, std::chrono::milliseconds timeout, InitFn init)
+    : m_ids(ids ? std::move(*ids) : UsbIdsFromEnvironment()), m_timeout(timeout)
 {
     libusb_context* ctx = nullptr;
     m_nInitError = init ? init(&ctx) : libusb_init(&ctx);
@@ -396,7 +429,7 @@ STransferStatus CUsbTransport::Open(const SDeviceSelector& device, CDeviceHandle
 
     // Opens and claims `match`; a serial number is checked between the two, before the claim
     // can disturb a device that is not the one asked for.
-    auto openMatch = [&](const SMatch& match, const std::string* serial) -> STransferStatus {
+    auto openOne = [&](const SMatch& match, const std::string* serial) -> STransferStatus {
         libusb_device_handle* h = nullptr;
         std::vector<uint8_t> endpoints;
         STransferStatus status = OpenUnclaimed(match, h, endpoints);
@@ -415,6 +448,12 @@ STransferStatus CUsbTransport::Open(const SDeviceSelector& device, CDeviceHandle
             return Failure(OpenErrorOf(rc), rc, match.sPortPath);
         }
         handle.m_bClaimed = true;
+        return status;
+    };
+    auto openMatch = [&](const SMatch& match, const std::string* serial) {
+        STransferStatus status = openOne(match, serial);
+        if (status.eError != ETransferError::kNoDevice)
+            status.nInstance = static_cast<int>(&match - matches.data());
         return status;
     };
 
@@ -481,25 +520,17 @@ SEmulatorList CUsbTransport::ListEmulators()
     return list;
 }
 
+STransferStatus CUsbTransport::ClaimDevice() { return Open(m_device, m_handle); }
+
+void CUsbTransport::ReleaseDevice() { m_handle.Close(); }
+
 STransferStatus CUsbTransport::Write(const uint8_t* data, size_t length)
 {
-    CDeviceHandle handle;
-    STransferStatus status = Open(m_device, handle);
-    if (!status.Ok()) {
-        status.nAsked = length;
-        return status;
-    }
     // libusb takes a non-const buffer for both directions; an OUT transfer only reads it.
-    return handle.Move(kWritePipe, const_cast<uint8_t*>(data), length, m_timeout);
+    return m_handle.Move(kWritePipe, const_cast<uint8_t*>(data), length, m_timeout);
 }
 
 STransferStatus CUsbTransport::Read(uint8_t* data, size_t length)
 {
-    CDeviceHandle handle;
-    STransferStatus status = Open(m_device, handle);
-    if (!status.Ok()) {
-        status.nAsked = length;
-        return status;
-    }
-    return handle.Move(kReadPipe, data, length, m_timeout);
+    return m_handle.Move(kReadPipe, data, length, m_timeout);
 }

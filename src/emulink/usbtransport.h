@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "session/messagesink.h"
 #include "emulink/transport.h"
 
 struct libusb_context;
@@ -25,10 +24,12 @@ struct SUsbId {
 
 // EZ-USB ids the emulator answers to unless TARVEX_USB_IDS says otherwise.
 std::vector<SUsbId> DefaultUsbIds();
-// "vvvv:pppp,vvvv:pppp" (hex, blanks allowed around items); nullopt when any item is malformed or none is given.
-std::optional<std::vector<SUsbId>> ParseUsbIds(std::string_view text);
-// TARVEX_USB_IDS when set and well-formed, the built-in list otherwise.
-std::vector<SUsbId> UsbIdsFromEnvironment();
+// "vvvv:pppp,vvvv:pppp" (hex, blanks allowed around items); nullopt when any item is malformed or none is
+// given, with `bad` (if given) set to the first malformed item.
+std::optional<std::vector<SUsbId>> ParseUsbIds(std::string_view text, std::string* bad = nullptr);
+// TARVEX_USB_IDS when set and well-formed, the built-in list otherwise; `warning` (if given) gets a
+// line naming the bad entry of a malformed TARVEX_USB_IDS, and stays empty otherwise.
+std::vector<SUsbId> UsbIdsFromEnvironment(std::string* warning = nullptr);
 
 // Which emulator the transfers go to: the N-th attached one ("Ezusb-N"), the one plugged into a
 // USB port, or the one with a serial number.
@@ -39,9 +40,13 @@ struct SDeviceSelector {
     std::string sText;  // the port path or the serial number
 
     static SDeviceSelector Index(unsigned n) { return {EBy::kIndex, n, {}}; }
-    // "N" or "Ezusb-N": by index; "BUS-PORT[.PORT...]" as Linux names ports (e.g. "1-4.2"): by port;
-    // "serial:S" or any other text: by serial number S. nullopt for an empty text or "serial:".
-    static std::optional<SDeviceSelector> Parse(std::string_view text);
+    // "N" or "Ezusb-N": by index; "port:BUS-PORT[.PORT...]" or a bare port path as Linux names ports
+    // (e.g. "1-4.2"): by port; "serial:S" or any other text: by serial number S. nullopt for an empty
+    // text, "serial:" or "port:" without a port path. Digits with a leading zero ("0001") read as a
+    // number and as a serial number alike: nullopt too, with `ambiguous` (if given) set.
+    static std::optional<SDeviceSelector> Parse(std::string_view text, bool* ambiguous = nullptr);
+    // "emulator 1", "the emulator at USB port 1-4.2", "the emulator with serial number A1B2".
+    std::string Describe() const;
     bool operator==(const SDeviceSelector&) const = default;
 };
 
@@ -104,8 +109,8 @@ public:
     // libusb_init, or a stand-in that fails.
     using InitFn = int (*)(libusb_context**);
 
-    // `sink` gets "Could not open the Device"; ids default to UsbIdsFromEnvironment().
-    explicit CUsbTransport(CMessageSink& sink, std::optional<std::vector<SUsbId>> ids = std::nullopt,
+    // ids default to UsbIdsFromEnvironment().
+    explicit CUsbTransport(std::optional<std::vector<SUsbId>> ids = std::nullopt,
                            std::chrono::milliseconds timeout = kDefaultTimeout, InitFn init = nullptr);
     ~CUsbTransport() override;
 
@@ -124,7 +129,9 @@ public:
     const std::vector<SUsbId>& Ids() const { return m_ids; }
 
 protected:
-    // Opens the selected device, moves the bytes on pipe 1 or 0, closes.
+    // Opens and claims the selected device for an operation; the transfers move bytes on pipe 1 or 0.
+    STransferStatus ClaimDevice() override;
+    void ReleaseDevice() override;
     STransferStatus Write(const uint8_t* data, size_t length) override;
     STransferStatus Read(uint8_t* data, size_t length) override;
 
@@ -137,4 +144,5 @@ private:
     std::vector<SUsbId> m_ids;
     std::chrono::milliseconds m_timeout;
     SDeviceSelector m_device;
+    CDeviceHandle m_handle;  // open while an operation runs
 };

@@ -127,9 +127,8 @@ void CEmulatorBar::FitToEntries()
 
 CMainFrame::CMainFrame(std::string strSettingsPath, QWidget* pParent)
     : QMainWindow(pParent), m_strSettingsPath(std::move(strSettingsPath)),
-      m_pSink(std::make_unique<CMessageBoxSink>())
+      m_pTransport(std::make_unique<CUsbTransport>())
 {
-    m_pTransport = std::make_unique<CUsbTransport>(*m_pSink);
     // The caption is the fixed title alone, whatever document is open.
     setWindowTitle(QStringLiteral("Tarvex Emulator by the Tarvex developers "));
     resize(900, 800);
@@ -441,12 +440,13 @@ void CMainFrame::OnEmulatorStop()
 
 void CMainFrame::OnSelchangeRomType(int nIndex)
 {
-    const SRomType* pType = RomTypeAt(nIndex);
-    if (!pType)
-        return;
-    m_nCurRomSize = int(pType->nSize);
-    if (CPageEmu0* pPage = BufferPage())
+    if (CPageEmu0* pPage = BufferPage()) {
+        // The session sets the size and sends the command; the frame keeps what it chose.
         pPage->ChangeRomType(nIndex);
+        m_nCurRomSize = int(pPage->RomSize());
+    } else if (const SRomType* pType = RomTypeAt(nIndex)) {
+        m_nCurRomSize = int(pType->nSize);
+    }
 }
 
 void CMainFrame::EnableRun()

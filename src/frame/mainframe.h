@@ -76,7 +76,7 @@ public:
     // A recent-file entry was chosen.
     std::function<void(const QString&)> m_onOpenRecent;
 
-    int m_nCurRomSize = 8192;
+    int m_nCurRomSize = int(kDefaultRomSize);
     bool m_bSetUpEnable = false;
     bool m_bResetEnable = false;
     bool m_bStopEnable = false;
@@ -104,7 +104,6 @@ private:
     CHexEdit* FocusedEditor() const;
 
     std::string m_strSettingsPath;
-    std::unique_ptr<CMessageBoxSink> m_pSink;
     std::unique_ptr<CUsbTransport> m_pTransport;
     QMap<int, QAction*> m_actions;
     QMenu* m_pFileMenu = nullptr;

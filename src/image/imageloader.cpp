@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -101,6 +102,31 @@ std::string FormatBytesRead(std::uint64_t count)
     char text[24];
     std::snprintf(text, sizeof text, "%08" PRIx64, count);
     return text;
+}
+
+std::uint64_t ParseHexCount(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            break;
+        if (value > (std::numeric_limits<std::uint64_t>::max() >> 4))
+            value = std::numeric_limits<std::uint64_t>::max();
+        else
+            value = (value << 4) | digit;
+    }
+    return value;
 }
 
 const char* ImageFormatName(ImageFormat format)
@@ -276,24 +302,18 @@ std::size_t CIntelHexScanner::Record(const char* r, std::size_t avail, bool fina
 
     switch (tv & 0xFF) {
     case 0x00: {
-        // A record cut short stores the bytes it holds complete.
+        // A record cut short stores the bytes it holds complete; a record may run over 64 KiB
+        // boundaries.
         const std::uint64_t a = (static_cast<std::uint64_t>(m_nUpper) << 16) + ((hi & 0xFF) << 8 | (lo & 0xFF));
-        if (a < kRomImageSize) {
-            // Bytes past the buffer's end are dropped; a record may run over 64 KiB boundaries.
-            const std::size_t stored = static_cast<std::size_t>(
-                std::min<std::uint64_t>(held, kRomImageSize - a));
-            std::uint8_t* dst = m_buffer.data() + a;
-            for (; k < stored; ++k) {
-                const unsigned v = pairs(src + 2 * k);
-                dst[k] = static_cast<std::uint8_t>(v);
-                sum += v;
-                bad |= v;
-            }
-            if (stored > 0 && a + stored > m_nHighest)
-                m_nHighest = a + stored;
+        std::uint8_t data[256];
+        for (; k < held; ++k) {
+            const unsigned v = pairs(src + 2 * k);
+            data[k] = static_cast<std::uint8_t>(v);
+            sum += v;
+            bad |= v;
         }
-        if (k < held)
-            m_dropped.Add(LineOf(r), held - k);
+        if (const std::size_t stored = m_builder.Store(a, data, held); stored < held)
+            m_dropped.Add(LineOf(r), held - stored);
         used = kHeaderLength + 2 * held;
         break;
     }
@@ -375,40 +395,58 @@ namespace {
 struct Loaded {
     bool ok = false;
     int err = 0;
-    std::uint64_t bytesRead = 0;
+    bool complete = false;
+    bool tooLong = false;  // a stream passed its limit
 };
 
 // Feeds the text scanner the head already read, then the rest of the descriptor piece by
 // piece until the scanner meets its end record or the input ends.
+// Reads one chunk of a stream, counting towards its limit. -1 on error (errno set), -2 past the limit.
+ssize_t ReadCounted(int fd, char* chunk, std::uint64_t& total, std::uint64_t limit)
+{
+    const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk), kLoadChunkSize);
+    if (got > 0) {
+        total += static_cast<std::uint64_t>(got);
+        if (limit > 0 && total > limit)
+            return -2;
+    }
+    return got;
+}
+
 template <class Scanner>
-Loaded Scan(Scanner& scanner, int fd, std::string_view head, char* chunk, bool drain)
+Loaded Scan(Scanner& scanner, int fd, std::string_view head, char* chunk, bool stream, std::uint64_t& total,
+            std::uint64_t limit)
 {
     Loaded r;
+    auto read = [&]() {
+        const ssize_t got = ReadCounted(fd, chunk, total, limit);
+        if (got == -2)
+            r.tooLong = true;
+        else if (got < 0)
+            r.err = errno;
+        return got;
+    };
     if (!head.empty())
         scanner.Feed(head);
     while (!scanner.Ended()) {
-        const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk), kLoadChunkSize);
-        if (got < 0) {
-            r.err = errno;
+        const ssize_t got = read();
+        if (got < 0)
             return r;
-        }
         if (got == 0)
             break;
         scanner.Feed(std::string_view(chunk, static_cast<std::size_t>(got)));
     }
     scanner.Finish();
     // A pipe is read to its end, so the program writing it never fails on a closed pipe.
-    while (drain) {
-        const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk), kLoadChunkSize);
-        if (got < 0) {
-            r.err = errno;
+    while (stream) {
+        const ssize_t got = read();
+        if (got < 0)
             return r;
-        }
         if (got == 0)
             break;
     }
     r.ok = true;
-    r.bytesRead = scanner.Highest();
+    r.complete = scanner.Complete();
     return r;
 }
 
@@ -428,21 +466,29 @@ void WarnBinaryLength(LoadDiagnostics& d, std::uint64_t length, std::uint64_t ro
 // The load proper, from an open descriptor. length: the file's length when it is a regular
 // file read from its start, or -1 for a stream read to its end.
 ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
-                           const ImageLoadOptions& options, RomImage buffer)
+                           const ImageLoadOptions& options, CRomImage& target)
 {
-    // The image is built aside, so a read error leaves the caller's buffer as it was.
-    std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[kRomImageSize]);
+    // The image is built aside, so a read error leaves the caller's image as it was.
+    CRomImage built(options.fill);
+    const RomImage image = built.Bytes();
     std::unique_ptr<char[]> chunk(new (std::nothrow) char[kLoadChunkSize]);
-    if (!scratch || !chunk)
+    if (!chunk)
         return Failure("There is not enough memory to load " + name + ".");
-    std::memset(scratch.get(), options.fill, kRomImageSize);
-    const RomImage image(scratch.get(), kRomImageSize);
+    const bool stream = length < 0;
+    std::uint64_t streamed = 0;
+    const std::uint64_t limit = stream ? options.streamLimit : 0;
+    const auto tooLong = [&]() {
+        return Failure(name + " is larger than " + std::to_string(limit >> 20) +
+                       " MiB, more than any ROM image file; give the file by name.");
+    };
 
     // Detection reads the first piece; it is handed on to whichever reader is chosen.
     std::size_t headSize = 0;
     ImageFormat format = options.format;
     if (format == ImageFormat::Auto) {
-        const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk.get()), kLoadChunkSize);
+        const ssize_t got = ReadCounted(fd, chunk.get(), streamed, limit);
+        if (got == -2)
+            return tooLong();
         if (got < 0)
             return Failure(FileErrorText(errno, name));
         headSize = static_cast<std::size_t>(got);
@@ -450,9 +496,9 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
     }
 
     ImageLoadResult result;
-    result.format = format;
-    LoadDiagnostics diagnostics;
-    LoadDiagnostics* const d = options.diagnostics != nullptr ? &diagnostics : nullptr;
+    built.SetFormat(format);
+    built.SetSource(name);
+    LoadDiagnostics* const d = &built.Diagnostics();
     if (format == ImageFormat::Binary) {
         // Only the first 1 MiB has a place in the buffer; the count stays the file's length.
         std::memcpy(image.data(), chunk.get(), headSize);
@@ -468,9 +514,12 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
             if (got < 0)
                 return Failure(FileErrorText(errno, name));
             total = headSize + static_cast<std::uint64_t>(got);
+            streamed = total;
             // What lies beyond 1 MiB only counts.
             for (;;) {
-                const ssize_t more = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk.get()), kLoadChunkSize);
+                const ssize_t more = ReadCounted(fd, chunk.get(), streamed, limit);
+                if (more == -2)
+                    return tooLong();
                 if (more < 0)
                     return Failure(FileErrorText(errno, name));
                 if (more == 0)
@@ -478,8 +527,10 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
                 total += static_cast<std::uint64_t>(more);
             }
         }
-        result.bytesRead = total;
-        if (d != nullptr) {
+        built.SetBytesRead(total);
+        built.MarkSet(0, static_cast<std::size_t>(std::min<std::uint64_t>(total, kRomImageSize)));
+        result.complete = total > 0;
+        {
             WarnBinaryLength(*d, total, options.romSize);
             // Asked for binary, yet written as text: the image would hold the text's characters.
             const ImageFormat looks = DetectImageFormat(
@@ -491,37 +542,40 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
         }
     } else {
         const std::string_view head(chunk.get(), headSize);
+        CImageBuilder builder(built);
         Loaded loaded;
         if (format == ImageFormat::SRecord) {
-            CSRecordScanner scanner(image, d);
-            loaded = Scan(scanner, fd, head, chunk.get(), length < 0);
+            CSRecordScanner scanner(builder, d);
+            loaded = Scan(scanner, fd, head, chunk.get(), stream, streamed, limit);
         } else if (format == ImageFormat::TekHex) {
-            CTekHexScanner scanner(image, d);
-            loaded = Scan(scanner, fd, head, chunk.get(), length < 0);
+            CTekHexScanner scanner(builder, d);
+            loaded = Scan(scanner, fd, head, chunk.get(), stream, streamed, limit);
         } else {
-            CIntelHexScanner scanner(image, d);
-            loaded = Scan(scanner, fd, head, chunk.get(), length < 0);
+            CIntelHexScanner scanner(builder, d);
+            loaded = Scan(scanner, fd, head, chunk.get(), stream, streamed, limit);
         }
+        if (loaded.tooLong)
+            return tooLong();
         if (!loaded.ok)
             return Failure(FileErrorText(loaded.err, name));
-        result.bytesRead = loaded.bytesRead;
-        if (d != nullptr && options.romSize > 0 && loaded.bytesRead > options.romSize)
+        result.complete = loaded.complete;
+        built.SetBytesRead(builder.Highest());
+        if (options.romSize > 0 && builder.Highest() > options.romSize)
             d->Add(LoadWarningKind::BeyondRomSize, 0,
-                   "data up to " + Hex(loaded.bytesRead - 1) + " lies beyond the ROM size (" +
+                   "data up to " + Hex(builder.Highest() - 1) + " lies beyond the ROM size (" +
                        Hex(options.romSize) + " bytes): it is loaded but not downloaded");
     }
 
-    std::memcpy(buffer.data(), scratch.get(), kRomImageSize);
-    if (options.diagnostics != nullptr)
-        options.diagnostics->Append(diagnostics);
+    result.bytesRead = built.BytesRead();
+    result.format = built.Format();
+    target = std::move(built);
     result.ok = true;
     return result;
 }
 
 }  // namespace
 
-ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& options,
-                          RomImage buffer)
+ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& options, CRomImage& image)
 {
     if (fileName.empty())
         return Failure("No file name was given.");
@@ -537,11 +591,11 @@ ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& o
         return Failure(FileErrorText(EISDIR, fileName));
     if (!S_ISREG(st.st_mode))
         return Failure(fileName + " is not a regular file.");
-    return LoadOpened(fd.Get(), fileName, static_cast<std::int64_t>(st.st_size), options, buffer);
+    return LoadOpened(fd.Get(), fileName, static_cast<std::int64_t>(st.st_size), options, image);
 }
 
-ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName,
-                                const ImageLoadOptions& options, RomImage buffer)
+ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const ImageLoadOptions& options,
+                                CRomImage& image)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
@@ -555,14 +609,5 @@ ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName,
         if (at >= 0 && at <= st.st_size)
             length = static_cast<std::int64_t>(st.st_size - at);
     }
-    return LoadOpened(fd, displayName, length, options, buffer);
-}
-
-ImageLoadResult LoadImageFile(const std::string& fileName, int fileFormat, std::uint8_t fill,
-                              RomImage buffer)
-{
-    ImageLoadOptions options;
-    options.format = fileFormat == 0 ? ImageFormat::IntelHex : ImageFormat::Binary;
-    options.fill = fill;
-    return LoadImage(fileName, options, buffer);
+    return LoadOpened(fd, displayName, length, options, image);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "image/loaddiagnostics.h"
+#include "image/romimage.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,26 +12,17 @@
 #include <string>
 #include <string_view>
 
-#include "emulink/romtypes.h"
-
 // Files are streamed in pieces of this size; a gigabyte file never sits in memory whole.
 inline constexpr std::size_t kLoadChunkSize = 256 * 1024;
-
-using RomImage = std::span<std::uint8_t, kRomImageSize>;
 
 // Fill byte from the fill field's text: strtoul base 16, low byte ("ZZ" gives 0, "1FF" 0xFF).
 std::uint8_t ParseFillByte(const std::string& text);
 
 // "Bytes were read" text: eight lower-case hex digits, zero-padded ("%08x").
 std::string FormatBytesRead(std::uint64_t count);
-
-enum class ImageFormat {
-    Auto,      // chosen from the first characters (DetectImageFormat)
-    IntelHex,
-    Binary,
-    SRecord,   // Motorola S-record
-    TekHex,    // extended Tektronix hex
-};
+// Hex text as the page's fields are read: leading blanks skipped, stops at the first non-hex
+// character, no digits give 0. Values beyond 64 bits saturate.
+std::uint64_t ParseHexCount(std::string_view text);
 
 // "auto", "ihex", "bin", "srec", "xtek": the names tarvexctl's --format takes.
 const char* ImageFormatName(ImageFormat format);
@@ -46,12 +38,15 @@ ImageFormat DetectImageFormat(std::string_view head);
 
 struct ImageLoadResult {
     bool ok = false;
-    // Text formats: highest address written + 1 (at most 0x100000). Binary: the file's length.
-    std::uint64_t bytesRead = 0;
     // On failure: names the file and the cause, ready for a message box.
     std::string message;
-    // The format the file was read as (never Auto).
+    // On success, as the image has them: the "Bytes were read" count and the format read.
+    std::uint64_t bytesRead = 0;
     ImageFormat format = ImageFormat::Binary;
+    // The file ends where its format says it does: an end record for Intel HEX and S-record, a
+    // last record not cut short for Tektronix, at least one byte for binary. A file caught while
+    // it is being written is not complete.
+    bool complete = false;
 };
 
 struct ImageLoadOptions {
@@ -59,26 +54,22 @@ struct ImageLoadOptions {
     std::uint8_t fill = 0xFF;
     // Bytes the emulator receives; data above it draws a warning. 0: no such check.
     std::uint64_t romSize = 0;
-    // Receives the warnings of a successful load (nothing on failure). May be null.
-    LoadDiagnostics* diagnostics = nullptr;
+    // A stream (a pipe) longer than this is refused: an endless one would never end the load.
+    std::uint64_t streamLimit = 256u << 20;
 };
 
+// The image a load makes: every byte the fill byte where the file sets nothing, the set bytes
+// marked, the count, the format, the source (fileName or displayName) and the warnings. On
+// failure `image` is left exactly as it was.
+
 // Loads a regular file by name (FIFOs and devices are refused: opening them could hang).
-// On failure the buffer is left exactly as it was.
-ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& options,
-                          RomImage buffer);
+ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& options, CRomImage& image);
 
 // Loads from an open descriptor, which may be a pipe (standard input): read in pieces until
 // its end, never seeking. displayName names it in messages ("standard input"). The descriptor
-// stays open. On failure the buffer is left exactly as it was.
-ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName,
-                                const ImageLoadOptions& options, RomImage buffer);
-
-// OnLoad's work. Format index 0 reads Intel HEX, any other value a binary image from offset 0;
-// no warning is collected. On success the whole buffer holds the fill byte where the file sets
-// nothing. On failure the buffer is left exactly as it was.
-ImageLoadResult LoadImageFile(const std::string& fileName, int fileFormat, std::uint8_t fill,
-                              RomImage buffer);
+// stays open.
+ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const ImageLoadOptions& options,
+                                CRomImage& image);
 
 // Streaming Intel HEX record scan over text fed in arbitrary pieces. Stores data records
 // (type 00) at (upper << 16) + offset, follows extended linear address records (04), stops at
@@ -88,8 +79,8 @@ ImageLoadResult LoadImageFile(const std::string& fileName, int fileFormat, std::
 // Only a record split between two pieces is kept back (at most one record, 521 characters).
 class CIntelHexScanner {
 public:
-    explicit CIntelHexScanner(RomImage buffer, LoadDiagnostics* diagnostics = nullptr)
-        : m_buffer(buffer), m_diagnostics(diagnostics)
+    explicit CIntelHexScanner(CImageBuilder& builder, LoadDiagnostics* diagnostics = nullptr)
+        : m_builder(builder), m_diagnostics(diagnostics)
     {
     }
 
@@ -99,7 +90,9 @@ public:
 
     bool Ended() const { return !m_bMore; }
     // Highest address written + 1; 0 while nothing was written.
-    std::uint64_t Highest() const { return m_nHighest; }
+    std::uint64_t Highest() const { return m_builder.Highest(); }
+    // The input ended where the format says: at an end record.
+    bool Complete() const { return Ended(); }
 
 private:
     // Handles the record starting at r (r[0] == ':') with avail characters present. Returns the
@@ -109,9 +102,8 @@ private:
     std::uint64_t LineOf(const char* r);
     void Report();
 
-    RomImage m_buffer;
+    CImageBuilder& m_builder;
     LoadDiagnostics* m_diagnostics;
-    std::uint64_t m_nHighest = 0;
     std::uint32_t m_nUpper = 0;
     bool m_bMore = true;
     std::string m_carry;  // an incomplete record from the end of the last piece

@@ -85,21 +85,15 @@ bool CSRecordScanner::Line(std::string_view raw, std::uint64_t number, bool tooL
     case 2:
     case 3: {
         ++m_nDataRecords;
-        if (address < kRomImageSize) {
-            const std::size_t stored =
-                static_cast<std::size_t>(std::min<std::uint64_t>(held, kRomImageSize - address));
-            std::uint8_t* dst = m_buffer.data() + address;
-            for (; k < stored; ++k) {
-                const unsigned v = pairs(p + 2 * k);
-                dst[k] = static_cast<std::uint8_t>(v);
-                sum += v;
-                bad |= v;
-            }
-            if (stored > 0 && address + stored > m_nHighest)
-                m_nHighest = address + stored;
+        std::uint8_t bytes[256];
+        for (; k < held; ++k) {
+            const unsigned v = pairs(p + 2 * k);
+            bytes[k] = static_cast<std::uint8_t>(v);
+            sum += v;
+            bad |= v;
         }
-        if (k < held)
-            m_dropped.Add(number, held - k);
+        if (const std::size_t stored = m_builder.Store(address, bytes, held); stored < held)
+            m_dropped.Add(number, held - stored);
         break;
     }
     case 5:

@@ -16,8 +16,8 @@
 // warnings, collected at Finish when diagnostics is not null.
 class CSRecordScanner {
 public:
-    explicit CSRecordScanner(RomImage buffer, LoadDiagnostics* diagnostics = nullptr)
-        : m_buffer(buffer), m_diagnostics(diagnostics)
+    explicit CSRecordScanner(CImageBuilder& builder, LoadDiagnostics* diagnostics = nullptr)
+        : m_builder(builder), m_diagnostics(diagnostics)
     {
     }
 
@@ -26,16 +26,17 @@ public:
 
     bool Ended() const { return !m_bMore; }
     // Highest address written + 1; 0 while nothing was written.
-    std::uint64_t Highest() const { return m_nHighest; }
+    std::uint64_t Highest() const { return m_builder.Highest(); }
+    // The input ended where the format says: at an end record.
+    bool Complete() const { return Ended(); }
 
 private:
     bool Line(std::string_view line, std::uint64_t number, bool tooLong);
     void Report();
 
-    RomImage m_buffer;
+    CImageBuilder& m_builder;
     LoadDiagnostics* m_diagnostics;
     CLineSplitter m_lines;
-    std::uint64_t m_nHighest = 0;
     bool m_bMore = true;
     bool m_bText = false;  // anything but white space seen
     std::uint64_t m_nRecords = 0;

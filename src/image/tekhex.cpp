@@ -12,14 +12,24 @@ constexpr std::size_t kHeader = 7;  // '%' length(2) type(1) checksum(2) address
 
 }  // namespace
 
+bool CTekHexScanner::Counted(std::string_view line, std::uint64_t number, bool tooLong)
+{
+    // Whether the last record was cut short tells a file caught while it is written.
+    const std::uint64_t cutBefore = m_cutShort.Count();
+    const bool more = Line(line, number, tooLong);
+    if (!TrimLine(line).empty())
+        m_bLastCut = m_cutShort.Count() != cutBefore;
+    return more;
+}
+
 void CTekHexScanner::Feed(std::string_view text)
 {
-    m_lines.Feed(text, [this](std::string_view l, std::uint64_t n, bool tooLong) { return Line(l, n, tooLong); });
+    m_lines.Feed(text, [this](std::string_view l, std::uint64_t n, bool tooLong) { return Counted(l, n, tooLong); });
 }
 
 void CTekHexScanner::Finish()
 {
-    m_lines.Finish([this](std::string_view l, std::uint64_t n, bool tooLong) { return Line(l, n, tooLong); });
+    m_lines.Finish([this](std::string_view l, std::uint64_t n, bool tooLong) { return Counted(l, n, tooLong); });
     Report();
 }
 
@@ -89,20 +99,14 @@ bool CTekHexScanner::Line(std::string_view raw, std::uint64_t number, bool tooLo
     };
     switch (type) {
     case 6: {
-        if (address < kRomImageSize) {
-            const std::size_t stored =
-                static_cast<std::size_t>(std::min<std::uint64_t>(held, kRomImageSize - address));
-            std::uint8_t* dst = m_buffer.data() + address;
-            for (; k < stored; ++k) {
-                const unsigned v = pairs(data + 2 * k);
-                dst[k] = static_cast<std::uint8_t>(v);
-                addDigits(v);
-            }
-            if (stored > 0 && address + stored > m_nHighest)
-                m_nHighest = address + stored;
+        std::uint8_t bytes[256];
+        for (; k < held; ++k) {
+            const unsigned v = pairs(data + 2 * k);
+            bytes[k] = static_cast<std::uint8_t>(v);
+            addDigits(v);
         }
-        if (k < held)
-            m_dropped.Add(number, held - k);
+        if (const std::size_t stored = m_builder.Store(address, bytes, held); stored < held)
+            m_dropped.Add(number, held - stored);
         break;
     }
     case 8: m_bMore = false; break;

@@ -17,8 +17,8 @@
 // scan, symbols are passed over. Warnings are collected at Finish when diagnostics is not null.
 class CTekHexScanner {
 public:
-    explicit CTekHexScanner(RomImage buffer, LoadDiagnostics* diagnostics = nullptr)
-        : m_buffer(buffer), m_diagnostics(diagnostics)
+    explicit CTekHexScanner(CImageBuilder& builder, LoadDiagnostics* diagnostics = nullptr)
+        : m_builder(builder), m_diagnostics(diagnostics)
     {
     }
 
@@ -27,18 +27,21 @@ public:
 
     bool Ended() const { return !m_bMore; }
     // Highest address written + 1; 0 while nothing was written.
-    std::uint64_t Highest() const { return m_nHighest; }
+    std::uint64_t Highest() const { return m_builder.Highest(); }
+    // A termination record ended it, or its last record is whole (srec_cat writes no termination).
+    bool Complete() const { return Ended() || (m_nRecords > 0 && !m_bLastCut); }
 
 private:
     bool Line(std::string_view line, std::uint64_t number, bool tooLong);
+    bool Counted(std::string_view line, std::uint64_t number, bool tooLong);
     void Report();
 
-    RomImage m_buffer;
+    CImageBuilder& m_builder;
     LoadDiagnostics* m_diagnostics;
     CLineSplitter m_lines;
-    std::uint64_t m_nHighest = 0;
     bool m_bMore = true;
     bool m_bText = false;
     std::uint64_t m_nRecords = 0;
+    bool m_bLastCut = false;
     LineTally m_checksum, m_badChar, m_stray, m_cutShort, m_dropped, m_otherType;
 };

@@ -263,7 +263,7 @@ bool CPageEmu0::OnInitDialog()
     m_wndList->setColumnWidth(0, 70);
     m_wndList->setColumnWidth(1, 360);
     m_wndList->setColumnWidth(2, 140);
-    m_session.SetRomSize(m_pFrame ? m_pFrame->CurRomSize() : 8192);
+    m_session.SetRomSize(m_pFrame ? m_pFrame->CurRomSize() : kDefaultRomSize);
     m_session.Fill(ParseFillByte(m_csFillValue.toStdString()));
     UpdateRomSize();
     return true;
@@ -297,13 +297,16 @@ void CPageEmu0::OnFileFind()
 bool CPageEmu0::LoadFile()
 {
     UpdateData(true);
-    const ImageLoadResult result =
-        m_session.Load(m_sFileName.toStdString(), m_nFileFormat, ParseFillByte(m_csFillValue.toStdString()));
+    ImageLoadOptions options;
+    // Format 0 reads Intel HEX; every other value a binary image from offset 0.
+    options.format = m_nFileFormat == 0 ? ImageFormat::IntelHex : ImageFormat::Binary;
+    options.fill = ParseFillByte(m_csFillValue.toStdString());
+    const ImageLoadResult result = m_session.Load(m_sFileName.toStdString(), options);
     if (!result.ok) {
         TarvexMessageBox(this, QString::fromStdString(result.message));
         return false;
     }
-    m_csBytesRead = Hex8(result.bytesRead);
+    m_csBytesRead = Hex8(m_session.Image().BytesRead());
     ShowEditorData();
     UpdateData(false);
     return true;
@@ -340,9 +343,10 @@ void CPageEmu0::Download()
     if (!AttachTransport())
         return;
     UpdateData(true);
-    const SDownloadResult result = m_session.Download(
-        m_csBytesRead.toStdString(), [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
-    if (result.bRunEnable && m_pFrame)
+    m_session.Download(m_session.Image().BytesRead(),
+                       [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
+    // Every download that ran enables the frame's Run command, whatever became of it.
+    if (m_pFrame)
         m_pFrame->EnableRun();
 }
 
@@ -365,19 +369,12 @@ void CPageEmu0::SetRunState(bool bRun)
         m_session.SetRunState(bRun);
 }
 
-void CPageEmu0::SetRomType(int nIndex)
-{
-    if (AttachTransport())
-        m_session.SendRomType(nIndex);
-}
-
 void CPageEmu0::ChangeRomType(int nIndex)
 {
-    const SRomType* pType = RomTypeAt(nIndex);
-    if (!pType)
+    if (!RomTypeAt(nIndex))
         return;
-    m_session.SetRomSize(pType->nSize);
-    SetRomType(nIndex);
+    AttachTransport();
+    m_session.ChangeRomType(nIndex);
     UpdateRomSize();
 }
 
@@ -401,13 +398,8 @@ void CPageEmu0::OnAuto()
 {
     if (!AttachTransport())
         return;
-    const LoadFn load = [this]() -> std::optional<std::string> {
-        if (!LoadFile())
-            return std::nullopt;
-        return m_csBytesRead.toStdString();
-    };
-    const SAutoResult result =
-        m_session.Auto(load, [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
-    if (result.bRunEnable && m_pFrame)
+    const SAutoResult result = m_session.Auto([this] { return LoadFile(); }, [this] { return m_session.Image().BytesRead(); },
+                                              [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
+    if (result.bDownloaded && m_pFrame)
         m_pFrame->EnableRun();
 }

@@ -4,6 +4,7 @@
 
 #include "pages/messagebox.h"
 #include "pages/propertypage.h"
+#include "emulink/usbtransport.h"
 #include "session/romsession.h"
 
 #include <QString>
@@ -13,7 +14,6 @@
 #include <memory>
 #include <string>
 
-class CUsbTransport;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -58,7 +58,7 @@ public:
     // Reads the fields back and writes the settings; runs once.
     void OnDestroy();
 
-    std::uint8_t* RomBuffer() const { return m_session.Buffer(); }
+    std::uint8_t* RomBuffer() { return m_session.Buffer(); }
     std::uint32_t RomSize() const { return m_session.RomSize(); }
 
     // The file chooser of "File Find"; replaceable so tests need no dialog. Empty means Cancel.
@@ -108,7 +108,6 @@ protected:
 
 private:
     void UpdateRomSize();
-    void SetRomType(int nIndex);
     // Load's work; false when the file could not be read (the user has been told).
     bool LoadFile();
     void Download();

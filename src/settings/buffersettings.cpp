@@ -20,5 +20,5 @@ void ExchangeSettings(bool bLoad, CBufferPageSettings& s, CIniFile& ini)
     ini.ExchangeString(bLoad, s.m_csBufferStart, "m_csBufferStart", nullptr, "00000000");
     ini.ExchangeString(bLoad, s.m_csBufferStop, "m_csBufferStop", nullptr, "00000000");
     ini.ExchangeString(bLoad, s.m_csFillValue, "m_csFillValue", nullptr, "00");
-    ini.ExchangeInt(bLoad, s.m_nRomSize, "m_nRomSize", nullptr, 8192);
+    ini.ExchangeInt(bLoad, s.m_nRomSize, "m_nRomSize", nullptr, kDefaultRomSize);
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "emulink/romtypes.h"
+
 class CIniFile;
 
 // The page members that survive from one run to the next; the names double as INI keys.
@@ -15,7 +17,7 @@ struct CBufferPageSettings {
     std::string m_csBufferStart = "00000000";
     std::string m_csBufferStop = "00000000";
     std::string m_csFillValue = "00";
-    unsigned m_nRomSize = 8192;
+    unsigned m_nRomSize = kDefaultRomSize;
 };
 
 // Section of the profile file that holds the page's fields.

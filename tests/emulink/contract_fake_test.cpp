@@ -7,7 +7,7 @@ namespace {
 
 class CFakeRig : public CTransportRig {
 public:
-    CEmuTransport& Start(const SRigFaults& f, CMessageSink& sink) override
+    CEmuTransport& Start(const SRigFaults& f) override
     {
         SFakeFaults faults;
         faults.bAbsent = f.nEmulators == 0;
@@ -19,7 +19,7 @@ public:
         faults.nTimeoutAt = f.nTimeoutAt;
         faults.nShortReadAt = f.nShortReadAt;
         faults.nUnplugDuring = f.nUnplugDuring;
-        m_pFake = std::make_unique<CFakeTransport>(sink, faults);
+        m_pFake = std::make_unique<CFakeTransport>(faults);
         return *m_pFake;
     }
     CSimFirmware Firmware() const override { return m_pFake->m_firmware; }
@@ -41,13 +41,12 @@ INSTANTIATE_TEST_SUITE_P(Fake, TransportContract,
 // What the fake records, beyond the contract: the bytes of each transfer, a failed one included.
 TEST(FakeTransport, RecordsEveryTransferThatReachedTheEmulator)
 {
-    CCountingSink sink;
     SFakeFaults faults;
     faults.nStallAt = 2;
-    CFakeTransport fake(sink, faults);
+    CFakeTransport fake(faults);
     const uint8_t command[64] = {2, 1};
-    EXPECT_TRUE(fake.BulkWrite(nullptr, command, sizeof command).Ok());
-    EXPECT_EQ(fake.BulkWrite(nullptr, command, sizeof command).eError, ETransferError::kStall);
+    EXPECT_TRUE(fake.BulkWrite(command, sizeof command).Ok());
+    EXPECT_EQ(fake.BulkWrite(command, sizeof command).eError, ETransferError::kStall);
     ASSERT_EQ(fake.m_transfers.size(), 2u);
     EXPECT_EQ(fake.m_transfers[0].data, std::vector<uint8_t>(command, command + 64));
     EXPECT_FALSE(fake.m_transfers[0].bIn);

@@ -11,7 +11,7 @@ namespace {
 class CSimRig : public CTransportRig {
 public:
     ~CSimRig() override { Stop(); }
-    CEmuTransport& Start(const SRigFaults& f, CMessageSink& sink) override
+    CEmuTransport& Start(const SRigFaults& f) override
     {
         Stop();
         SSimOptions o;
@@ -27,9 +27,8 @@ public:
         if (f.bDenyAccess)
             m_pModes = std::make_unique<CFileModesApply>();
         const CUsbTransport::InitFn failing = [](libusb_context**) { return static_cast<int>(LIBUSB_ERROR_OTHER); };
-        m_pTransport = std::make_unique<CUsbTransport>(sink, std::vector<SUsbId>{{0x0547, 0x2131}},
-                                                       std::chrono::milliseconds(250),
-                                                       f.bNoLibusb ? failing : nullptr);
+        m_pTransport = std::make_unique<CUsbTransport>(std::vector<SUsbId>{{0x0547, 0x2131}},
+                                                       std::chrono::milliseconds(250), f.bNoLibusb ? failing : nullptr);
         return *m_pTransport;
     }
     CSimFirmware Firmware() const override { return m_pSim->Firmware(0); }

@@ -14,28 +14,42 @@ STransferStatus CFakeTransport::Write(const uint8_t* data, size_t length)
 
 STransferStatus CFakeTransport::Read(uint8_t* data, size_t length) { return Transfer(true, data, length); }
 
+STransferStatus CFakeTransport::ClaimDevice()
+{
+    STransferStatus s;
+    auto refuse = [&s](ETransferError error, int libusbError, const std::string& device, int instance) {
+        s.eError = error;
+        s.nLibusbError = libusbError;
+        s.sDevice = device;
+        s.nInstance = instance;
+        return s;
+    };
+    if (m_faults.bNoLibusb)
+        return refuse(ETransferError::kNoLibusb, LIBUSB_ERROR_OTHER, {}, -1);
+    if (m_faults.bAbsent)
+        return refuse(ETransferError::kNoDevice, 0, {}, -1);
+    if (m_faults.bSwapEndpoints)
+        return refuse(ETransferError::kWrongEndpoint, 0, m_sPortPath, 0);
+    if (m_faults.bDenyAccess)
+        return refuse(ETransferError::kAccessDenied, LIBUSB_ERROR_ACCESS, m_sPortPath, 0);
+    if (m_faults.bBusy)
+        return refuse(ETransferError::kBusy, LIBUSB_ERROR_BUSY, m_sPortPath, 0);
+    ++m_nOpens;
+    s.sDevice = m_sPortPath;
+    return s;
+}
+
 STransferStatus CFakeTransport::Transfer(bool in, uint8_t* data, size_t length)
 {
     STransferStatus s;
     s.nAsked = length;
-    auto refuse = [&s](ETransferError error, int libusbError, const std::string& device) {
-        s.eError = error;
-        s.nLibusbError = libusbError;
-        s.sDevice = device;
-        return s;
-    };
-    if (m_faults.bNoLibusb)
-        return refuse(ETransferError::kNoLibusb, LIBUSB_ERROR_OTHER, {});
-    if (m_faults.bAbsent)
-        return refuse(ETransferError::kNoDevice, 0, {});
-    if (m_faults.bSwapEndpoints)
-        return refuse(ETransferError::kWrongEndpoint, 0, m_sPortPath);
-    if (m_faults.bDenyAccess)
-        return refuse(ETransferError::kAccessDenied, LIBUSB_ERROR_ACCESS, m_sPortPath);
-    if (m_faults.bBusy)
-        return refuse(ETransferError::kBusy, LIBUSB_ERROR_BUSY, m_sPortPath);
-
     s.sDevice = m_sPortPath;
+    if (m_faults.bAbsent) {
+        // Unplugged while the emulator was held: every transfer after it finds it gone.
+        s.eError = ETransferError::kGone;
+        s.nLibusbError = LIBUSB_ERROR_NO_DEVICE;
+        return s;
+    }
     const unsigned seq = static_cast<unsigned>(m_transfers.size()) + 1;
     SFakeTransfer record;
     record.bIn = in;

@@ -33,17 +33,17 @@ struct SFakeTransfer {
 
 class CFakeTransport : public CEmuTransport {
 public:
-    explicit CFakeTransport(CMessageSink& sink, const SFakeFaults& faults = {})
-        : CEmuTransport(sink), m_faults(faults)
-    {
-    }
+    explicit CFakeTransport(const SFakeFaults& faults = {}) : m_faults(faults) {}
 
     SFakeFaults m_faults;
     CSimFirmware m_firmware;
     std::vector<SFakeTransfer> m_transfers;  // every transfer that reached the emulator
     std::string m_sPortPath = "1-1";
+    unsigned m_nOpens = 0;                   // times the emulator was opened and claimed
 
 protected:
+    STransferStatus ClaimDevice() override;
+    void ReleaseDevice() override {}
     STransferStatus Write(const uint8_t* data, size_t length) override;
     STransferStatus Read(uint8_t* data, size_t length) override;
 

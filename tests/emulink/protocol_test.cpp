@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "emulink/emuprotocol.h"
+#include "image/imageloader.h"
 
 TEST(Protocol, CommandBlockIsOpcodeParameterAndZeros)
 {

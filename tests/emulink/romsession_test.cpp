@@ -3,7 +3,10 @@
 // that Auto runs between its download and its run command.
 #include <gtest/gtest.h>
 
+#include "session/blocksync.h"
+#include "session/pair.h"
 #include "session/romsession.h"
+#include "session/watchcycle.h"
 #include "faketransport.h"
 #include "transporttest.h"
 
@@ -22,7 +25,7 @@ std::vector<std::pair<int, int>> Commands(const CFakeTransport& fake)
 TEST(RomSession, RomTypeChangeSetsTheSizeAndSendsItsMask)
 {
     CCountingSink sink;
-    CFakeTransport fake(sink);
+    CFakeTransport fake;
     CRomSession session(sink, nullptr);
     session.SetTransport(&fake);
     for (int k = 0; k < kRomTypeCount; ++k) {
@@ -60,18 +63,17 @@ TEST(RomSession, AutoChecksAfterAWholeDownloadAndStopsOnARefusal)
         CCountingSink sink;
         SFakeFaults faults;
         faults.nStallAt = c.nStallAt;
-        CFakeTransport fake(sink, faults);
+        CFakeTransport fake(faults);
         CRomSession session(sink, nullptr);
         session.SetTransport(&fake);
         session.ChangeRomType(3);  // 64 KiB: two blocks
         fake.m_transfers.clear();
         session.Fill(0x5A);
         bool checked = false;
-        const SAutoResult r = session.Auto([] { return std::optional<std::string>("10000"); }, nullptr,
-                                           [&] {
-                                               checked = true;
-                                               return c.bCheckPasses;
-                                           });
+        const SAutoResult r = session.Auto([] { return true; }, [] { return 0x10000u; }, nullptr, [&] {
+            checked = true;
+            return c.bCheckPasses;
+        });
         EXPECT_EQ(checked, c.bChecked) << c.name;
         EXPECT_EQ(Commands(fake), c.commands) << c.name;
         EXPECT_EQ(session.LastReport().nBlocks, 2u) << c.name;

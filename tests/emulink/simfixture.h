@@ -24,7 +24,7 @@ protected:
         m_pTransport.reset();
         m_pSim.reset();
         m_pSim = std::make_unique<CSimulator>(options);
-        m_pTransport = std::make_unique<CUsbTransport>(m_sink, std::vector<SUsbId>{{0x0547, 0x2131}}, kTestTimeout);
+        m_pTransport = std::make_unique<CUsbTransport>(std::vector<SUsbId>{{0x0547, 0x2131}}, kTestTimeout);
     }
     void TearDown() override
     {

@@ -46,9 +46,10 @@ TEST(TarvexctlDevices, FindListsNumberPortIdAndSerial)
                      "2  1-3  0547:2131  -\n");
     r = Sim(dir, kThree, Ctl({"find", "--json"}));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"index\":0,\"port\":\"1-1\",\"id\":\"0547:2131\",\"serial\":\"A\"}\n"
-                     "{\"index\":1,\"port\":\"1-2\",\"id\":\"0547:2131\",\"serial\":\"B\"}\n"
-                     "{\"index\":2,\"port\":\"1-3\",\"id\":\"0547:2131\",\"serial\":null}\n");
+    EXPECT_EQ(r.out, "{\"index\":0,\"port\":\"1-1\",\"id\":\"0547:2131\",\"serial\":\"A\",\"usable\":true,\"error\":null}\n"
+                     "{\"index\":1,\"port\":\"1-2\",\"id\":\"0547:2131\",\"serial\":\"B\",\"usable\":true,\"error\":null}\n"
+                     "{\"index\":2,\"port\":\"1-3\",\"id\":\"0547:2131\",\"serial\":null,\"usable\":true,"
+                     "\"error\":null}\n");
     for (const char* json : {"", "--json"}) {
         std::vector<std::string> args{"find"};
         if (*json)
@@ -58,12 +59,16 @@ TEST(TarvexctlDevices, FindListsNumberPortIdAndSerial)
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Could not find Driver! \nPlease Check the connection"), std::string::npos) << r.err;
     }
-    // Emulators that are there but may not be opened are none to use; the message says why.
+    // Emulators that are there but may not be opened are listed with the reason, yet none is usable.
     r = Sim(dir, {"-n", "2", "--deny-access"}, Ctl({"find"}));
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, "0  1-1  0547:2131  -  (access denied)\n1  1-2  0547:2131  -  (access denied)\n");
     EXPECT_NE(r.err.find("Could not find Driver!"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("The emulator at USB 1-2 may not be opened"), std::string::npos) << r.err;
+    r = Sim(dir, {"-n", "1", "--busy"}, Ctl({"find", "--json"}));
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "{\"index\":0,\"port\":\"1-1\",\"id\":\"0547:2131\",\"serial\":null,\"usable\":false,"
+                     "\"error\":\"busy\"}\n");
 }
 
 TEST(TarvexctlDevices, DeviceByNumberPortOrSerialReachesThatEmulatorOnly)

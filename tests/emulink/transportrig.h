@@ -27,8 +27,8 @@ struct SRigFaults {
 class CTransportRig {
 public:
     virtual ~CTransportRig() = default;
-    // A fresh emulator (the first at USB port 1-1) and a transport to it, messages to `sink`.
-    virtual CEmuTransport& Start(const SRigFaults& faults, CMessageSink& sink) = 0;
+    // A fresh emulator (the first at USB port 1-1) and a transport to it.
+    virtual CEmuTransport& Start(const SRigFaults& faults) = 0;
     virtual CSimFirmware Firmware() const = 0;
     virtual void SetMemory(const std::vector<uint8_t>& bytes) = 0;
     // Bulk transfers that reached the emulator, the failed ones included.

@@ -25,7 +25,8 @@ Scan ScanInPieces(std::string_view text, std::size_t piece, std::uint8_t* image)
 {
     std::memset(image, 0xA5, kRomImageSize);
     LoadDiagnostics diagnostics;
-    Scanner scanner(RomImage(image, kRomImageSize), &diagnostics);
+    CImageBuilder builder{RomImage(image, kRomImageSize)};
+    Scanner scanner(builder, &diagnostics);
     for (std::size_t at = 0; at < text.size() && !scanner.Ended(); at += piece)
         scanner.Feed(text.substr(at, piece));
     scanner.Finish();

@@ -99,7 +99,14 @@ protected:
     ImageLoadResult Load(const std::string& path, int format, std::uint8_t fill)
     {
         m_image = Sentinel();
-        return LoadImageFile(path, format, fill, RomImage(m_image.data(), kRomImageSize));
+        CRomImage image;
+        std::copy(m_image.begin(), m_image.end(), image.Data());
+        ImageLoadOptions options;
+        options.format = format == 0 ? ImageFormat::IntelHex : ImageFormat::Binary;
+        options.fill = fill;
+        const ImageLoadResult r = LoadImage(path, options, image);
+        std::copy(image.Data(), image.Data() + kRomImageSize, m_image.begin());
+        return r;
     }
 
     ImageLoadResult LoadHex(const std::string& text, std::uint8_t fill = 0xFF)
@@ -446,7 +453,8 @@ TEST(IntelHexScanner, PiecesOfEverySizeGiveTheSameImage)
     const RandomHex h = MakeRandomHex(6000, 11);
     for (std::size_t piece = 1; piece <= 600; ++piece) {
         Bytes image(kRomImageSize, 0xA5);
-        CIntelHexScanner scanner(RomImage(image.data(), kRomImageSize));
+        CImageBuilder builder{RomImage(image.data(), kRomImageSize)};
+        CIntelHexScanner scanner(builder);
         for (std::size_t at = 0; at < h.text.size(); at += piece)
             scanner.Feed(std::string_view(h.text).substr(at, piece));
         scanner.Finish();

@@ -46,7 +46,8 @@ template <class Scanner>
 Bytes LoadBack(const std::string& text, std::uint64_t& highest, LoadDiagnostics& d)
 {
     Bytes image(kRomImageSize, 0x00);
-    Scanner scanner(RomImage(image.data(), kRomImageSize), &d);
+    CImageBuilder builder{RomImage(image.data(), kRomImageSize)};
+    Scanner scanner(builder, &d);
     scanner.Feed(text);
     scanner.Finish();
     highest = scanner.Highest();

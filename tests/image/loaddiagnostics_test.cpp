@@ -2,6 +2,7 @@
 // Tests of the load diagnostics and format detection: what the tool warns about, on which
 // line, and that warnings never change what is loaded.
 #include "image/imageloader.h"
+#include "loadinto.h"
 
 #include <gtest/gtest.h>
 
@@ -80,8 +81,7 @@ Loaded LoadText(const std::string& text, ImageFormat format, std::uint64_t romSi
     o.format = format;
     o.fill = 0xFF;
     o.romSize = romSize;
-    o.diagnostics = &l.diagnostics;
-    l.result = LoadImage(file.Path(), o, RomImage(l.image.data(), kRomImageSize));
+    l.result = LoadInto(file.Path(), o, l.image, &l.diagnostics);
     return l;
 }
 
@@ -173,7 +173,9 @@ TEST(LoadDiagnostics, WarningsNeverChangeWhatTheWindowLoads)
                                     Rec(0, 0, d16)}) + Rec(0, 0x80, d16).substr(0, 15);
     const TempFile file(text);
     Bytes page(kRomImageSize);
-    const ImageLoadResult p = LoadImageFile(file.Path(), 0, 0xFF, RomImage(page.data(), kRomImageSize));
+    ImageLoadOptions asPage;
+    asPage.format = ImageFormat::IntelHex;
+    const ImageLoadResult p = LoadInto(file.Path(), asPage, page);
     ASSERT_TRUE(p.ok);
     const Loaded tool = LoadText(text, ImageFormat::IntelHex);
     ASSERT_TRUE(tool.result.ok);
@@ -216,7 +218,8 @@ TEST(LoadDiagnostics, LineNumbersHoldAcrossReadChunksAndPieces)
     for (std::size_t piece : {1, 2, 7, 9, 13, 64, 333}) {
         LoadDiagnostics d;
         Bytes image(kRomImageSize);
-        CIntelHexScanner scanner(RomImage(image.data(), kRomImageSize), &d);
+        CImageBuilder builder{RomImage(image.data(), kRomImageSize)};
+        CIntelHexScanner scanner(builder, &d);
         for (std::size_t at = 0; at < tail.size(); at += piece)
             scanner.Feed(std::string_view(tail).substr(at, piece));
         scanner.Finish();
@@ -258,9 +261,8 @@ TEST(LoadDiagnostics, NoWarningsReachTheCallerOfAFailedLoad)
 {
     LoadDiagnostics d;
     ImageLoadOptions o;
-    o.diagnostics = &d;
     Bytes image(kRomImageSize, 0x77);
-    const auto r = LoadImage("/nonexistent/dir/file.hex", o, RomImage(image.data(), kRomImageSize));
+    const auto r = LoadInto("/nonexistent/dir/file.hex", o, image, &d);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("was not found"), std::string::npos) << r.message;
     EXPECT_TRUE(d.Empty());
@@ -385,9 +387,8 @@ TEST(LoadFromFd, PipesAreDetectedReadToTheirEndAndLoaded)
         LoadDiagnostics d;
         ImageLoadOptions o;
         o.fill = 0x00;
-        o.diagnostics = &d;
         Bytes image(kRomImageSize, 0x99);
-        const auto r = LoadImageFromFd(feeder.Fd(), "standard input", o, RomImage(image.data(), kRomImageSize));
+        const auto r = LoadFdInto(feeder.Fd(), "standard input", o, image, &d);
         ASSERT_TRUE(r.ok) << r.message;
         EXPECT_EQ(r.format, c.format);
         EXPECT_EQ(r.bytesRead, c.bytesRead);
@@ -411,7 +412,7 @@ TEST(LoadFromFd, RedirectedFileIsReadFromWhereItStands)
     ImageLoadOptions o;
     o.fill = 0;
     Bytes image(kRomImageSize);
-    const auto r = LoadImageFromFd(fd, "standard input", o, RomImage(image.data(), kRomImageSize));
+    const auto r = LoadFdInto(fd, "standard input", o, image);
     ::close(fd);
     ASSERT_TRUE(r.ok) << r.message;
     EXPECT_EQ(r.format, ImageFormat::Binary);
@@ -424,7 +425,7 @@ TEST(LoadFromFd, ADirectoryIsRefused)
     const int fd = ::open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     Bytes image(kRomImageSize, 1);
-    const auto r = LoadImageFromFd(fd, "standard input", ImageLoadOptions{}, RomImage(image.data(), kRomImageSize));
+    const auto r = LoadFdInto(fd, "standard input", ImageLoadOptions{}, image);
     ::close(fd);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("standard input is a directory"), std::string::npos) << r.message;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Tests of the S-record and extended Tektronix readers: placement, the Intel HEX loader's
 // rules (fill, count, 1 MiB limit, end record), warnings, streaming and malformed input.
+#include "loadinto.h"
 #include "image/imageloader.h"
 #include "image/srecord.h"
 #include "image/tekhex.h"
@@ -109,7 +110,8 @@ template <class Scanner>
 void Scan(const std::string& text, std::size_t piece, Bytes& image, LoadDiagnostics& d, std::uint64_t& highest)
 {
     image.assign(kRomImageSize, 0xEE);
-    Scanner scanner(RomImage(image.data(), kRomImageSize), &d);
+    CImageBuilder builder{RomImage(image.data(), kRomImageSize)};
+    Scanner scanner(builder, &d);
     if (piece == 0)
         piece = text.size() + 1;
     for (std::size_t at = 0; at < text.size() && !scanner.Ended(); at += piece)
@@ -298,8 +300,7 @@ protected:
         ImageLoadOptions o;
         o.format = format;
         o.fill = 0xA0;
-        o.diagnostics = &m_diagnostics;
-        const auto r = LoadImage(tmpl, o, RomImage(image.data(), kRomImageSize));
+        const auto r = LoadInto(tmpl, o, image, &m_diagnostics);
         ::unlink(tmpl);
         return r;
     }

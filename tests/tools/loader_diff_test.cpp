@@ -3,6 +3,7 @@
 // `tarvexctl load --fill XX --out` to the same 1 MiB image those tools make with that fill;
 // S-record and extended Tektronix files srec_cat writes load in the core loader as srec_cat
 // reads them; files the core writes read back in srec_cat; checksums agree with python3's zlib.
+#include "../image/loadinto.h"
 #include "process.h"
 
 #include "image/checksum.h"
@@ -240,8 +241,7 @@ protected:
         std::vector<std::uint8_t> image(kImageSize);
         ImageLoadOptions o;
         o.fill = static_cast<std::uint8_t>(fill);
-        o.diagnostics = &l.diagnostics;
-        l.result = LoadImage(path, o, RomImage(image.data(), kImageSize));
+        l.result = LoadInto(path, o, image, &l.diagnostics);
         l.image.assign(image.begin(), image.end());
         return l;
     }

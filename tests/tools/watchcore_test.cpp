@@ -2,7 +2,10 @@
 // The watch's pieces without an emulator: the file watch in both modes, block comparison,
 // pair splitting, CRC-32, --then and the cycle lines.
 #include "filewatch.h"
-#include "watchcycle.h"
+#include "watchreport.h"
+
+#include "session/blocksync.h"
+#include "session/pair.h"
 
 #include "image/checksum.h"
 #include "cli.h"
@@ -125,9 +128,9 @@ TEST(FileWatch, EachWayOfWritingIsOneChangeInBothModes)
     }
 }
 
-TEST(FileWatch, CloseAndRenameEndAChangeAtOnceOtherWritesAfterTheQuietTime)
+TEST(FileWatch, CloseAndRenameEndAChangeAtOnceWritesLeftOpenAfterTheirQuietTime)
 {
-    const CFileWatch::STiming slow{1500ms, 20ms};
+    const CFileWatch::STiming slow{50ms, 20ms, 1500ms};
     const TempDir dir;
     const std::string file = dir / "fw.bin";
     WriteFile(file, "0123456789");
@@ -136,15 +139,15 @@ TEST(FileWatch, CloseAndRenameEndAChangeAtOnceOtherWritesAfterTheQuietTime)
     WriteAt(file, 0, "A");  // closed after writing
     auto start = CFileWatch::Clock::now();
     ASSERT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
-    EXPECT_LT(CFileWatch::Clock::now() - start, slow.quiet);
+    EXPECT_LT(CFileWatch::Clock::now() - start, slow.openQuiet);
 
-    // Written and left open: only the quiet time ends it.
+    // Written and left open (a writer pausing between pieces): only the quiet time ends it.
     const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::pwrite(fd, "B", 1, 1), 1);
     start = CFileWatch::Clock::now();
     ASSERT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
-    EXPECT_GE(CFileWatch::Clock::now() - start, slow.quiet - 100ms);
+    EXPECT_GE(CFileWatch::Clock::now() - start, slow.openQuiet - 100ms);
     ::close(fd);
     // The close that follows is a change of its own.
     ASSERT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
@@ -165,25 +168,39 @@ TEST(FileWatch, AFileThatIsGoneIsReportedAndItsReturnSeen)
     }
 }
 
-TEST(FileWatch, AFolderThatGoesAwayFallsBackToPolling)
+TEST(FileWatch, AFolderThatGoesAwayMayComeBackInTimeElseTheWatchEnds)
 {
-    const TempDir dir;
-    const std::filesystem::path sub = dir / "build";
-    std::filesystem::create_directory(sub);
-    const std::string file = sub / "fw.bin";
-    WriteFile(file, "x");
-    std::vector<std::string> notes;
-    CFileWatch watch(file, false, {50ms, 20ms}, [&](const std::string& n) { notes.push_back(n); });
-    ASSERT_EQ(watch.Mode(), CFileWatch::EMode::kInotify);
-    // make clean: the folder goes, then comes back with the file.
-    std::filesystem::remove_all(sub);
-    EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kGone);
-    EXPECT_EQ(watch.Mode(), CFileWatch::EMode::kPoll);
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_NE(notes[0].find("moved or removed"), std::string::npos) << notes[0];
-    std::filesystem::create_directory(sub);
-    WriteFile(file, "rebuilt");
-    EXPECT_EQ(WaitAtMost(watch, kChangeLimit), CFileWatch::EEvent::kChanged);
+    for (const bool bPoll : {false, true}) {
+        SCOPED_TRACE(bPoll ? "polling" : "inotify");
+        const TempDir dir;
+        const std::filesystem::path sub = dir / "build";
+        std::filesystem::create_directory(sub);
+        const std::string file = sub / "fw.bin";
+        WriteFile(file, "x");
+        std::vector<std::string> notes;
+        CFileWatch::STiming timing{50ms, 20ms, 300ms, 5000ms};
+        CFileWatch watch(file, bPoll, timing, [&](const std::string& n) { notes.push_back(n); });
+        // make clean: the folder goes, then comes back with the file.
+        std::filesystem::remove_all(sub);
+        std::thread rebuild([&] {
+            std::this_thread::sleep_for(200ms);
+            std::filesystem::create_directory(sub);
+            WriteFile(file, "rebuilt");
+        });
+        CFileWatch::EEvent event = WaitAtMost(watch, kChangeLimit);
+        if (event == CFileWatch::EEvent::kGone)
+            event = WaitAtMost(watch, kChangeLimit);
+        rebuild.join();
+        EXPECT_EQ(event, CFileWatch::EEvent::kChanged);
+        ASSERT_FALSE(notes.empty());
+        EXPECT_NE(notes[0].find("moved or removed"), std::string::npos) << notes[0];
+
+        // Gone for longer than the grace time: the watch says so instead of polling for ever.
+        timing.folderGrace = 300ms;
+        CFileWatch short_(file, bPoll, timing, {});
+        std::filesystem::remove_all(sub);
+        EXPECT_EQ(WaitAtMost(short_, kChangeLimit), CFileWatch::EEvent::kFolderGone);
+    }
 }
 
 TEST(WatchCycle, ChangedBlocksCountOnlyTheRomsBytes)

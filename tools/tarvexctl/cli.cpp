@@ -6,6 +6,7 @@
 #include "tarvex_version.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -92,7 +93,17 @@ int Run(int argc, const char* const* argv, Io io)
     }
     args.assign(argv + 2, argv + argc);
     try {
-        return command->run(args, io);
+        const int code = command->run(args, io);
+        // What a script reads must have arrived: a full disk or a closed pipe is a failure.
+        errno = 0;
+        io.out.flush();
+        if (!io.out) {
+            const int err = errno;
+            io.err << "tarvexctl " << command->name << ": cannot write standard output"
+                   << (err != 0 ? std::string(": ") + std::strerror(err) : std::string()) << '\n';
+            return code == kExitOk ? kExitFile : code;
+        }
+        return code;
     } catch (const UsageError& e) {
         io.err << "tarvexctl " << command->name << ": " << e.what() << '\n'
                << "Run 'tarvexctl " << command->name << " --help' for its usage.\n";
@@ -181,8 +192,9 @@ std::string JsonString(std::string_view text)
         } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else {
-            // Pass a well-formed UTF-8 sequence through; anything else is not JSON text.
-            const std::size_t n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+            // Pass a well-formed UTF-8 sequence through; anything else (F5 to FF among it) is not
+            // JSON text.
+            const std::size_t n = c >= 0xF5 ? 0 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
             bool ok = n != 0 && i + n <= text.size();
             for (std::size_t k = 1; ok && k < n; ++k)
                 ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;

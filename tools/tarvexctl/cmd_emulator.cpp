@@ -8,27 +8,21 @@
 
 #include "image/checksum.h"
 #include "image/imagediff.h"
-#include "image/imageloader.h"
 #include "session/romsession.h"
-#include "emulink/emuprotocol.h"
-#include "emulink/usbtransport.h"
-#include "util/fileutil.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <span>
-#include <sstream>
 
 namespace tarvexctl {
 
 #define TARVEXCTL_EMU_OPTIONS                                                                      \
-    "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256, 27C512, 27C010,\n"  \
-    "                     27C020, 27C040, 27C080 or its index 0 to 7 (default: 27C64)\n"
+    "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256, 27C512,\n"         \
+    "                     27C020, 27C040, 27C080 or its index 0 to 7 (default: 27C64;\n"          \
+    "                     a FILE with data beyond 8 KiB needs it)\n"
 #define TARVEXCTL_LOAD_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT
 #define TARVEXCTL_VERIFY_OPTION                                                                    \
     "  --verify           read the ROM back after the download and compare (exit 6 if it differs)\n"
@@ -46,12 +40,13 @@ const std::string_view kWriteHelp =
     "\n"
     "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
     "blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one whole block).\n"
-    "FILE - is standard input.\n"
+    "The emulator is held from the first block to the last (and the read-back of --verify):\n"
+    "no other program can send it anything in between. FILE - is standard input.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_PAIR_OPTION
         TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
-    "6 the read-back differs (--verify).\n";
+    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 busy or\n"
+    "transfer failed, 6 the read-back differs (--verify).\n";
 
 const std::string_view kVerifyHelp =
     "Usage: tarvexctl verify FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--json]\n"
@@ -64,8 +59,8 @@ const std::string_view kVerifyHelp =
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS
     "  --json             print the result as one JSON object\n" TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
-    "6 the emulator's ROM differs from FILE.\n";
+    "\nExit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 busy or\n"
+    "transfer failed, 6 the emulator's ROM differs from FILE.\n";
 
 const std::string_view kReadHelp =
     "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin] [--device DEV | --pair DEV1,DEV2]\n"
@@ -83,17 +78,17 @@ const std::string_view kReadHelp =
     "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n" TARVEXCTL_PAIR_OPTION
         TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 OUT cannot be written, 4 no emulator,\n"
-    "5 transfer failed.\n";
+    "5 busy or transfer failed.\n";
 
 const std::string_view kRunHelp =
     "Usage: tarvexctl run [--device DEV]\n\nTells the emulator to run the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
 const std::string_view kStopHelp =
     "Usage: tarvexctl stop [--device DEV]\n\nTells the emulator to stop the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
 const std::string_view kResetHelp =
     "Usage: tarvexctl reset [--device DEV]\n\nTells the emulator to reset the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
 
 const std::string_view kRomHelp =
     "Usage: tarvexctl rom TYPE [--device DEV]\n"
@@ -101,22 +96,24 @@ const std::string_view kRomHelp =
     "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the emulator.\n"
     "\n"
     "Options:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 transfer failed.\n";
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
 
 const std::string_view kAutoHelp =
     "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify] [--device DEV]\n"
     "\n"
-    "Stop, load FILE, download, run, reset: the Auto button's sequence. A FILE that cannot be\n"
-    "read ends it after the stop command. A transfer that fails skips the transfers after it;\n"
-    "FILE is still read. With --verify the ROM is read back after the download, and run and\n"
-    "reset are sent only when it matches.\n"
+    "Loads FILE, then stop, download, run, reset: the Auto button's sequence, with the\n"
+    "emulator held from the first command to the last. A FILE that cannot be read (or that\n"
+    "--strict refuses) ends it before anything is sent. A transfer that fails skips the\n"
+    "transfers after it. With --verify the ROM is read back after the download, and run\n"
+    "and reset are sent only when it matches. FILE - is standard input.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 transfer failed,\n"
-    "6 the read-back differs (--verify).\n";
+    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 busy or\n"
+    "transfer failed, 6 the read-back differs (--verify).\n";
 
 namespace {
 
+constexpr const char* kMixed = "the emulator now holds a mix of the old and the new image";
 
 // A text bar on standard error when that is a terminal.
 class CProgressBar {
@@ -158,43 +155,59 @@ const std::string& OnePositional(const ArgParser& parser, const char* what)
     return parser.Positional().front();
 }
 
-// The emulator link and the ROM session over it, with the messages printed after the command.
-struct SSession {
-    SSession(uint32_t romSize, const std::string& device) : transport(OpenTransport(sink, device))
+// One emulator: the link, its transport and the ROM session over it. Nothing edits the image
+// here, so a download sends it as it is.
+struct SEmulator {
+    SEmulator(std::string_view command, Io& io, SDeviceChoice choice, uint32_t romSize)
+        : link(command, io), device(std::move(choice)), transport(link.Transport(device)), rom(link.Sink(), nullptr)
     {
         rom.SetRomSize(romSize);
         rom.SetTransport(transport.get());
     }
-    CLinkMessages sink;
+    int Finish(EEmuResult result, const char* done = nullptr, const char* after = nullptr)
+    {
+        return link.Finish(result, rom.LastReport(), device, done, after);
+    }
+
+    CToolLink link;
+    SDeviceChoice device;
     std::unique_ptr<CUsbTransport> transport;
-    // Nothing edits the image here, so a download takes nothing back: the image is the editor's copy.
-    CRomSession rom{sink, nullptr};
+    CRomSession rom;
 };
+
+// Runs `op` with the progress bar on standard error.
+template <typename Op>
+auto WithProgress(CRomSession& rom, bool bQuiet, Io& io, Op op)
+{
+    CProgressBar bar(io.err, bQuiet);
+    rom.SetProgress(std::ref(bar));
+    auto result = op();
+    rom.SetProgress(nullptr);
+    return result;
+}
 
 int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view name,
                   EEmuResult (*send)(CRomSession&))
 {
     const ArgParser parser(args, {{"device", true}});
     NoPositional(parser);
-    SSession s(0, DeviceOf(parser));
-    const EEmuResult result = send(s.rom);
-    s.sink.Print(name, io.err);
-    return ExitOf(result);
+    SEmulator e(name, io, DeviceOf(parser), 0);
+    return e.Finish(send(e.rom));
 }
 
-}  // namespace
-
-namespace {
+// Reads back the ROM and compares it with the image; the result goes to `report` as text or JSON.
+// Returns the exit code: 0 identical, 6 different, the transfer's code when the read failed.
+int ReadBackAndCompare(SEmulator& e, std::string_view command, const std::string& fileName, bool bQuiet, bool bJson,
+                       std::ostream& report, Io& io)
+{
+    const SVerifyResult back = WithProgress(e.rom, bQuiet, io, [&] { return e.rom.Verify(); });
+    if (back.eResult != EEmuResult::kOk)
+        return e.Finish(back.eResult, "read", "nothing was compared");
+    e.link.Flush();
+    return ReportComparison(back.diff, e.rom.Window(), back.back, command, fileName, bQuiet, bJson, report);
+}
 
 constexpr std::size_t kShownRanges = 20;
-
-// After a transfer failed inside a download or an upload: how far it got.
-void PrintBlocks(const CRomSession& rom, const char* done, Io& io)
-{
-    const SOperationReport& report = rom.LastReport();
-    if (!report.failure.Ok() && report.nBlocks > 0)
-        io.err << report.nBlocksDone << " of " << report.nBlocks << " blocks were " << done << '\n';
-}
 constexpr std::size_t kShownBytes = 8;
 
 std::string HexBytes(const uint8_t* p, std::size_t n)
@@ -210,37 +223,26 @@ std::string HexBytes(const uint8_t* p, std::size_t n)
     return text;
 }
 
-// Reads back the ROM and compares it with `wanted`; the result goes to `report` as text or JSON.
-// Returns the exit code: 0 identical, 6 different, the transfer's code when the read failed.
-int ReadBackAndCompare(SSession& s, const std::vector<uint8_t>& wanted, std::string_view command,
-                       const std::string& fileName, bool bQuiet, bool bJson, std::ostream& report, Io& io)
+// The CRC-32 of the ROM window, as -v prints it after a transfer.
+void PrintCrc(std::span<const uint8_t> window, std::string_view command, const char* what, Io& io)
 {
-    EEmuResult result;
-    {
-        CProgressBar bar(io.err, bQuiet);
-        s.rom.SetProgress(std::ref(bar));
-        result = s.rom.Upload();
-        s.rom.SetProgress(nullptr);
-    }
-    s.sink.Print(command, io.err);
-    if (result == EEmuResult::kTransferFailed)
-        PrintBlocks(s.rom, "read", io);
-    if (result != EEmuResult::kOk)
-        return ExitOf(result);
-    return ReportComparison(wanted, {s.rom.Buffer(), s.rom.RomSize()}, command, fileName, bQuiet, bJson, report);
+    char text[96];
+    std::snprintf(text, sizeof text, "CRC-32 %08x of the %zu bytes %s", Crc32(window), window.size(), what);
+    io.err << "tarvexctl " << command << ": " << text << '\n';
 }
 
 }  // namespace
 
-int ReportComparison(std::span<const uint8_t> wanted, std::span<const uint8_t> got, std::string_view command,
-                     const std::string& fileName, bool bQuiet, bool bJson, std::ostream& report)
+int ReportComparison(const SImageDiff& diff, std::span<const uint8_t> wanted, std::span<const uint8_t> got,
+                     std::string_view command, const std::string& fileName, bool bQuiet, bool bJson,
+                     std::ostream& report)
 {
-    const SImageDiff diff = CompareImages(wanted, got, kShownRanges);
+    const std::size_t shown = std::min(diff.ranges.size(), kShownRanges);
     if (bJson) {
         report << "{\"command\":" << JsonString(command) << ",\"file\":" << JsonString(fileName)
                << ",\"rom_size\":" << got.size() << ",\"identical\":" << (diff.Identical() ? "true" : "false")
                << ",\"differing_bytes\":" << diff.nBytes << ",\"differing_ranges\":" << diff.nRanges << ",\"ranges\":[";
-        for (std::size_t k = 0; k < diff.ranges.size(); ++k) {
+        for (std::size_t k = 0; k < shown; ++k) {
             const SDiffRange& r = diff.ranges[k];
             const std::size_t n = std::min<std::size_t>(r.Count(), kShownBytes);
             report << (k ? "," : "") << "{\"start\":" << r.nStart << ",\"end\":" << r.nEnd << ",\"count\":" << r.Count()
@@ -255,37 +257,20 @@ int ReportComparison(std::span<const uint8_t> wanted, std::span<const uint8_t> g
     } else {
         report << "tarvexctl " << command << ": the emulator's ROM differs from " << fileName << ":\n";
         char line[96];
-        for (const SDiffRange& r : diff.ranges) {
+        for (std::size_t k = 0; k < shown; ++k) {
+            const SDiffRange& r = diff.ranges[k];
             const std::size_t n = std::min<std::size_t>(r.Count(), kShownBytes);
             std::snprintf(line, sizeof line, "  %08x-%08x %8u %-5s", r.nStart, r.nEnd, r.Count(),
                           r.Count() == 1 ? "byte" : "bytes");
             report << line << "  wanted " << HexBytes(wanted.data() + r.nStart, n) << (r.Count() > n ? " ..." : "")
                    << "  got " << HexBytes(got.data() + r.nStart, n) << (r.Count() > n ? " ..." : "") << '\n';
         }
-        if (diff.nRanges > diff.ranges.size())
-            report << "  ... and " << diff.nRanges - diff.ranges.size() << " more ranges\n";
+        if (diff.nRanges > shown)
+            report << "  ... and " << diff.nRanges - shown << " more ranges\n";
         report << "  " << diff.nBytes << " of " << got.size() << " bytes differ in " << diff.nRanges
                << (diff.nRanges == 1 ? " range\n" : " ranges\n");
     }
     return diff.Identical() ? kExitOk : kExitVerify;
-}
-
-namespace {
-
-std::vector<uint8_t> RomWindow(const SSession& s)
-{
-    return std::vector<uint8_t>(s.rom.Buffer(), s.rom.Buffer() + s.rom.RomSize());
-}
-
-}  // namespace
-
-// The CRC-32 of the ROM window, as -v prints it after a transfer.
-void PrintCrc(const SSession& s, std::string_view command, const char* what, Io& io)
-{
-    char text[96];
-    std::snprintf(text, sizeof text, "CRC-32 %08x of the %u bytes %s", Crc32({s.rom.Buffer(), s.rom.RomSize()}),
-                  s.rom.RomSize(), what);
-    io.err << "tarvexctl " << command << ": " << text << '\n';
 }
 
 int RunWrite(const std::vector<std::string>& args, Io& io)
@@ -294,32 +279,26 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
                                   {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
                                   {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
-    const uint32_t romSize = RomSize(parser);
     const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
-        return WritePair(*pair, file, romSize, choice, parser.Has("verify"), io);
+        return WritePair(*pair, file, choice, parser.Has("verify"), io);
 
-    SSession s(romSize, DeviceOf(parser));
-    SLoaded loaded;
-    if (const int code = LoadFile(file, choice, romSize, s.rom.Image(), "write", io, loaded); code != kExitOk)
+    SEmulator e("write", io, DeviceOf(parser), choice.romSize);
+    if (const int code = LoadFile(file, choice, choice.romSize, e.rom.Image(), "write", io); code != kExitOk)
         return code;
-    SDownloadResult result;
-    {
-        CProgressBar bar(io.err, choice.bQuiet);
-        s.rom.SetProgress(std::ref(bar));
-        result = s.rom.Download(FormatBytesRead(loaded.result.bytesRead), nullptr);
-        s.rom.SetProgress(nullptr);
-    }
-    s.sink.Print("write", io.err);
-    if (result.eResult == EEmuResult::kTransferFailed)
-        PrintBlocks(s.rom, "written", io);
-    if (result.eResult != EEmuResult::kOk)
-        return ExitOf(result.eResult);
+    // One claim for the download and its read-back: nothing can come between them.
+    const CEmuClaim claim(*e.transport);
+    if (!e.rom.Opened(claim))
+        return e.Finish(EEmuResult::kNoDevice);
+    const EEmuResult result = WithProgress(e.rom, choice.bQuiet, io, [&] { return e.rom.Download(); });
+    if (result != EEmuResult::kOk)
+        return e.Finish(result, "written", kMixed);
+    e.link.Flush();
     if (choice.bVerbose)
-        PrintCrc(s, "write", "written", io);
+        PrintCrc(e.rom.Window(), "write", "written", io);
     if (!parser.Has("verify"))
         return kExitOk;
-    return ReadBackAndCompare(s, RomWindow(s), "write", loaded.Name(), choice.bQuiet, false, io.err, io);
+    return ReadBackAndCompare(e, "write", e.rom.Image().Source(), choice.bQuiet, false, io.err, io);
 }
 
 int RunVerify(const std::vector<std::string>& args, Io& io)
@@ -328,19 +307,18 @@ int RunVerify(const std::vector<std::string>& args, Io& io)
                                   {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
                                   {"device", true}, {"pair", true}});
     const std::string& file = OnePositional(parser, "FILE");
-    const uint32_t romSize = RomSize(parser);
     const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
-        return VerifyPair(*pair, file, romSize, choice, parser.Has("json"), io);
+        return VerifyPair(*pair, file, choice, parser.Has("json"), io);
 
-    SSession s(romSize, DeviceOf(parser));
-    SLoaded loaded;
-    if (const int code = LoadFile(file, choice, romSize, s.rom.Image(), "verify", io, loaded); code != kExitOk)
+    SEmulator e("verify", io, DeviceOf(parser), choice.romSize);
+    if (const int code = LoadFile(file, choice, choice.romSize, e.rom.Image(), "verify", io); code != kExitOk)
         return code;
-    const int code = ReadBackAndCompare(s, RomWindow(s), "verify", parser.Has("json") ? file : loaded.Name(),
-                                        choice.bQuiet, parser.Has("json"), io.out, io);
+    const bool bJson = parser.Has("json");
+    const int code = ReadBackAndCompare(e, "verify", bJson ? file : e.rom.Image().Source(), choice.bQuiet, bJson,
+                                        io.out, io);
     if (choice.bVerbose && (code == kExitOk || code == kExitVerify))
-        PrintCrc(s, "verify", "read back", io);
+        PrintCrc(e.rom.Window(), "verify", "wanted", io);
     return code;
 }
 
@@ -349,7 +327,7 @@ int RunRead(const std::vector<std::string>& args, Io& io)
     const ArgParser parser(args, {{"rom", true}, {"out-format", true}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
                                   {"device", true}, {"pair", true}});
     const std::string& out = OnePositional(parser, "OUT");
-    const uint32_t romSize = RomSize(parser);
+    const uint32_t romSize = parser.Value("rom") ? RomSizeOfIndex(RomIndex(*parser.Value("rom"))) : kDefaultRomSize;
     const ImageWriteOptions outFormat = OutputFormat(parser.Value("out-format"), out);
     if (const auto pair = PairOf(parser))
         return ReadPair(*pair, out, romSize, outFormat, io);
@@ -359,26 +337,18 @@ int RunRead(const std::vector<std::string>& args, Io& io)
         return kExitFile;
     }
 
-    SSession s(romSize, DeviceOf(parser));
-    s.rom.Fill(0);
-    EEmuResult result;
-    {
-        CProgressBar bar(io.err, parser.Has("quiet"));
-        s.rom.SetProgress(std::ref(bar));
-        result = s.rom.Upload();
-        s.rom.SetProgress(nullptr);
-    }
-    s.sink.Print("read", io.err);
-    if (result == EEmuResult::kTransferFailed)
-        PrintBlocks(s.rom, "read", io);
+    SEmulator e("read", io, DeviceOf(parser), romSize);
+    e.rom.Fill(0);
+    const EEmuResult result = WithProgress(e.rom, parser.Has("quiet"), io, [&] { return e.rom.Upload(); });
     if (result != EEmuResult::kOk)
-        return ExitOf(result);  // a partial image is not written
-    if (!WriteImage(out, {s.rom.Buffer(), romSize}, outFormat, error)) {
+        return e.Finish(result, "read", "nothing was written to OUT");  // a partial image is not written
+    e.link.Flush();
+    if (!WriteImage(out, e.rom.Window(), outFormat, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }
     if (parser.Has("verbose"))
-        PrintCrc(s, "read", "read", io);
+        PrintCrc(e.rom.Window(), "read", "read", io);
     return kExitOk;
 }
 
@@ -401,10 +371,8 @@ int RunRom(const std::vector<std::string>& args, Io& io)
 {
     const ArgParser parser(args, {{"device", true}});
     const int index = RomIndex(OnePositional(parser, "TYPE"));
-    SSession s(0, DeviceOf(parser));
-    const EEmuResult result = s.rom.SendRomType(index);
-    s.sink.Print("rom", io.err);
-    return ExitOf(result);
+    SEmulator e("rom", io, DeviceOf(parser), 0);
+    return e.Finish(e.rom.SendRomType(index));
 }
 
 int RunAuto(const std::vector<std::string>& args, Io& io)
@@ -413,62 +381,30 @@ int RunAuto(const std::vector<std::string>& args, Io& io)
                                   {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
                                   {"device", true}});
     const std::string& file = OnePositional(parser, "FILE");
-    const uint32_t romSize = RomSize(parser);
     const SLoadChoice choice = LoadChoice(parser);
 
-    SSession s(romSize, DeviceOf(parser));
-    SLoaded loaded;
-    // --strict must refuse the file before the stop command goes out, so the file is checked
-    // first; without it the file is read after the stop, as the Auto button does.
-    if (choice.bStrict) {
-        SLoaded check;
-        std::ostringstream err;
-        Io checkIo{io.out, err};
-        if (LoadFile(file, choice, romSize, s.rom.Image(), "auto", checkIo, check) == kExitFile &&
-            check.result.ok) {
-            io.err << err.str();
-            return kExitFile;
-        }
-    }
-    std::string loadError;
-    auto load = [&]() -> std::optional<std::string> {
-        std::ostringstream err;
-        Io loadIo{io.out, err};
-        const int code = LoadFile(file, choice, romSize, s.rom.Image(), "auto", loadIo, loaded);
-        io.err << (code == kExitOk ? err.str() : "");
-        if (code != kExitOk) {
-            loadError = err.str();
-            return std::nullopt;
-        }
-        return FormatBytesRead(loaded.result.bytesRead);
-    };
+    SEmulator e("auto", io, DeviceOf(parser), choice.romSize);
+    // Loaded once, before the stop: a file that cannot be read or that --strict refuses leaves
+    // the emulator untouched, and what is sent is what was checked.
+    if (const int code = LoadFile(file, choice, choice.romSize, e.rom.Image(), "auto", io); code != kExitOk)
+        return code;
     int verifyExit = kExitOk;
     std::function<bool()> verify;
     if (parser.Has("verify"))
         verify = [&]() {
-            verifyExit = ReadBackAndCompare(s, RomWindow(s), "auto", loaded.Name(), choice.bQuiet, false, io.err, io);
+            verifyExit = ReadBackAndCompare(e, "auto", e.rom.Image().Source(), choice.bQuiet, false, io.err, io);
             return verifyExit == kExitOk;
         };
-    SAutoResult result;
-    {
-        CProgressBar bar(io.err, choice.bQuiet);
-        s.rom.SetProgress(std::ref(bar));
-        result = s.rom.Auto(load, nullptr, verify);
-        s.rom.SetProgress(nullptr);
-    }
-    s.sink.Print("auto", io.err);
-    if (result.eResult == EEmuResult::kTransferFailed && result.nBlocks > 0 && result.nBlocksWritten < result.nBlocks &&
-        verifyExit == kExitOk)
-        io.err << result.nBlocksWritten << " of " << result.nBlocks << " blocks were written\n";
-    if (!loadError.empty()) {
-        io.err << loadError;
-        return kExitFile;
-    }
-    if (result.eResult == EEmuResult::kOk && verifyExit != kExitOk)
+    const SAutoResult result =
+        WithProgress(e.rom, choice.bQuiet, io, [&] { return e.rom.Auto([] { return true; }, {}, {}, verify); });
+    if (!result.bChecked)
         return verifyExit;
-    if (result.eResult == EEmuResult::kOk && choice.bVerbose)
-        PrintCrc(s, "auto", "written", io);
-    return ExitOf(result.eResult);
+    if (result.eResult != EEmuResult::kOk)
+        return e.Finish(result.eResult, "written", kMixed);
+    e.link.Flush();
+    if (choice.bVerbose)
+        PrintCrc(e.rom.Window(), "auto", "written", io);
+    return kExitOk;
 }
 
 }  // namespace tarvexctl

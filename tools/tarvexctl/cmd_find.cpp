@@ -19,15 +19,18 @@ const std::string_view kFindHelp =
     "none:\n"
     "  0  1-4.2  0547:2131  A1B2\n"
     "An emulator that is there but cannot be used (no access, held by another program) is listed\n"
-    "too, with the cause on standard error.\n"
+    "too, with the cause after it and on standard error:\n"
+    "  1  1-4.3  0547:2131  -  (busy)\n"
     "\n"
     "Options:\n"
     "  --json             one JSON object per emulator and line:\n"
-    "                     {\"index\":0,\"port\":\"1-4.2\",\"id\":\"0547:2131\",\"serial\":\"A1B2\"}\n"
-    "                     (\"serial\":null when it has none; \"error\" added for one that cannot be used)\n"
+    "                     {\"index\":0,\"port\":\"1-4.2\",\"id\":\"0547:2131\",\"serial\":\"A1B2\",\n"
+    "                      \"usable\":true,\"error\":null}\n"
+    "                     (\"serial\":null when it has none; \"error\" names why one cannot be used)\n"
     "  -h, --help         show this help\n"
     "\n"
-    "Exit codes: 0 at least one usable emulator found, 2 usage error, 4 none found.\n";
+    "Exit codes: 0 at least one usable emulator found, 2 usage error, 3 standard output cannot\n"
+    "be written, 4 none found or none usable.\n";
 
 namespace {
 
@@ -46,35 +49,29 @@ int RunFind(const std::vector<std::string>& args, Io& io)
     if (!parser.Positional().empty())
         throw UsageError("unexpected argument '" + parser.Positional().front() + "'");
     const bool bJson = parser.Has("json");
-    CLinkMessages sink;
-    CUsbTransport transport(sink);
-    const SEmulatorList list = transport.ListEmulators();
+    CToolLink link("find", io);
+    const SEmulatorList list = CUsbTransport(link.Ids()).ListEmulators();
     bool bUsable = false;
-    for (const SEmulatorInfo& e : list.emulators)
-        bUsable = bUsable || e.open.Ok();
-    if (!bUsable) {
-        // The fixed text, then why libusb or each emulator there could not be used.
-        std::vector<STransferStatus> refused{list.status};
-        for (const SEmulatorInfo& e : list.emulators)
-            refused.push_back(e.open);
-        io.err << NoDriverMessage(refused) << '\n';
-        return kExitNoEmulator;
-    }
     for (const SEmulatorInfo& e : list.emulators) {
+        bUsable = bUsable || e.open.Ok();
         const std::string id = UsbIdText(e.id);
         if (bJson) {
             io.out << "{\"index\":" << e.nIndex << ",\"port\":" << JsonString(e.sPortPath) << ",\"id\":\"" << id
-                   << "\",\"serial\":" << (e.sSerial.empty() ? std::string("null") : JsonString(e.sSerial));
-            if (!e.open.Ok())
-                io.out << ",\"error\":" << JsonString(TransferErrorName(e.open.eError));
-            io.out << "}\n";
+                   << "\",\"serial\":" << (e.sSerial.empty() ? std::string("null") : JsonString(e.sSerial))
+                   << ",\"usable\":" << (e.open.Ok() ? "true" : "false") << ",\"error\":"
+                   << (e.open.Ok() ? std::string("null") : JsonString(TransferErrorName(e.open.eError))) << "}\n";
         } else {
             io.out << e.nIndex << "  " << e.sPortPath << "  " << id << "  " << (e.sSerial.empty() ? "-" : e.sSerial)
-                   << '\n';
+                   << (e.open.Ok() ? "" : std::string("  (") + TransferErrorName(e.open.eError) + ")") << '\n';
         }
         if (!e.open.Ok())
             io.err << "tarvexctl find: emulator " << e.nIndex << " (" << e.sPortPath
                    << ") cannot be used: " << DescribeCause(e.open) << '\n';
+    }
+    if (!bUsable) {
+        // The fixed text, then why libusb could not start; each emulator there has said its cause.
+        io.err << (list.emulators.empty() ? NoDriverMessage({list.status}) : std::string(kMsgNoDriver)) << '\n';
+        return kExitNoEmulator;
     }
     return kExitOk;
 }

@@ -7,6 +7,7 @@
 #include "toolload.h"
 
 #include "image/checksum.h"
+#include "image/romimage.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -104,7 +105,6 @@ int RunLoad(const std::vector<std::string>& args, Io& io)
                                   {"out-format", true}, {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
     const std::string& file = OneFile(parser);
     const SLoadChoice choice = LoadChoice(parser);
-    const std::uint64_t romSize = parser.Value("rom") ? RomSize(parser) : 0;
     const std::optional<std::string> out = parser.Value("out");
     if (out && out->empty())
         throw UsageError("--out needs a file name");
@@ -115,24 +115,23 @@ int RunLoad(const std::vector<std::string>& args, Io& io)
     if (bJson && out && *out == "-")
         throw UsageError("--json and --out - both want standard output");
 
-    const auto image = std::make_unique<std::uint8_t[]>(kRomImageSize);
-    SLoaded loaded;
-    if (const int code = LoadFile(file, choice, romSize, RomImage(image.get(), kRomImageSize), "load", io, loaded);
+    CRomImage image(choice.fill);
+    if (const int code = LoadFile(file, choice, choice.bRomGiven ? choice.romSize : 0, image, "load", io);
         code != kExitOk)
         return code;
     std::string error;
-    if (out && !WriteImage(*out, {image.get(), kRomImageSize}, outFormat, error)) {
+    if (out && !WriteImage(*out, image.Bytes(), outFormat, error)) {
         io.err << "tarvexctl load: " << error << '\n';
         return kExitFile;
     }
-    const ImageLoadResult& result = loaded.result;
     if (bJson) {
-        io.out << "{\"file\":" << JsonString(file) << ",\"format\":\"" << ImageFormatName(result.format)
-               << "\",\"bytes_read\":" << result.bytesRead << ",\"bytes_read_hex\":\""
-               << FormatBytesRead(result.bytesRead) << "\",\"warnings\":" << WarningsJson(loaded.diagnostics) << "}\n";
+        io.out << "{\"file\":" << JsonString(file) << ",\"format\":\"" << ImageFormatName(image.Format())
+               << "\",\"bytes_read\":" << image.BytesRead() << ",\"bytes_read_hex\":\""
+               << FormatBytesRead(image.BytesRead()) << "\",\"warnings\":" << WarningsJson(image.Diagnostics())
+               << "}\n";
     } else if (!choice.bQuiet) {
         // With the image on standard output, the count must not end up inside it.
-        (out && *out == "-" ? io.err : io.out) << FormatBytesRead(result.bytesRead) << '\n';
+        (out && *out == "-" ? io.err : io.out) << FormatBytesRead(image.BytesRead()) << '\n';
     }
     return kExitOk;
 }
@@ -142,9 +141,8 @@ int RunSum(const std::vector<std::string>& args, Io& io)
     const ArgParser parser(args, {{"rom", true}, {"range", true}, {"format", true}, {"fill", true}, {"strict", false},
                                   {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
     const std::string& file = OneFile(parser);
-    const SLoadChoice choice = LoadChoice(parser);
-    const std::uint32_t romSize = RomSize(parser);
-    std::uint32_t start = 0, end = romSize;
+    SLoadChoice choice = LoadChoice(parser);
+    std::uint32_t start = 0, end = choice.romSize;
     if (const auto range = parser.Value("range")) {
         const std::size_t colon = range->find(':');
         if (colon == std::string::npos)
@@ -155,23 +153,25 @@ int RunSum(const std::vector<std::string>& args, Io& io)
             throw UsageError("--range '" + *range + "' ends before it starts");
     }
 
-    const auto image = std::make_unique<std::uint8_t[]>(kRomImageSize);
-    SLoaded loaded;
-    if (const int code = LoadFile(file, choice, parser.Value("range") ? 0 : romSize, RomImage(image.get(), kRomImageSize),
-                                  "sum", io, loaded);
+    CRomImage image(choice.fill);
+    // The sums cover what is asked for, the default ROM's bytes included: no ROM-size error here.
+    choice.bRomGiven = choice.bRomGiven && !parser.Value("range");
+    if (const int code = LoadFile(file, choice, choice.bRomGiven ? choice.romSize : 0, image, "sum", io);
         code != kExitOk)
         return code;
-    const ImageChecksums sums = ComputeChecksums({image.get() + start, image.get() + end});
+    const ImageChecksums sums = ComputeChecksums(std::span<const std::uint8_t>(image.Data() + start, end - start));
     char text[160];
-    if (parser.Has("json"))
+    if (parser.Has("json")) {
+        // The file name goes in whole: a long one must not cut the object short.
         std::snprintf(text, sizeof text,
-                      "{\"file\":%s,\"start\":%u,\"end\":%u,\"size\":%u,\"sum8\":%u,\"sum16\":%u,\"crc32\":%" PRIu32
+                      ",\"start\":%u,\"end\":%u,\"size\":%u,\"sum8\":%u,\"sum16\":%u,\"crc32\":%" PRIu32
                       ",\"crc32_hex\":\"%08" PRIx32 "\"}\n",
-                      JsonString(file).c_str(), start, end, end - start, unsigned{sums.sum8}, unsigned{sums.sum16},
-                      sums.crc32, sums.crc32);
-    else
+                      start, end, end - start, unsigned{sums.sum8}, unsigned{sums.sum16}, sums.crc32, sums.crc32);
+        io.out << "{\"file\":" << JsonString(file);
+    } else {
         std::snprintf(text, sizeof text, "sum8 %02x  sum16 %04x  crc32 %08" PRIx32 "  %08x-%08x (%u bytes)\n",
                       unsigned{sums.sum8}, unsigned{sums.sum16}, sums.crc32, start, end, end - start);
+    }
     io.out << text;
     return kExitOk;
 }

@@ -5,113 +5,89 @@
 #include "device.h"
 #include "streams.h"
 #include "toolload.h"
-#include "watchcycle.h"
 
-#include "image/imageloader.h"
-#include "session/romsession.h"
-#include "emulink/usbtransport.h"
+#include "session/pair.h"
 
-#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace tarvexctl {
 namespace {
 
-// One emulator of the pair with its own link and image.
-struct SPairSide {
-    SPairSide(CLinkMessages& sink, std::string dev, std::uint32_t romSize)
-        : device(std::move(dev)), transport(OpenTransport(sink, device)), rom(sink, nullptr)
-    {
-        rom.SetRomSize(romSize);
-        rom.SetTransport(transport.get());
-    }
-    std::string device;
-    std::unique_ptr<CUsbTransport> transport;
-    CRomSession rom;
-};
-
-struct SPair {
-    SPair(const std::pair<std::string, std::string>& devices, std::uint32_t size)
-        : romSize(size), even(sink, devices.first, size), odd(sink, devices.second, size)
+// The two emulators of a pair over their own transports, and what they say.
+struct SPairLink {
+    SPairLink(std::string_view command, Io& io, const std::pair<SDeviceChoice, SDeviceChoice>& d, std::uint32_t romSize)
+        : link(command, io), devices{d.first, d.second}, even(link.Transport(d.first)), odd(link.Transport(d.second)),
+          pair(link.Sink(), *even, *odd, romSize)
     {
     }
-    std::uint32_t romSize;
-    CLinkMessages sink;
-    SPairSide even, odd;
-};
-
-// Uploads both ROMs and interleaves them into `image` (2 x romSize bytes); the exit code of a failure.
-int UploadPair(SPair& pair, std::string_view command, std::vector<std::uint8_t>& image, Io& io)
-{
-    for (SPairSide* side : {&pair.even, &pair.odd}) {
-        side->rom.Fill(0);
-        const EEmuResult result = side->rom.Upload();
-        pair.sink.Print(command, io.err);
-        if (result != EEmuResult::kOk) {
-            io.err << "tarvexctl " << command << ": emulator " << side->device << " could not be read\n";
-            return ExitOf(result);
-        }
+    // The exit code of a failed step, said with the emulator it concerns.
+    int Finish(const SPairResult& result, const char* done, const char* after)
+    {
+        const int side = result.nSide < 0 ? 0 : result.nSide;
+        const int code = link.Finish(result.eResult, pair.Side(side).LastReport(), devices[side], done, after);
+        link.Say("it was emulator " + devices[side].sText + (side == 0 ? " (even bytes)" : " (odd bytes)") +
+                 " of the pair");
+        return code;
     }
-    image.assign(2 * static_cast<std::size_t>(pair.romSize), 0);
-    JoinPair(pair.even.rom.Buffer(), pair.odd.rom.Buffer(), pair.romSize, image.data());
-    return kExitOk;
-}
+
+    CToolLink link;
+    SDeviceChoice devices[2];
+    std::unique_ptr<CUsbTransport> even, odd;
+    CRomPair pair;
+};
 
 }  // namespace
 
 void CheckPairSize(std::uint32_t romSize)
 {
-    if (2 * static_cast<std::size_t>(romSize) > kRomImageSize)
+    if (!PairFits(romSize))
         throw UsageError("a pair of 27C080 needs a 2 MiB image, and images hold 1 MiB (use 27C040 or smaller)");
 }
 
-int WritePair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
+int WritePair(const std::pair<SDeviceChoice, SDeviceChoice>& devices, const std::string& file,
               const SLoadChoice& choice, bool bVerify, Io& io)
 {
-    CheckPairSize(romSize);
-    SPair pair(devices, romSize);
-    CRomSession loader(pair.sink, nullptr);
-    SLoaded loaded;
-    if (const int code = LoadFile(file, choice, 2 * romSize, loader.Image(), "write", io, loaded); code != kExitOk)
+    CheckPairSize(choice.romSize);
+    SPairLink p("write", io, devices, choice.romSize);
+    CRomImage image(choice.fill);
+    if (const int code = LoadFile(file, choice, 2 * choice.romSize, image, "write", io, 2); code != kExitOk)
         return code;
-    // Past the ROM's end a block carries the fill byte.
-    std::memset(pair.even.rom.Buffer(), choice.fill, kRomImageSize);
-    std::memset(pair.odd.rom.Buffer(), choice.fill, kRomImageSize);
-    SplitPair(loader.Buffer(), romSize, pair.even.rom.Buffer(), pair.odd.rom.Buffer());
-    for (SPairSide* side : {&pair.even, &pair.odd}) {
-        // "0" bytes read: nothing is taken back from an editor, the image goes as it is.
-        const SDownloadResult result = side->rom.Download("0", nullptr);
-        pair.sink.Print("write", io.err);
-        if (result.eResult != EEmuResult::kOk) {
-            io.err << "tarvexctl write: emulator " << side->device << " did not get its half of the image\n";
-            return ExitOf(result.eResult);
-        }
-    }
+    p.pair.Split(image);
+    // Both emulators are held for the download and its read-back.
+    const CRomPair::CHold hold(p.pair);
+    if (!hold.Ok())
+        return p.Finish({EEmuResult::kNoDevice, hold.FailedSide()}, nullptr, nullptr);
+    if (const SPairResult r = p.pair.Download(); r.eResult != EEmuResult::kOk)
+        return p.Finish(r, "written", "the pair now holds a mix of the old and the new image");
+    p.link.Flush();
     if (!bVerify)
         return kExitOk;
-    std::vector<std::uint8_t> back;
-    if (const int failed = UploadPair(pair, "write", back, io))
-        return failed;
-    return ReportComparison({loader.Buffer(), back.size()}, back, "write", loaded.Name(), choice.bQuiet, false, io.err);
+    SVerifyResult back;
+    if (const SPairResult r = p.pair.Verify(image, back); r.eResult != EEmuResult::kOk)
+        return p.Finish(r, "read", "nothing was compared");
+    p.link.Flush();
+    return ReportComparison(back.diff, image.Window(back.back.size()), back.back, "write", image.Source(),
+                            choice.bQuiet, false, io.err);
 }
 
-int VerifyPair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
+int VerifyPair(const std::pair<SDeviceChoice, SDeviceChoice>& devices, const std::string& file,
                const SLoadChoice& choice, bool bJson, Io& io)
 {
-    CheckPairSize(romSize);
-    SPair pair(devices, romSize);
-    CRomSession loader(pair.sink, nullptr);
-    SLoaded loaded;
-    if (const int code = LoadFile(file, choice, 2 * romSize, loader.Image(), "verify", io, loaded); code != kExitOk)
+    CheckPairSize(choice.romSize);
+    SPairLink p("verify", io, devices, choice.romSize);
+    CRomImage image(choice.fill);
+    if (const int code = LoadFile(file, choice, 2 * choice.romSize, image, "verify", io, 2); code != kExitOk)
         return code;
-    std::vector<std::uint8_t> back;
-    if (const int failed = UploadPair(pair, "verify", back, io))
-        return failed;
-    return ReportComparison({loader.Buffer(), back.size()}, back, "verify", bJson ? file : loaded.Name(), choice.bQuiet,
-                            bJson, io.out);
+    SVerifyResult back;
+    if (const SPairResult r = p.pair.Verify(image, back); r.eResult != EEmuResult::kOk)
+        return p.Finish(r, "read", "nothing was compared");
+    p.link.Flush();
+    return ReportComparison(back.diff, image.Window(back.back.size()), back.back, "verify",
+                            bJson ? file : image.Source(), choice.bQuiet, bJson, io.out);
 }
 
-int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize,
+int ReadPair(const std::pair<SDeviceChoice, SDeviceChoice>& devices, const std::string& out, std::uint32_t romSize,
              const ImageWriteOptions& format, Io& io)
 {
     CheckPairSize(romSize);
@@ -120,10 +96,11 @@ int ReadPair(const std::pair<std::string, std::string>& devices, const std::stri
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;
     }
-    SPair pair(devices, romSize);
+    SPairLink p("read", io, devices, romSize);
     std::vector<std::uint8_t> image;
-    if (const int failed = UploadPair(pair, "read", image, io))
-        return failed;  // a partial image is not written
+    if (const SPairResult r = p.pair.Upload(image); r.eResult != EEmuResult::kOk)
+        return p.Finish(r, "read", "nothing was written to OUT");  // a partial image is not written
+    p.link.Flush();
     if (!WriteImage(out, image, format, error)) {
         io.err << "tarvexctl read: " << error << '\n';
         return kExitFile;

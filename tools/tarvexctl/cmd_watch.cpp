@@ -5,11 +5,11 @@
 #include "device.h"
 #include "filewatch.h"
 #include "toolload.h"
-#include "watchcycle.h"
+#include "watchreport.h"
 
 #include "image/checksum.h"
 #include "image/imageloader.h"
-#include "session/romsession.h"
+#include "session/watchcycle.h"
 #include "emulink/emuprotocol.h"
 #include "emulink/usbtransport.h"
 
@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 
 namespace tarvexctl {
 
@@ -37,12 +38,16 @@ const std::string_view kWatchHelp =
     "change that leaves every block as it was sends nothing at all.\n"
     "\n"
     "Writing in place, writing a new file and renaming it over FILE, and deleting and re-creating\n"
-    "FILE are all followed. A rename or a close after writing starts the cycle at once; other\n"
-    "writes once FILE has been quiet for 50 ms. A FILE that cannot be loaded (or that --strict\n"
-    "refuses) is reported and the emulator keeps what it has until the next change. A FILE that is a symbolic link is followed\n"
-    "to the file it points to. The folder is watched with inotify; where that is unavailable, or\n"
-    "with TARVEXCTL_WATCH_POLL=1 in the environment, FILE's size, modification time and inode\n"
-    "are looked at every 100 ms instead.\n"
+    "FILE are all followed. A close after writing or a rename into place ends a change; writes\n"
+    "left open end it after 2 s without another. A FILE that is not complete yet (empty, its\n"
+    "last record cut short, Intel HEX or S-record without its end record) is waited for, up to\n"
+    "3 s; then it is reported and nothing is sent. A FILE that cannot be loaded (or that\n"
+    "--strict refuses) is reported too: the emulator keeps what it has until the next change.\n"
+    "A FILE that is a symbolic link is followed to the file it points to. The folder is watched\n"
+    "with inotify; where that is unavailable, or with TARVEXCTL_WATCH_POLL=1 in the environment,\n"
+    "FILE's size, modification time and inode are looked at every 100 ms instead, and a change\n"
+    "ends after 50 ms without another. A folder that goes away (make clean) may take 10 s to\n"
+    "come back; then the watch ends.\n"
     "\n"
     "Each cycle prints one line on standard output:\n"
     "  TIME [full] blocks LIST bytes N crc32 XXXXXXXX MS ms\n"
@@ -69,8 +74,9 @@ const std::string_view kWatchHelp =
     "                     (with --pair \"blocks\" holds one list per emulator)\n"
     "  -h, --help         show this help\n"
     "\n"
-    "Exit codes: 0 stopped by a signal, 2 usage error, 3 FILE's folder cannot be watched,\n"
-    "4 no emulator, 5 transfer failed, 6 a block read back differs (--verify).\n";
+    "Exit codes: 0 stopped by a signal, 2 usage error, 3 FILE's folder cannot be watched or\n"
+    "went away, or the first FILE is too large for the default ROM type, 4 no emulator, 5 busy\n"
+    "or transfer failed, 6 a block read back differs (--verify).\n";
 
 namespace {
 
@@ -124,80 +130,85 @@ private:
     int m_fd = -1;
 };
 
-// One emulator of the watch: its link, the image it is to hold, and what it was last sent.
-struct SSide {
-    SSide(CLinkMessages& s, std::string dev, std::unique_ptr<CUsbTransport> t, uint32_t romSize)
-        : device(std::move(dev)), transport(std::move(t)), rom(s, nullptr), sent(kRomImageSize)
-    {
-        rom.SetRomSize(romSize);
-        rom.SetTransport(transport.get());
-    }
-    std::string device;
-    std::unique_ptr<CUsbTransport> transport;
-    CRomSession rom;
-    std::vector<uint8_t> sent;  // valid while bKnown
-    bool bKnown = false;        // false: the emulator's contents are unknown, send everything
-    std::vector<uint32_t> changed;
-};
-
 struct SOptions {
     std::string file;
-    uint32_t romSize = 0;
     SLoadChoice choice;
     SThen then;
     bool bJson = false, bVerify = false, bKeepGoing = false, bPair = false;
+    std::uint32_t Window() const { return bPair ? 2 * choice.romSize : choice.romSize; }
 };
+
+// How long a FILE caught while it is written may take to be complete.
+constexpr std::chrono::seconds kCompleteWithin{3};
 
 class CWatch {
 public:
-    CWatch(const SOptions& options, std::vector<std::unique_ptr<SSide>> sides, CLinkMessages& sink, Io& io,
+    CWatch(const SOptions& options, CToolLink& link, std::vector<SDeviceChoice> devices, Io& io,
            const CStopSignals& stop)
-        : m_o(options), m_sides(std::move(sides)), m_sink(sink), m_io(io), m_stop(stop), m_loader(sink, nullptr)
+        : m_o(options), m_link(link), m_devices(std::move(devices)), m_io(io), m_stop(stop), m_image(options.choice.fill)
     {
+        std::vector<CRomSession*> sides;
+        for (const SDeviceChoice& device : m_devices) {
+            m_transports.push_back(link.Transport(device));
+            m_sessions.push_back(std::make_unique<CRomSession>(link.Sink(), nullptr));
+            m_sessions.back()->SetRomSize(m_o.choice.romSize);
+            m_sessions.back()->SetTransport(m_transports.back().get());
+            sides.push_back(m_sessions.back().get());
+        }
+        m_cycle = std::make_unique<CWatchCycle>(std::move(sides), m_o.then, m_o.bVerify);
     }
 
-    // One cycle for a change first noticed at `firstSign`. Returns an exit code to end the watch
-    // with, or nullopt to go on watching.
-    std::optional<int> Cycle(CFileWatch::Clock::time_point firstSign)
+    // Loads FILE for a change first noticed at `firstSign`, waiting (through `files`) while it is
+    // not complete. Returns an exit code to end the watch with, or nullopt to go on watching.
+    std::optional<int> Change(CFileWatch& files, CFileWatch::Clock::time_point firstSign)
     {
-        const uint32_t window = m_o.bPair ? 2 * m_o.romSize : m_o.romSize;
-        SLoaded loaded;
-        if (LoadFile(m_o.file, m_o.choice, window, m_loader.Image(), "watch", m_io, loaded) != kExitOk) {
-            Warn("the emulator keeps what it has until the next change");
-            return std::nullopt;
+        const auto giveUp = CFileWatch::Clock::now() + kCompleteWithin;
+        for (;;) {
+            std::ostringstream warnings;
+            Io loadIo{m_io.out, warnings};
+            const int code =
+                LoadFile(m_o.file, m_o.choice, m_o.Window(), m_image, "watch", loadIo, m_o.bPair ? 2 : 1, &m_bComplete);
+            if (code == kExitOk && !Complete()) {
+                // Caught while it is written: wait for the rest before anything is sent.
+                CFileWatch::Clock::time_point again{};
+                switch (files.Wait(m_stop.Fd(), again, giveUp)) {
+                case CFileWatch::EEvent::kChanged: continue;
+                case CFileWatch::EEvent::kStopped: return Stopped();
+                case CFileWatch::EEvent::kFolderGone: return FolderGone();
+                case CFileWatch::EEvent::kGone:
+                case CFileWatch::EEvent::kTimedOut: break;
+                }
+                m_io.err << warnings.str();
+                Warn(m_o.file + " is not complete (" + Incomplete() + ") after " +
+                     std::to_string(kCompleteWithin.count()) +
+                     " s; nothing was sent, the emulator keeps what it has until the next change");
+                return std::nullopt;
+            }
+            m_io.err << warnings.str();
+            if (code != kExitOk) {
+                // Without --rom a first FILE too large for the default ends the watch, as write does.
+                if (!m_bCycled && TooLargeForDefault())
+                    return kExitFile;
+                Warn("the emulator keeps what it has until the next change");
+                return std::nullopt;
+            }
+            return Cycle(firstSign);
         }
-        SCycleReport report;
-        report.bFull = true;
-        bool bAny = false;
-        for (auto& side : m_sides) {
-            Prepare(*side);
-            report.bFull = report.bFull && !side->bKnown;
-            bAny = bAny || !side->changed.empty();
-        }
-        if (bAny) {
-            m_bFailed = false;
-            if (const std::optional<int> end = Send())
-                return end;
-            if (m_bInterrupted)
-                return kExitOk;
-            if (m_bFailed)
-                return std::nullopt;  // said on standard error; no cycle to report
-        }
-        for (auto& side : m_sides) {
-            report.blocks.push_back(side->changed);
-            report.nBytes += side->changed.size() * kDataBlockSize;
-        }
-        report.when = std::chrono::system_clock::now();
-        report.nMillis = std::chrono::duration_cast<std::chrono::milliseconds>(CFileWatch::Clock::now() - firstSign).count();
-        report.nCrc = ::Crc32({m_loader.Buffer(), window});
-        m_io.out << (m_o.bJson ? FormatCycleJson(report) : FormatCycleText(report)) << std::endl;
-        return std::nullopt;
     }
 
-    void Warn(const std::string& text)
+    std::optional<int> Stopped()
     {
-        m_io.err << "tarvexctl watch: " << text << std::endl;
+        Note("stopped");
+        return kExitOk;
     }
+
+    std::optional<int> FolderGone()
+    {
+        Warn("the folder of " + m_o.file + " went away and did not come back; the watch ends");
+        return kExitFile;
+    }
+
+    void Warn(const std::string& text) { m_io.err << "tarvexctl watch: " << text << std::endl; }
     // What the watch is doing, left out with --quiet.
     void Note(const std::string& text)
     {
@@ -206,154 +217,77 @@ public:
     }
 
 private:
-    // The side's new image from the loaded one, and the blocks that differ from what it holds.
-    void Prepare(SSide& side)
+    bool Complete() const { return m_bComplete; }
+
+    std::string Incomplete() const
     {
-        uint8_t* image = side.rom.Buffer();
-        if (m_o.bPair) {
-            // Past the ROM's end a block carries the fill byte.
-            std::memset(image, m_o.choice.fill, kRomImageSize);
-            const bool bEven = &side == m_sides.front().get();
-            std::vector<uint8_t> other(m_o.romSize);
-            if (bEven)
-                SplitPair(m_loader.Buffer(), m_o.romSize, image, other.data());
-            else
-                SplitPair(m_loader.Buffer(), m_o.romSize, other.data(), image);
-        } else {
-            std::memcpy(image, m_loader.Buffer(), kRomImageSize);
-        }
-        side.changed.clear();
-        if (side.bKnown) {
-            side.changed = ChangedBlocks(side.sent.data(), image, m_o.romSize);
-        } else {
-            for (uint32_t i = 0; i < BlockCount(m_o.romSize); ++i)
-                side.changed.push_back(i);
-        }
+        if (m_image.BytesRead() == 0 && m_image.Format() == ImageFormat::Binary)
+            return "it is empty";
+        if (m_image.Diagnostics().Has(LoadWarningKind::NoEndRecord))
+            return "no end record";
+        return "its last record is cut short";
     }
 
-    // A failed step: the message, then either the end of the watch or a whole download next time.
-    std::optional<int> Failed(EEmuResult result)
+    bool TooLargeForDefault() const { return !m_o.choice.bRomGiven && m_image.BytesRead() > m_o.Window(); }
+
+    std::optional<int> Cycle(CFileWatch::Clock::time_point firstSign)
     {
-        m_sink.Print("watch", m_io.err);
-        for (auto& side : m_sides)
-            side->bKnown = false;
+        const SCycleResult r = m_cycle->Run(m_image, [this] { return m_stop.Pending(); });
+        if (r.bInterrupted) {
+            m_link.Flush();
+            Warn("stopped with " + std::to_string(r.nSent) + " of " + std::to_string(r.blocks[r.nSide].size()) +
+                 " changed blocks sent to emulator " + m_devices[r.nSide].sText +
+                 "; it holds part of the new image and was not run");
+            return kExitOk;
+        }
+        if (r.eResult != EEmuResult::kOk) {
+            m_link.Flush();
+            if (r.bInBlocks)
+                Warn(std::to_string(r.nSent) + " of " + std::to_string(r.blocks[r.nSide].size()) +
+                     " changed blocks reached emulator " + m_devices[r.nSide].sText + " before the failure");
+            const int code = ExitOf(r.eResult, m_sessions[r.nSide < 0 ? 0 : r.nSide]->LastReport());
+            return GoOnOr(code);
+        }
+        if (!r.bSame) {
+            m_link.Flush();
+            Warn("block read back differs: " + r.mismatch);
+            return GoOnOr(kExitVerify);
+        }
+        m_link.Flush();
+        m_bCycled = true;
+        SCycleReport report;
+        report.bFull = r.bFull;
+        for (const auto& side : r.blocks) {
+            report.blocks.push_back(side);
+            report.nBytes += side.size() * kDataBlockSize;
+        }
+        report.when = std::chrono::system_clock::now();
+        report.nMillis = std::chrono::duration_cast<std::chrono::milliseconds>(CFileWatch::Clock::now() - firstSign).count();
+        report.nCrc = ::Crc32(m_image.Window(m_o.Window()));
+        m_io.out << (m_o.bJson ? FormatCycleJson(report) : FormatCycleText(report)) << std::endl;
+        return std::nullopt;
+    }
+
+    // After a failed cycle: the end of the watch, or with --keep-going a whole download next time.
+    std::optional<int> GoOnOr(int code)
+    {
         if (!m_o.bKeepGoing)
-            return ExitOf(result);
-        GoOn();
-        return std::nullopt;
-    }
-
-    void GoOn()
-    {
-        m_bFailed = true;
+            return code;
         Warn("going on (--keep-going); the next change sends the whole image");
-    }
-
-    // Runs `step` on every side; the first failure ends it.
-    template <typename Step>
-    std::optional<EEmuResult> Each(Step step)
-    {
-        for (auto& side : m_sides) {
-            const EEmuResult r = step(*side);
-            if (r != EEmuResult::kOk)
-                return r;
-        }
         return std::nullopt;
-    }
-
-    std::optional<int> Send()
-    {
-        if (m_o.then.bStop)
-            if (const auto bad = Each([](SSide& s) { return s.rom.SetRunState(false); }))
-                return Failed(*bad);
-        for (auto& side : m_sides) {
-            for (std::size_t n = 0; n < side->changed.size(); ++n) {
-                if (m_stop.Pending()) {
-                    Interrupted(*side, n);
-                    return std::nullopt;
-                }
-                const EEmuResult r = side->rom.WriteBlock(side->changed[n]);
-                if (r != EEmuResult::kOk) {
-                    m_sink.Print("watch", m_io.err);
-                    Warn(std::to_string(n) + " of " + std::to_string(side->changed.size()) +
-                         " changed blocks reached emulator " + side->device + " before the failure");
-                    return Failed(r);
-                }
-            }
-        }
-        if (m_o.bVerify) {
-            EEmuResult read = EEmuResult::kOk;
-            const bool bSame = Verified(read);
-            if (read != EEmuResult::kOk)
-                return Failed(read);
-            if (!bSame) {
-                for (auto& side : m_sides)
-                    side->bKnown = false;
-                if (!m_o.bKeepGoing)
-                    return kExitVerify;
-                GoOn();
-                return std::nullopt;
-            }
-        }
-        if (m_o.then.bRun)
-            if (const auto bad = Each([](SSide& s) { return s.rom.SetRunState(true); }))
-                return Failed(*bad);
-        if (m_o.then.bReset)
-            if (const auto bad = Each([](SSide& s) { return s.rom.Reset(); }))
-                return Failed(*bad);
-        for (auto& side : m_sides) {
-            std::memcpy(side->sent.data(), side->rom.Buffer(), kRomImageSize);
-            side->bKnown = true;
-        }
-        m_sink.Print("watch", m_io.err);
-        return std::nullopt;
-    }
-
-    // Reads every block sent back; false (after saying where) when a ROM byte differs. A read
-    // that fails ends it with `read` set.
-    bool Verified(EEmuResult& read)
-    {
-        std::vector<uint8_t> back(kRomImageSize);
-        bool bSame = true;
-        for (auto& side : m_sides) {
-            for (uint32_t b : side->changed) {
-                read = side->rom.ReadBlock(b, back.data());
-                if (read != EEmuResult::kOk)
-                    return false;
-                const std::size_t start = static_cast<std::size_t>(b) * kDataBlockSize;
-                const std::size_t end = std::min<std::size_t>(start + kDataBlockSize, m_o.romSize);
-                const uint8_t* want = side->rom.Buffer();
-                for (std::size_t i = start; i < end; ++i)
-                    if (back[i] != want[i]) {
-                        char where[160];
-                        std::snprintf(where, sizeof where,
-                                      "block %u of emulator %s reads back 0x%02x at 0x%05zx where 0x%02x was sent", b,
-                                      side->device.c_str(), back[i], i, want[i]);
-                        Warn(where);
-                        bSame = false;
-                        break;
-                    }
-            }
-        }
-        return bSame;
-    }
-
-    void Interrupted(SSide& side, std::size_t sentOfSide)
-    {
-        m_bInterrupted = true;
-        m_sink.Print("watch", m_io.err);
-        Warn("stopped with " + std::to_string(sentOfSide) + " of " + std::to_string(side.changed.size()) +
-             " changed blocks sent to emulator " + side.device + "; it holds part of the new image and was not run");
     }
 
     const SOptions& m_o;
-    std::vector<std::unique_ptr<SSide>> m_sides;
-    CLinkMessages& m_sink;
+    CToolLink& m_link;
+    std::vector<SDeviceChoice> m_devices;
     Io& m_io;
     const CStopSignals& m_stop;
-    CRomSession m_loader;
-    bool m_bInterrupted = false;
-    bool m_bFailed = false;  // the cycle's transfers failed and --keep-going goes on
+    std::vector<std::unique_ptr<CUsbTransport>> m_transports;
+    std::vector<std::unique_ptr<CRomSession>> m_sessions;
+    std::unique_ptr<CWatchCycle> m_cycle;
+    CRomImage m_image;
+    bool m_bComplete = true;
+    bool m_bCycled = false;  // a cycle went through
 };
 
 bool ForcePolling()
@@ -384,15 +318,14 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
     o.file = parser.Positional().front();
     if (o.file == "-")
         throw UsageError("standard input cannot be watched; name a file");
-    o.romSize = RomSize(parser);
     o.choice = LoadChoice(parser);
     o.then = ParseThen(parser.Value("then"));
     o.bJson = parser.Has("json");
     o.bVerify = parser.Has("verify");
     o.bKeepGoing = parser.Has("keep-going");
-    std::vector<std::string> devices;
+    std::vector<SDeviceChoice> devices;
     if (const auto pair = PairOf(parser)) {
-        CheckPairSize(o.romSize);
+        CheckPairSize(o.choice.romSize);
         o.bPair = true;
         devices = {pair->first, pair->second};
     } else {
@@ -414,29 +347,26 @@ int RunWatch(const std::vector<std::string>& args, Io& io)
     // Before the USB links exist: threads they start inherit the blocked signals, so that none of
     // them takes a signal meant for the descriptor.
     const CStopSignals stop;
-    CLinkMessages sink;
-    std::vector<std::unique_ptr<SSide>> sides;
-    for (const std::string& device : devices) {
-        sides.push_back(std::make_unique<SSide>(sink, device, OpenTransport(sink, device), o.romSize));
-    }
-
-    CWatch watch(o, std::move(sides), sink, io, stop);
+    CToolLink link("watch", io);
+    CWatch watch(o, link, std::move(devices), io, stop);
     // Watching starts before the first download, so that a change during it is not missed.
     CFileWatch files(o.file, ForcePolling(), {}, [&](const std::string& note) { watch.Warn(note); });
     watch.Note("watching " + o.file + (files.Mode() == CFileWatch::EMode::kInotify ? "" : " by polling"));
-    if (const std::optional<int> end = watch.Cycle(CFileWatch::Clock::now()))
+    if (const std::optional<int> end = watch.Change(files, CFileWatch::Clock::now()))
         return *end;
     for (;;) {
         CFileWatch::Clock::time_point firstSign{};
         switch (files.Wait(stop.Fd(), firstSign)) {
         case CFileWatch::EEvent::kStopped:
-            watch.Note("stopped");
-            return kExitOk;
+        case CFileWatch::EEvent::kTimedOut:
+            return *watch.Stopped();
+        case CFileWatch::EEvent::kFolderGone:
+            return *watch.FolderGone();
         case CFileWatch::EEvent::kGone:
             watch.Warn(o.file + " is gone; waiting for it to come back");
             break;
         case CFileWatch::EEvent::kChanged:
-            if (const std::optional<int> end = watch.Cycle(firstSign))
+            if (const std::optional<int> end = watch.Change(files, firstSign))
                 return *end;
             break;
         }

@@ -1,32 +1,47 @@
 // SPDX-License-Identifier: MIT
-// Device choice and 16-bit pairs for tarvexctl's emulator commands.
+// Device choice, the link's messages and the exit codes of tarvexctl's emulator commands.
 #include "device.h"
 
-#include "cli.h"
-
-#include "emulink/usbtransport.h"
+#include <cstdio>
 
 namespace tarvexctl {
 namespace {
 
-void CheckDevice(const std::string& device)
+SDeviceChoice ParseDevice(const std::string& text)
 {
-    if (device.empty() || !SDeviceSelector::Parse(device))
-        throw UsageError("an empty device name (use a number, a port path such as 1-4.2 or a serial number)");
+    bool bAmbiguous = false;
+    const std::optional<SDeviceSelector> selector = SDeviceSelector::Parse(text, &bAmbiguous);
+    if (bAmbiguous) {
+        const std::string number = std::to_string(std::strtoul(text.c_str(), nullptr, 10));
+        throw UsageError("'" + text + "' reads as emulator number " + number + " and as a serial number: give " +
+                         number + " for the number or serial:" + text + " for the serial number");
+    }
+    if (text.empty())
+        throw UsageError("an empty device name (use a number, port:BUS-PORT such as port:1-4.2, or serial:SERIAL)");
+    if (!selector)
+        throw UsageError("'" + text + "' names no emulator (use a number, port:BUS-PORT such as port:1-4.2, or "
+                         "serial:SERIAL)");
+    return {text, *selector, true};
+}
+
+std::string UsbIdText(const SUsbId& id)
+{
+    char text[10];
+    std::snprintf(text, sizeof text, "%04x:%04x", id.nVendor, id.nProduct);
+    return text;
 }
 
 }  // namespace
 
-std::string DeviceOf(const ArgParser& parser)
+SDeviceChoice DeviceOf(const ArgParser& parser)
 {
     const std::optional<std::string> device = parser.Value("device");
     if (!device)
-        return "0";
-    CheckDevice(*device);
-    return *device;
+        return {"0", SDeviceSelector::Index(0), false};
+    return ParseDevice(*device);
 }
 
-std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parser)
+std::optional<std::pair<SDeviceChoice, SDeviceChoice>> PairOf(const ArgParser& parser)
 {
     const std::optional<std::string> pair = parser.Value("pair");
     if (!pair)
@@ -36,32 +51,11 @@ std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parse
     const std::size_t comma = pair->find(',');
     if (comma == std::string::npos || pair->find(',', comma + 1) != std::string::npos)
         throw UsageError("--pair takes two devices separated by a comma, e.g. --pair 0,1");
-    std::pair<std::string, std::string> devices{pair->substr(0, comma), pair->substr(comma + 1)};
-    CheckDevice(devices.first);
-    CheckDevice(devices.second);
-    if (devices.first == devices.second)
-        throw UsageError("--pair names " + devices.first + " twice; a pair takes two different emulators");
+    std::pair<SDeviceChoice, SDeviceChoice> devices{ParseDevice(pair->substr(0, comma)),
+                                                    ParseDevice(pair->substr(comma + 1))};
+    if (devices.first.selector == devices.second.selector)
+        throw UsageError("--pair names " + devices.first.sText + " twice; a pair takes two different emulators");
     return devices;
-}
-
-std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device)
-{
-    const std::optional<SDeviceSelector> selector = SDeviceSelector::Parse(device);
-    if (!selector)
-        throw UsageError("'" + device + "' names no emulator (use a number, a port path such as 1-4.2 or a serial number)");
-    auto transport = std::make_unique<CUsbTransport>(sink);
-    transport->SelectDevice(*selector);
-    return transport;
-}
-
-int ExitOf(EEmuResult result)
-{
-    switch (result) {
-    case EEmuResult::kOk: return kExitOk;
-    case EEmuResult::kNoDevice: return kExitNoEmulator;
-    case EEmuResult::kTransferFailed: return kExitTransfer;
-    }
-    return kExitTransfer;
 }
 
 void CLinkMessages::ShowMessage(void*, const std::string& text)
@@ -77,7 +71,7 @@ void CLinkMessages::ShowMessage(void*, const std::string& text)
 void CLinkMessages::Print(std::string_view command, std::ostream& err)
 {
     for (const auto& [text, n] : m_messages) {
-        // The count goes with the first line; a second line gives the cause.
+        // The count goes with the first line; the lines after it give the cause.
         const std::size_t nl = text.find('\n');
         err << "tarvexctl " << command << ": " << text.substr(0, nl);
         if (n > 1)
@@ -88,6 +82,57 @@ void CLinkMessages::Print(std::string_view command, std::ostream& err)
     }
     err.flush();
     m_messages.clear();
+}
+
+CToolLink::CToolLink(std::string_view command, Io& io) : m_command(command), m_io(io)
+{
+    std::string warning;
+    m_ids = UsbIdsFromEnvironment(&warning);
+    if (!warning.empty())
+        m_io.err << "tarvexctl " << m_command << ": warning: " << warning << '\n';
+}
+
+std::unique_ptr<CUsbTransport> CToolLink::Transport(const SDeviceChoice& device) const
+{
+    auto transport = std::make_unique<CUsbTransport>(m_ids);
+    transport->SelectDevice(device.selector);
+    return transport;
+}
+
+int ExitOf(EEmuResult result, const SOperationReport& report)
+{
+    switch (result) {
+    case EEmuResult::kOk: return kExitOk;
+    case EEmuResult::kNoDevice:
+        // Busy is no absence: the emulator is there, another program has it.
+        return report.failure.eError == ETransferError::kBusy ? kExitTransfer : kExitNoEmulator;
+    case EEmuResult::kTransferFailed: return kExitTransfer;
+    }
+    return kExitTransfer;
+}
+
+int CToolLink::Finish(EEmuResult result, const SOperationReport& report, const SDeviceChoice& device, const char* done,
+                      const char* after)
+{
+    Flush();
+    if (result == EEmuResult::kNoDevice && report.failure.eError == ETransferError::kNoDevice && device.bGiven) {
+        // Say what was asked for and what there is to choose from.
+        m_io.err << "tarvexctl " << m_command << ": no emulator matches --device " << device.sText << " ("
+                 << device.selector.Describe() << ")";
+        const SEmulatorList list = CUsbTransport(m_ids).ListEmulators();
+        if (list.emulators.empty())
+            m_io.err << "; none is attached\n";
+        else
+            m_io.err << "; attached:\n";
+        for (const SEmulatorInfo& e : list.emulators)
+            m_io.err << "  " << e.nIndex << "  port:" << e.sPortPath << "  " << UsbIdText(e.id) << "  "
+                     << (e.sSerial.empty() ? std::string("-") : "serial:" + e.sSerial) << '\n';
+    }
+    if (result == EEmuResult::kTransferFailed && done != nullptr && report.nBlocks > 0 &&
+        report.nBlocksDone < report.nBlocks)
+        m_io.err << "tarvexctl " << m_command << ": " << report.nBlocksDone << " of " << report.nBlocks << " blocks "
+                 << done << (after ? "; " : "") << (after ? after : "") << '\n';
+    return ExitOf(result, report);
 }
 
 }  // namespace tarvexctl

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Which emulator a command talks to (--device), and 16-bit pairs of emulators (--pair).
+// Which emulator a command talks to (--device, --pair), the link's messages, and exit codes.
 #pragma once
 
-#include "toolload.h"
+#include "cli.h"
 
-#include "emulink/emuprotocol.h"
+#include "emulink/usbtransport.h"
+#include "session/emulink.h"
 #include "session/messagesink.h"
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -16,21 +16,20 @@
 #include <utility>
 #include <vector>
 
-class CUsbTransport;
-
 namespace tarvexctl {
 
-// "--device N|BUS-PORT|SERIAL": the emulator's number as find lists it, its USB port path
-// ("1-4.2") or its serial-number string. Default "0".
-std::string DeviceOf(const ArgParser& parser);
-// "--pair N,M": two different devices, each as for --device; nullopt when not given.
-std::optional<std::pair<std::string, std::string>> PairOf(const ArgParser& parser);
+// The emulator's selector as given: --device's value, or "0" when none was.
+struct SDeviceChoice {
+    std::string sText;
+    SDeviceSelector selector;
+    bool bGiven = false;
+};
 
-// A transport whose transfers go to `device` only (as DeviceOf gives it).
-std::unique_ptr<CUsbTransport> OpenTransport(CMessageSink& sink, const std::string& device);
-
-// The exit code of an operation's result: 0, 4 no emulator, 5 transfer failed.
-int ExitOf(EEmuResult result);
+// "--device N|port:BUS-PORT|serial:S" (plain BUS-PORT and plain serial numbers too). A value that
+// reads as an index and as a serial number ("0001") is a usage error naming both readings.
+SDeviceChoice DeviceOf(const ArgParser& parser);
+// "--pair DEV1,DEV2": two different devices, each as for --device; nullopt when not given.
+std::optional<std::pair<SDeviceChoice, SDeviceChoice>> PairOf(const ArgParser& parser);
 
 // Messages of the emulator link, each distinct text kept once with its count until printed.
 class CLinkMessages : public CMessageSink {
@@ -43,26 +42,46 @@ private:
     std::vector<std::pair<std::string, int>> m_messages;
 };
 
-// write --pair: loads FILE and downloads its even bytes to the first emulator and its odd bytes to
-// the second, each as a ROM of `romSize` bytes; with `bVerify` reads both back and compares.
-int WritePair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-              const SLoadChoice& choice, bool bVerify, Io& io);
-// read --pair: uploads both ROMs and writes them interleaved (2 x romSize bytes) to `out`.
-int ReadPair(const std::pair<std::string, std::string>& devices, const std::string& out, std::uint32_t romSize,
-             const ImageWriteOptions& format, Io& io);
-// verify --pair: reads both ROMs back and compares them, interleaved, with FILE.
-int VerifyPair(const std::pair<std::string, std::string>& devices, const std::string& file, std::uint32_t romSize,
-               const SLoadChoice& choice, bool bJson, Io& io);
-// A pair's image is twice the ROM; more than the 1 MiB image holds is a usage error.
-void CheckPairSize(std::uint32_t romSize);
+// What every emulator command shares: the message sink, the USB ids (a malformed TARVEX_USB_IDS
+// is said once, on standard error) and the transports it makes.
+class CToolLink {
+public:
+    CToolLink(std::string_view command, Io& io);
+
+    CLinkMessages& Sink() { return m_sink; }
+    const std::vector<SUsbId>& Ids() const { return m_ids; }
+    // A transport to the emulator `device` names.
+    std::unique_ptr<CUsbTransport> Transport(const SDeviceChoice& device) const;
+    // Prints what the link said, then, after a failed operation, what the user should know: for a
+    // device that matched nothing, what is attached; after a transfer failure inside blocks, how
+    // far it got ("12 of 32 blocks written; ..."). `done` is "written" or "read"; `after` the
+    // consequence of a cut operation. Returns the exit code: 0, 4 no emulator (or one that may not
+    // be opened), 5 busy or transfer failed.
+    int Finish(EEmuResult result, const SOperationReport& report, const SDeviceChoice& device, const char* done = nullptr,
+               const char* after = nullptr);
+    // Prints what the link said.
+    void Flush() { m_sink.Print(m_command, m_io.err); }
+    // One line of the command's own on standard error.
+    void Say(const std::string& text) { m_io.err << "tarvexctl " << m_command << ": " << text << '\n'; }
+
+private:
+    std::string m_command;
+    Io& m_io;
+    CLinkMessages m_sink;
+    std::vector<SUsbId> m_ids;
+};
+
+// The exit code of an operation's result: 0, 4 no emulator, 5 busy or transfer failed.
+int ExitOf(EEmuResult result, const SOperationReport& report);
 
 // The help text's lines for --device and --pair.
 #define TARVEXCTL_DEVICE_OPTION                                                                    \
-    "  --device DEV       the emulator: its number N as 'tarvexctl find' lists it, its USB port\n" \
-    "                     path BUS-PORT[.PORT...] (e.g. 1-4.2) or its serial number (default: 0)\n"
+    "  --device DEV       the emulator: its number N as 'tarvexctl find' lists it\n"               \
+    "                     (default 0), port:BUS-PORT[.PORT...] (e.g. port:1-4.2) or\n"             \
+    "                     serial:SERIAL; a plain port path or serial number works too\n"
 #define TARVEXCTL_PAIR_OPTION                                                                      \
-    "  --pair DEV1,DEV2   a 16-bit target with two ROM sockets: image bytes 0, 2, 4, ... go to\n"  \
-    "                     DEV1 and bytes 1, 3, 5, ... to DEV2, each a ROM of the --rom type, so\n" \
-    "                     the image covers twice its size (up to 27C040, a 1 MiB image)\n"
+    "  --pair DEV1,DEV2   a 16-bit target with two ROM sockets: image bytes 0, 2, 4, ...\n"        \
+    "                     go to DEV1 and bytes 1, 3, 5, ... to DEV2, each a ROM of the\n"          \
+    "                     --rom type, so the image covers twice its size (up to 27C040)\n"
 
 }  // namespace tarvexctl

@@ -148,9 +148,47 @@ CFileWatch::EEvent CFileWatch::Settled()
     return m_last.bExists ? EEvent::kChanged : EEvent::kGone;
 }
 
-CFileWatch::EEvent CFileWatch::Wait(int stopFd, Clock::time_point& firstSign)
+CFileWatch::EEvent CFileWatch::Wait(int stopFd, Clock::time_point& firstSign, std::optional<Clock::time_point> deadline)
 {
+    m_deadline = deadline;
     return m_mode == EMode::kInotify ? WaitInotify(stopFd, firstSign) : WaitPoll(stopFd, firstSign);
+}
+
+int CFileWatch::Left(int timeout) const
+{
+    if (!m_deadline)
+        return timeout;
+    const int left = Millis(*m_deadline - Clock::now());
+    return timeout < 0 ? left : std::min(left, timeout);
+}
+
+bool CFileWatch::FolderExists() const
+{
+    struct stat st {};
+    return ::stat(m_dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+CFileWatch::EEvent CFileWatch::FolderGone(int stopFd, Clock::time_point& firstSign)
+{
+    const auto since = Clock::now();
+    firstSign = since;
+    if (m_warn)
+        m_warn("the folder " + m_dir + " was moved or removed; waiting " +
+               std::to_string(m_timing.folderGrace.count() / 1000) + " s for it to come back");
+    while (!FolderExists()) {
+        if (Clock::now() - since >= m_timing.folderGrace)
+            return EEvent::kFolderGone;
+        if (PollTwo(stopFd, -1, static_cast<int>(m_timing.pollInterval.count())) == 's')
+            return EEvent::kStopped;
+    }
+    if (m_mode == EMode::kInotify) {
+        if (m_wdLink == m_wdDir)
+            m_wdLink = -1;
+        m_wdDir = ::inotify_add_watch(m_fd, m_dir.c_str(), kFolderMask);
+        if (m_wdDir < 0)
+            StartPolling("cannot watch the folder " + m_dir + " (" + std::strerror(errno) + ")");
+    }
+    return Settled();
 }
 
 bool CFileWatch::DrainEvents(bool& bActivity)
@@ -174,8 +212,9 @@ bool CFileWatch::DrainEvents(bool& bActivity)
             } else if (ev.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                 if (ev.wd == m_wdDir) {
                     // The folder itself went away or moved: its watch no longer stands for the path.
-                    bActivity = true;
-                    StartPolling("the folder " + m_dir + " was moved or removed");
+                    if (ev.mask & IN_IGNORED)
+                        m_wdDir = -1;
+                    m_bFolderGone = true;
                     return bAtOnce;
                 }
                 if (ev.wd == m_wdLink) {
@@ -204,14 +243,17 @@ CFileWatch::EEvent CFileWatch::WaitInotify(int stopFd, Clock::time_point& firstS
     for (;;) {
         int timeout = -1;
         if (bPending) {
-            const auto left = lastActivity + m_timing.quiet - Clock::now();
+            const auto left = lastActivity + m_timing.openQuiet - Clock::now();
             if (left <= Clock::duration::zero())
                 return Settled();
             timeout = Millis(left);
         }
+        timeout = Left(timeout);
         const char woke = PollTwo(stopFd, m_fd, timeout);
         if (woke == 's')
             return EEvent::kStopped;
+        if (woke == 't' && !bPending && m_deadline && Clock::now() >= *m_deadline)
+            return EEvent::kTimedOut;
         if (woke == 'e') {
             StartPolling(std::string("waiting on inotify failed (") + std::strerror(errno) + ")");
             return WaitPoll(stopFd, firstSign);
@@ -229,6 +271,13 @@ CFileWatch::EEvent CFileWatch::WaitInotify(int stopFd, Clock::time_point& firstS
         }
         if (bAtOnce)
             return Settled();
+        if (m_bFolderGone) {
+            m_bFolderGone = false;
+            if (m_wdDir >= 0)
+                ::inotify_rm_watch(m_fd, m_wdDir);
+            m_wdDir = -1;
+            return FolderGone(stopFd, firstSign);
+        }
         if (m_mode == EMode::kPoll) {
             // Fell back while a change was under way: let polling see it settle.
             m_last = SSignature{};
@@ -245,9 +294,13 @@ CFileWatch::EEvent CFileWatch::WaitPoll(int stopFd, Clock::time_point& firstSign
     Clock::time_point lastActivity{};
     for (;;) {
         const auto wait = bPending ? m_timing.quiet : m_timing.pollInterval;
-        const char woke = PollTwo(stopFd, -1, static_cast<int>(wait.count()));
+        const char woke = PollTwo(stopFd, -1, Left(static_cast<int>(wait.count())));
         if (woke == 's')
             return EEvent::kStopped;
+        if (!bPending && m_deadline && Clock::now() >= *m_deadline)
+            return EEvent::kTimedOut;
+        if (!FolderExists())
+            return FolderGone(stopFd, firstSign);
         const SSignature now = Look();
         const auto at = Clock::now();
         if (!(now == seen)) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tarvexctl {
@@ -18,16 +19,23 @@ public:
     using Clock = std::chrono::steady_clock;
     enum class EMode { kInotify, kPoll };
     enum class EEvent {
-        kChanged,  // the file changed and has settled; load it
-        kGone,     // the file is gone and nothing has replaced it yet; keep waiting
-        kStopped,  // the stop descriptor became readable
+        kChanged,     // the file changed and has settled; load it
+        kGone,        // the file is gone and nothing has replaced it yet; keep waiting
+        kStopped,     // the stop descriptor became readable
+        kTimedOut,    // the deadline passed without a change
+        kFolderGone,  // the file's folder went away and did not come back in time
     };
 
     struct STiming {
-        // A write that is not a close or a rename ends a change only after this long without another.
+        // Polling: a change ends after this long without another.
         std::chrono::milliseconds quiet{50};
         // How often the fallback looks at the file.
         std::chrono::milliseconds pollInterval{100};
+        // inotify: a close after writing or a rename into place ends a change at once; writes that
+        // are not closed (a writer pausing between pieces) end it only after this long without another.
+        std::chrono::milliseconds openQuiet{2000};
+        // How long a folder that went away (make clean) may take to come back.
+        std::chrono::milliseconds folderGrace{10000};
     };
 
     // `warn` gets notes for standard error (the watch fell back to polling, ...).
@@ -38,9 +46,10 @@ public:
 
     EMode Mode() const { return m_mode; }
 
-    // Blocks until the file has changed and settled, or until `stopFd` is readable (-1: none).
-    // On kChanged and kGone `firstSign` is when the change was first noticed.
-    EEvent Wait(int stopFd, Clock::time_point& firstSign);
+    // Blocks until the file has changed and settled, until `stopFd` is readable (-1: none), or
+    // until `deadline` (if given). On kChanged and kGone `firstSign` is when the change was first
+    // noticed.
+    EEvent Wait(int stopFd, Clock::time_point& firstSign, std::optional<Clock::time_point> deadline = std::nullopt);
 
 private:
     struct SSignature {
@@ -58,6 +67,11 @@ private:
     EEvent WaitInotify(int stopFd, Clock::time_point& firstSign);
     EEvent WaitPoll(int stopFd, Clock::time_point& firstSign);
     EEvent Settled();
+    // The folder went away: waits for it to come back (then watches it again) within the grace time.
+    EEvent FolderGone(int stopFd, Clock::time_point& firstSign);
+    bool FolderExists() const;
+    // Milliseconds until the deadline for poll(); -1 without one.
+    int Left(int timeout) const;
 
     std::string m_path;
     std::string m_dir;
@@ -71,6 +85,8 @@ private:
     std::string m_linkDir;    // that folder and the target's name in it
     std::string m_linkName;
     SSignature m_last;  // what the file looked like after the last change
+    std::optional<Clock::time_point> m_deadline;  // of the current Wait
+    bool m_bFolderGone = false;  // inotify said the folder went away
 };
 
 }  // namespace tarvexctl

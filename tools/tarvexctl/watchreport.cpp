@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Block comparison, pair halves, --then and the cycle report of `tarvexctl watch`.
-#include "watchcycle.h"
+// --then and the cycle report of `tarvexctl watch`.
+#include "watchreport.h"
 
 #include "cli.h"
 
@@ -11,35 +11,6 @@
 #include <ctime>
 
 namespace tarvexctl {
-
-std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::uint8_t* after, std::uint32_t romSize)
-{
-    std::vector<std::uint32_t> changed;
-    const std::uint32_t blocks = BlockCount(romSize);
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-        const std::size_t start = static_cast<std::size_t>(i) * kDataBlockSize;
-        const std::size_t length = std::min<std::size_t>(kDataBlockSize, romSize - start);
-        if (std::memcmp(before + start, after + start, length) != 0)
-            changed.push_back(i);
-    }
-    return changed;
-}
-
-void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd)
-{
-    for (std::uint32_t k = 0; k < romSize; ++k) {
-        even[k] = image[2 * static_cast<std::size_t>(k)];
-        odd[k] = image[2 * static_cast<std::size_t>(k) + 1];
-    }
-}
-
-void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image)
-{
-    for (std::uint32_t k = 0; k < romSize; ++k) {
-        image[2 * static_cast<std::size_t>(k)] = even[k];
-        image[2 * static_cast<std::size_t>(k) + 1] = odd[k];
-    }
-}
 
 SThen ParseThen(const std::optional<std::string>& text)
 {

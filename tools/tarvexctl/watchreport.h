@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The pieces of one watch cycle that need no emulator: which blocks changed, a pair's halves,
-// the commands around the blocks and the line that reports the cycle.
+// The watch's presentation: --then and the line that reports a cycle.
 #pragma once
 
 #include <chrono>
@@ -11,24 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "session/watchcycle.h"
+
 namespace tarvexctl {
 
-// The 32 KiB blocks covering `romSize` whose ROM bytes differ between `before` and `after`
-// (both at least that long), ascending. Bytes of a block past the ROM's end do not count.
-std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::uint8_t* after, std::uint32_t romSize);
-
-// A 16-bit target's image split over two 8-bit ROMs of `romSize` bytes each: image byte 2k goes
-// to even[k], byte 2k + 1 to odd[k], for k below romSize.
-void SplitPair(const std::uint8_t* image, std::uint32_t romSize, std::uint8_t* even, std::uint8_t* odd);
-// The reverse: even[k] becomes image byte 2k and odd[k] byte 2k + 1.
-void JoinPair(const std::uint8_t* even, const std::uint8_t* odd, std::uint32_t romSize, std::uint8_t* image);
-
-// The commands sent around the changed blocks: stop before them, run and then reset after them.
-struct SThen {
-    bool bStop = true;
-    bool bRun = true;
-    bool bReset = true;
-};
 // "--then stop,run,reset" (any of the three, in any order; they are always sent in that order) or
 // "--then none"; the default is all three, the Auto button's order.
 SThen ParseThen(const std::optional<std::string>& text);
