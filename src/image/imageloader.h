@@ -49,7 +49,18 @@ struct ImageLoadResult {
     bool complete = false;
 };
 
+// Where a file's data lands in the image. The defaults place it as it stands: record data at
+// its file address, binary data from offset 0.
+struct SAddressMap {
+    std::uint64_t base = 0;  // record formats: ROM address = file address - base
+    std::uint64_t skip = 0;  // binary: the image starts with the file's byte `skip`
+    std::uint32_t at = 0;    // the mapped data starts at this ROM address instead of 0
+    bool wrap = false;       // after base: an address maps to itself modulo the ROM size
+    bool segments = false;   // Intel HEX: type-02 records add segment x 16 to later addresses
+};
+
 struct ImageLoadOptions {
+    SAddressMap map;
     ImageFormat format = ImageFormat::Auto;
     std::uint8_t fill = 0xFF;
     // Bytes the emulator receives; data above it draws a warning. 0: no such check.
