@@ -26,16 +26,12 @@ namespace {
 
 constexpr std::size_t kHeaderLength = 9;  // ':' count(2) offset(4) type(2)
 
-// Characters a record needs before it can be handled: the header, then the data and checksum,
-// and at least the four address characters of a type 04 record.
+// Characters a record needs before it can be handled: the header, then the data and checksum.
 std::size_t RecordLength(const char* r, std::size_t avail)
 {
     if (avail < kHeaderLength)
         return kHeaderLength;
-    const std::size_t full = kHeaderLength + 2 * std::size_t{CAscii::HexByte(r + 1)} + 2;
-    if (CAscii::HexByte(r + 7) == 0x04)
-        return std::max(full, kHeaderLength + 4);
-    return full;
+    return kHeaderLength + 2 * std::size_t{CAscii::HexByte(r + 1)} + 2;
 }
 
 std::string Hex(std::uint64_t v)
@@ -167,10 +163,26 @@ bool ParseImageFormat(std::string_view name, ImageFormat& format)
 
 ImageFormat DetectImageFormat(std::string_view head)
 {
-    std::size_t i = 0;
-    while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' ||
-                               head[i] == '\n' || head[i] == '\f' || head[i] == '\v'))
-        ++i;
+    constexpr std::size_t kLongestComment = 1024;
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    };
+    std::size_t i = head.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    for (;;) {
+        while (i < head.size() && blank(head[i]))
+            ++i;
+        if (i == head.size() || (head[i] != '#' && head[i] != ';'))
+            break;
+        // A comment line is text: a control character or a very long line means a binary file
+        // that happens to start with '#' or ';'.
+        const std::size_t start = i;
+        while (i < head.size() && head[i] != '\n') {
+            const auto c = static_cast<unsigned char>(head[i]);
+            if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F || i - start > kLongestComment)
+                return ImageFormat::Binary;
+            ++i;
+        }
+    }
     if (i == head.size())
         return ImageFormat::Binary;
     switch (head[i]) {
@@ -203,6 +215,11 @@ void CIntelHexScanner::Feed(std::string_view text)
         }
     } countRest{*this, end};
 
+    if (m_ePreamble != EPreamble::kDone) {
+        p = Preamble(p, end);
+        if (p == end)
+            return;
+    }
     std::size_t taken = 0;  // characters of this piece now in m_carry
     while (m_bMore && !m_carry.empty()) {
         // Complete the record the last piece cut off; the header decides the length needed.
@@ -253,6 +270,49 @@ void CIntelHexScanner::Feed(std::string_view text)
         // passed over by the search for the next ':'.
         p = r + used;
     }
+    // Records after the end are counted, not read: `cat boot.hex app.hex` must not pass unseen.
+    for (; !m_bMore && p < end; ++p) {
+        p = static_cast<const char*>(std::memchr(p, ':', static_cast<std::size_t>(end - p)));
+        if (p == nullptr)
+            break;
+        ++m_nAfterEnd;
+    }
+}
+
+const char* CIntelHexScanner::Preamble(const char* p, const char* end)
+{
+    static constexpr char kMark[] = "\xEF\xBB\xBF";  // UTF-8 byte order mark
+    while (p < end && m_ePreamble != EPreamble::kDone) {
+        const char c = *p;
+        switch (m_ePreamble) {
+        case EPreamble::kMark:
+            if (c == kMark[m_nMark]) {
+                ++p;
+                if (++m_nMark == 3)
+                    m_ePreamble = EPreamble::kLineStart;
+            } else {
+                m_ePreamble = m_nMark == 0 ? EPreamble::kLineStart : EPreamble::kDone;
+            }
+            break;
+        case EPreamble::kComment: {
+            const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (nl == nullptr)
+                return end;
+            p = nl + 1;
+            m_ePreamble = EPreamble::kLineStart;
+            break;
+        }
+        default:
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v')
+                ++p;
+            else if (c == '#' || c == ';')
+                m_ePreamble = EPreamble::kComment;
+            else
+                m_ePreamble = EPreamble::kDone;
+            break;
+        }
+    }
+    return p;
 }
 
 void CIntelHexScanner::Finish()
@@ -300,11 +360,21 @@ std::size_t CIntelHexScanner::Record(const char* r, std::size_t avail, bool fina
     std::size_t used = kHeaderLength;
     std::size_t k = 0;
 
+    const auto lineOf = [this, r] { return LineOf(r); };
+    // Records that carry an address act only when whole and of the size their type has.
+    const auto sized = [&](std::size_t want) {
+        if (n != want) {
+            m_malformed.Add(LineOf(r));
+            return false;
+        }
+        return held == n;
+    };
+    const auto word = [&](std::size_t i) { return std::uint64_t{CAscii::HexWord(src + 4 * i)}; };
     switch (tv & 0xFF) {
     case 0x00: {
         // A record cut short stores the bytes it holds complete; a record may run over 64 KiB
         // boundaries.
-        const std::uint64_t a = (static_cast<std::uint64_t>(m_nUpper) << 16) + ((hi & 0xFF) << 8 | (lo & 0xFF));
+        const std::uint64_t a = m_nBase + ((hi & 0xFF) << 8 | (lo & 0xFF));
         std::uint8_t data[256];
         for (; k < held; ++k) {
             const unsigned v = pairs(src + 2 * k);
@@ -312,25 +382,35 @@ std::size_t CIntelHexScanner::Record(const char* r, std::size_t avail, bool fina
             sum += v;
             bad |= v;
         }
-        if (const std::size_t stored = m_builder.Store(a, data, held); stored < held)
-            m_dropped.Add(LineOf(r), held - stored);
+        m_builder.Store(a, data, held, CLineRef(lineOf));
         used = kHeaderLength + 2 * held;
         break;
     }
     case 0x01:
         m_bMore = false;
+        m_nEndLine = LineOf(r);
         break;
-    case 0x02: m_segment.Add(LineOf(r)); break;
-    case 0x03: m_start.Add(LineOf(r)); break;
-    case 0x04:
-        if (avail < kHeaderLength + 4) {
-            m_cutShort.Add(LineOf(r));
-            return avail;
+    case 0x02:
+        if (sized(2)) {
+            if (m_bSegments)
+                m_nBase = word(0) << 4;
+            else
+                m_segment.Add(LineOf(r));
         }
-        m_nUpper = CAscii::HexWord(src);
-        used = kHeaderLength + 4;
         break;
-    case 0x05: m_linearStart.Add(LineOf(r)); break;
+    case 0x03:
+        // CS:IP, as the 8086 starts: CS x 16 + IP.
+        if (sized(4))
+            m_builder.SetEntryPoint((word(0) << 4) + word(1), LineOf(r));
+        break;
+    case 0x04:
+        if (sized(2))
+            m_nBase = word(0) << 16;
+        break;
+    case 0x05:
+        if (sized(4))
+            m_builder.SetEntryPoint(word(0) << 16 | word(1), LineOf(r));
+        break;
     default: m_otherType.Add(LineOf(r)); break;
     }
     for (; k < held; ++k) {
@@ -373,21 +453,19 @@ void CIntelHexScanner::Report()
     AddCutShortWarning(d, m_cutShort, "byte count");
     if (m_bMore)
         d.Add(LoadWarningKind::NoEndRecord, 0, "no end record (type 01): the file may be incomplete");
-    AddDroppedWarning(d, m_dropped);
+    AddAfterEndWarning(d, m_nAfterEnd, m_nEndLine);
+    m_builder.ReportAboveImage(d);
+    m_builder.ReportBelowBase(d);
+    m_builder.ReportOverlaps(d);
     if (m_segment.Any())
         d.Add(LoadWarningKind::PassedOver, m_segment.First(),
               "extended segment address records (type 02) passed over: the data after them "
-              "loads as if they were absent (" + m_segment.Lines() + ")");
-    if (m_start.Any())
-        d.Add(LoadWarningKind::PassedOver, m_start.First(),
-              "start segment address record (type 03) passed over (" + m_start.Lines() + ")");
-    if (m_linearStart.Any())
-        d.Add(LoadWarningKind::PassedOver, m_linearStart.First(),
-              "start linear address record (type 05) passed over (" + m_linearStart.Lines() + ")");
+              "loads as if they were absent; give --segments to follow them (" + m_segment.Lines() + ")");
     if (m_otherType.Any())
         d.Add(LoadWarningKind::PassedOver, m_otherType.First(),
               CountOf(m_otherType.Count(), "record", "records") + " of an unknown type passed over (" +
                   m_otherType.Lines() + ")");
+    AddMalformedWarning(d, m_malformed);
 }
 
 namespace {
@@ -397,14 +475,14 @@ struct Loaded {
     int err = 0;
     bool complete = false;
     bool tooLong = false;  // a stream passed its limit
+    std::uint64_t bytes = 0;  // read in all
 };
 
-// Feeds the text scanner the head already read, then the rest of the descriptor piece by
-// piece until the scanner meets its end record or the input ends.
-// Reads one chunk of a stream, counting towards its limit. -1 on error (errno set), -2 past the limit.
-ssize_t ReadCounted(int fd, char* chunk, std::uint64_t& total, std::uint64_t limit)
+// Reads one chunk, counting towards a stream's limit (0: none). -1 on error (errno set), -2
+// past the limit.
+ssize_t ReadCounted(int fd, char* chunk, std::uint64_t& total, std::uint64_t limit, std::size_t size = kLoadChunkSize)
 {
-    const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk), kLoadChunkSize);
+    const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk), size);
     if (got > 0) {
         total += static_cast<std::uint64_t>(got);
         if (limit > 0 && total > limit)
@@ -413,54 +491,79 @@ ssize_t ReadCounted(int fd, char* chunk, std::uint64_t& total, std::uint64_t lim
     return got;
 }
 
+// Feeds the text scanner the head already read, then the rest of the descriptor piece by piece
+// to its end: records after an end record are counted, and the program writing a pipe never
+// meets a closed one.
 template <class Scanner>
-Loaded Scan(Scanner& scanner, int fd, std::string_view head, char* chunk, bool stream, std::uint64_t& total,
-            std::uint64_t limit)
+Loaded Scan(Scanner& scanner, int fd, std::string_view head, char* chunk, std::uint64_t& total, std::uint64_t limit)
 {
     Loaded r;
-    auto read = [&]() {
-        const ssize_t got = ReadCounted(fd, chunk, total, limit);
-        if (got == -2)
-            r.tooLong = true;
-        else if (got < 0)
-            r.err = errno;
-        return got;
-    };
+    r.bytes = head.size();
     if (!head.empty())
         scanner.Feed(head);
-    while (!scanner.Ended()) {
-        const ssize_t got = read();
-        if (got < 0)
+    for (;;) {
+        const ssize_t got = ReadCounted(fd, chunk, total, limit);
+        if (got == -2) {
+            r.tooLong = true;
             return r;
+        }
+        if (got < 0) {
+            r.err = errno;
+            return r;
+        }
         if (got == 0)
             break;
+        r.bytes += static_cast<std::uint64_t>(got);
         scanner.Feed(std::string_view(chunk, static_cast<std::size_t>(got)));
     }
     scanner.Finish();
-    // A pipe is read to its end, so the program writing it never fails on a closed pipe.
-    while (stream) {
-        const ssize_t got = read();
-        if (got < 0)
-            return r;
-        if (got == 0)
-            break;
-    }
     r.ok = true;
     r.complete = scanner.Complete();
     return r;
 }
 
-void WarnBinaryLength(LoadDiagnostics& d, std::uint64_t length, std::uint64_t romSize)
+// The options asked for something this file cannot do: the caller's mistake, not the file's.
+ImageLoadResult Misuse(std::string message)
 {
-    if (length > kRomImageSize)
-        d.Add(LoadWarningKind::BinaryTooLong, 0,
-              "the binary file holds " + std::to_string(length) +
-                  " bytes: only the first 1 MiB has a place in the buffer, the rest is dropped");
-    if (romSize > 0 && romSize < kRomImageSize && length > romSize)
-        d.Add(LoadWarningKind::BinaryTooLong, 0,
-              "the binary file holds " + std::to_string(length) + " bytes, more than the ROM size (" +
-                  std::to_string(romSize) + "): the bytes from " + Hex(romSize) +
-                  " on are loaded but not downloaded");
+    ImageLoadResult r = Failure(std::move(message));
+    r.misuse = true;
+    return r;
+}
+
+void WarnBinaryLength(LoadDiagnostics& d, std::uint64_t length, std::uint64_t extent, std::uint64_t romSize,
+                      const SAddressMap& map)
+{
+    const bool asItStands = map.skip == 0 && map.at == 0 && !map.wrap;
+    if (extent > kRomImageSize) {
+        if (asItStands)
+            d.Add(LoadWarningKind::BinaryTooLong, 0,
+                  "the binary file holds " + std::to_string(length) +
+                      " bytes: only the first 1 MiB has a place in the buffer, the rest is dropped");
+        else
+            d.Add(LoadWarningKind::BinaryTooLong, 0,
+                  "the binary file's data would reach " + Hex(extent - 1) +
+                      ": the buffer holds 1 MiB, so the bytes from file offset " +
+                      Hex(map.skip + kRomImageSize - map.at) + " on are dropped");
+    }
+    if (romSize > 0 && romSize < kRomImageSize && extent > romSize) {
+        if (asItStands)
+            d.Add(LoadWarningKind::BinaryTooLong, 0,
+                  "the binary file holds " + std::to_string(length) + " bytes, more than the ROM size (" +
+                      std::to_string(romSize) + "): the bytes from " + Hex(romSize) +
+                      " on are loaded but not downloaded");
+        else
+            d.Add(LoadWarningKind::BinaryTooLong, 0,
+                  "the binary file's data reaches " + Hex(std::min<std::uint64_t>(extent, kRomImageSize) - 1) +
+                      ", beyond the ROM size (" + std::to_string(romSize) + "): the bytes from " + Hex(romSize) +
+                      " on are loaded but not downloaded");
+    }
+}
+
+// Reads a stream to its end (or its limit), so that the program writing it does not fail.
+void Drain(int fd, char* chunk, std::uint64_t& total, std::uint64_t limit)
+{
+    while (ReadCounted(fd, chunk, total, limit) > 0) {
+    }
 }
 
 // The load proper, from an open descriptor. length: the file's length when it is a regular
@@ -468,9 +571,14 @@ void WarnBinaryLength(LoadDiagnostics& d, std::uint64_t length, std::uint64_t ro
 ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
                            const ImageLoadOptions& options, CRomImage& target)
 {
+    const SAddressMap& map = options.map;
+    if (map.at >= kRomImageSize)
+        return Misuse("--at " + Hex(map.at) + " lies beyond the 1 MiB image");
+    if (map.wrap && options.romSize == 0)
+        return Misuse("--wrap needs the ROM size to wrap at");
+
     // The image is built aside, so a read error leaves the caller's image as it was.
     CRomImage built(options.fill);
-    const RomImage image = built.Bytes();
     std::unique_ptr<char[]> chunk(new (std::nothrow) char[kLoadChunkSize]);
     if (!chunk)
         return Failure("There is not enough memory to load " + name + ".");
@@ -494,76 +602,126 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
         headSize = static_cast<std::size_t>(got);
         format = DetectImageFormat(std::string_view(chunk.get(), headSize));
     }
+    const bool binary = format == ImageFormat::Binary;
+    if ((binary && map.base != 0) || (!binary && map.skip != 0)) {
+        if (stream)
+            Drain(fd, chunk.get(), streamed, limit);
+        if (binary)
+            return Misuse("--base " + Hex(map.base) + " applies to Intel HEX, S-record and Tektronix files, and " +
+                          name + " was read as binary: use --skip for a binary file");
+        return Misuse("--skip " + Hex(map.skip) + " applies to binary files, and " + name + " was read as " +
+                      ImageFormatTitle(format) + ": use --base for a record file");
+    }
 
     ImageLoadResult result;
     built.SetFormat(format);
     built.SetSource(name);
     LoadDiagnostics* const d = &built.Diagnostics();
-    if (format == ImageFormat::Binary) {
-        // Only the first 1 MiB has a place in the buffer; the count stays the file's length.
-        std::memcpy(image.data(), chunk.get(), headSize);
-        std::uint64_t total = 0;
-        if (length >= 0) {
-            const auto want = static_cast<std::size_t>(
-                std::min<std::uint64_t>(static_cast<std::uint64_t>(length), kRomImageSize));
-            if (want > headSize && ReadFull(fd, image.data() + headSize, want - headSize) < 0)
-                return Failure(FileErrorText(errno, name));
-            total = static_cast<std::uint64_t>(length);
-        } else {
-            const ssize_t got = ReadFull(fd, image.data() + headSize, kRomImageSize - headSize);
-            if (got < 0)
-                return Failure(FileErrorText(errno, name));
-            total = headSize + static_cast<std::uint64_t>(got);
-            streamed = total;
-            // What lies beyond 1 MiB only counts.
-            for (;;) {
-                const ssize_t more = ReadCounted(fd, chunk.get(), streamed, limit);
-                if (more == -2)
-                    return tooLong();
-                if (more < 0)
-                    return Failure(FileErrorText(errno, name));
-                if (more == 0)
-                    break;
-                total += static_cast<std::uint64_t>(more);
+    CImageBuilder builder(built, map, binary, options.romSize);
+    std::uint64_t fileBytes = 0;
+    if (binary) {
+        // Bytes from file offset `skip` on have a place, up to where the map reaches 1 MiB; with
+        // --wrap every byte has one.
+        const std::uint64_t placeEnd = map.skip + (kRomImageSize - map.at);
+        const auto placed = [&](std::uint64_t offset) { return map.wrap || offset < placeEnd; };
+        std::string start(chunk.get(), std::min<std::size_t>(headSize, 4096));
+        builder.Store(0, reinterpret_cast<const std::uint8_t*>(chunk.get()), headSize);
+        std::uint64_t offset = headSize;
+        if (!stream) {
+            const auto fileLength = static_cast<std::uint64_t>(length);
+            // What is skipped is sought over, what lies beyond the image not read at all.
+            if (offset < map.skip && map.skip < fileLength &&
+                ::lseek(fd, static_cast<off_t>(map.skip - offset), SEEK_CUR) >= 0) {
+                builder.Unread(offset, map.skip - offset);
+                offset = map.skip;
             }
+            const std::uint64_t to = map.wrap ? fileLength : std::min(fileLength, std::max(placeEnd, offset));
+            while (offset < to) {
+                const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk.get()),
+                                             static_cast<std::size_t>(std::min<std::uint64_t>(kLoadChunkSize, to - offset)));
+                if (got < 0)
+                    return Failure(FileErrorText(errno, name));
+                if (got == 0)
+                    break;
+                if (start.size() < 4096 && offset == start.size())
+                    start.append(chunk.get(), std::min<std::size_t>(static_cast<std::size_t>(got), 4096 - start.size()));
+                builder.Store(offset, reinterpret_cast<const std::uint8_t*>(chunk.get()), static_cast<std::size_t>(got));
+                offset += static_cast<std::uint64_t>(got);
+            }
+            if (offset < fileLength)
+                builder.Unread(offset, fileLength - offset);
+            fileBytes = std::max(offset, fileLength);
+        } else {
+            for (;;) {
+                const ssize_t got = ReadCounted(fd, chunk.get(), streamed, limit);
+                if (got == -2)
+                    return tooLong();
+                if (got < 0)
+                    return Failure(FileErrorText(errno, name));
+                if (got == 0)
+                    break;
+                if (start.size() < 4096 && offset == start.size())
+                    start.append(chunk.get(), std::min<std::size_t>(static_cast<std::size_t>(got), 4096 - start.size()));
+                if (placed(offset))
+                    builder.Store(offset, reinterpret_cast<const std::uint8_t*>(chunk.get()), static_cast<std::size_t>(got));
+                else
+                    builder.Unread(offset, static_cast<std::uint64_t>(got));
+                offset += static_cast<std::uint64_t>(got);
+            }
+            fileBytes = offset;
         }
-        built.SetBytesRead(total);
-        built.MarkSet(0, static_cast<std::size_t>(std::min<std::uint64_t>(total, kRomImageSize)));
-        result.complete = total > 0;
-        {
-            WarnBinaryLength(*d, total, options.romSize);
-            // Asked for binary, yet written as text: the image would hold the text's characters.
-            const ImageFormat looks = DetectImageFormat(
-                std::string_view(reinterpret_cast<const char*>(image.data()), std::min<std::uint64_t>(total, 4096)));
-            if (options.format == ImageFormat::Binary && looks != ImageFormat::Binary)
-                d->Add(LoadWarningKind::LooksLikeText, 0,
-                       std::string("the file starts like ").append(ImageFormatTitle(looks)).append(
-                           " but is loaded as binary: its characters, not its data, would reach the ROM"));
-        }
+        // The count is where the data ends in the image: the file's length when it stands as it is.
+        const std::uint64_t extent =
+            map.wrap ? builder.Highest() : fileBytes > map.skip ? map.at + (fileBytes - map.skip) : 0;
+        built.SetBytesRead(extent);
+        result.complete = fileBytes > 0;
+        WarnBinaryLength(*d, fileBytes, extent, options.romSize, map);
+        builder.ReportOverlaps(*d);
+        // Asked for binary, yet written as text: the image would hold the text's characters.
+        const ImageFormat looks = DetectImageFormat(start);
+        if (options.format == ImageFormat::Binary && looks != ImageFormat::Binary)
+            d->Add(LoadWarningKind::LooksLikeText, 0,
+                   std::string("the file starts like ").append(ImageFormatTitle(looks)).append(
+                       " but is loaded as binary: its characters, not its data, would reach the ROM"));
     } else {
         const std::string_view head(chunk.get(), headSize);
-        CImageBuilder builder(built);
         Loaded loaded;
         if (format == ImageFormat::SRecord) {
             CSRecordScanner scanner(builder, d);
-            loaded = Scan(scanner, fd, head, chunk.get(), stream, streamed, limit);
+            loaded = Scan(scanner, fd, head, chunk.get(), streamed, limit);
         } else if (format == ImageFormat::TekHex) {
             CTekHexScanner scanner(builder, d);
-            loaded = Scan(scanner, fd, head, chunk.get(), stream, streamed, limit);
+            loaded = Scan(scanner, fd, head, chunk.get(), streamed, limit);
         } else {
             CIntelHexScanner scanner(builder, d);
-            loaded = Scan(scanner, fd, head, chunk.get(), stream, streamed, limit);
+            loaded = Scan(scanner, fd, head, chunk.get(), streamed, limit);
         }
         if (loaded.tooLong)
             return tooLong();
         if (!loaded.ok)
             return Failure(FileErrorText(loaded.err, name));
         result.complete = loaded.complete;
+        fileBytes = loaded.bytes;
         built.SetBytesRead(builder.Highest());
-        if (options.romSize > 0 && builder.Highest() > options.romSize)
-            d->Add(LoadWarningKind::BeyondRomSize, 0,
-                   "data up to " + Hex(builder.Highest() - 1) + " lies beyond the ROM size (" +
-                       Hex(options.romSize) + " bytes): it is loaded but not downloaded");
+        if (options.romSize > 0 && builder.Highest() > options.romSize) {
+            std::string text = "data up to " + Hex(builder.Highest() - 1) + " lies beyond the ROM size (" +
+                               Hex(options.romSize) + " bytes): it is loaded but not downloaded";
+            const SLoadTrace& trace = built.Trace();
+            if (const std::optional<std::uint64_t> base = SuggestBase(trace, options.romSize))
+                text += "; the data lies in " + Hex(trace.fileLow) + "-" + Hex(trace.fileHigh) + ": give --base " +
+                        Hex(*base);
+            d->Add(LoadWarningKind::BeyondRomSize, 0, std::move(text));
+        }
+    }
+    if (!builder.StoredAny() && !d->Has(LoadWarningKind::NoRecords)) {
+        if (fileBytes == 0)
+            d->Add(LoadWarningKind::NoData, 0, "the file is empty: it sets no byte of the image");
+        else if (binary)
+            d->Add(LoadWarningKind::NoData, 0,
+                   "the file sets no byte of the image: --skip " + Hex(map.skip) + " passes over all its " +
+                       std::to_string(fileBytes) + " bytes");
+        else
+            d->Add(LoadWarningKind::NoData, 0, "the file sets no byte of the image");
     }
 
     result.bytesRead = built.BytesRead();

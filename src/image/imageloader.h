@@ -40,6 +40,9 @@ struct ImageLoadResult {
     bool ok = false;
     // On failure: names the file and the cause, ready for a message box.
     std::string message;
+    // On failure: the options do not fit the file (a base for a binary file, a skip for a
+    // record file, --wrap without a ROM size): the caller's mistake rather than the file's.
+    bool misuse = false;
     // On success, as the image has them: the "Bytes were read" count and the format read.
     std::uint64_t bytesRead = 0;
     ImageFormat format = ImageFormat::Binary;
@@ -47,16 +50,6 @@ struct ImageLoadResult {
     // last record not cut short for Tektronix, at least one byte for binary. A file caught while
     // it is being written is not complete.
     bool complete = false;
-};
-
-// Where a file's data lands in the image. The defaults place it as it stands: record data at
-// its file address, binary data from offset 0.
-struct SAddressMap {
-    std::uint64_t base = 0;  // record formats: ROM address = file address - base
-    std::uint64_t skip = 0;  // binary: the image starts with the file's byte `skip`
-    std::uint32_t at = 0;    // the mapped data starts at this ROM address instead of 0
-    bool wrap = false;       // after base: an address maps to itself modulo the ROM size
-    bool segments = false;   // Intel HEX: type-02 records add segment x 16 to later addresses
 };
 
 struct ImageLoadOptions {
@@ -83,15 +76,18 @@ ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const Im
                                 CRomImage& image);
 
 // Streaming Intel HEX record scan over text fed in arbitrary pieces. Stores data records
-// (type 00) at (upper << 16) + offset, follows extended linear address records (04), stops at
-// an end record (01) and passes over everything else. Bytes whose address is 0x100000 or
-// above are dropped. What it stores never depends on checksums or on the validity of the
+// (type 00) at base + offset through the builder (which applies the address map), where base
+// follows extended linear address records (04: upper << 16) and, when the map asks for
+// segments, extended segment address records (02: segment << 4). Start address records (03,
+// 05) name the entry point. An end record (01) ends the data; records after it are only
+// counted. A byte order mark and blank and comment lines ('#', ';') before the first record
+// are passed over. What it stores never depends on checksums or on the validity of the
 // characters; those only draw warnings, collected at Finish when diagnostics is not null.
 // Only a record split between two pieces is kept back (at most one record, 521 characters).
 class CIntelHexScanner {
 public:
     explicit CIntelHexScanner(CImageBuilder& builder, LoadDiagnostics* diagnostics = nullptr)
-        : m_builder(builder), m_diagnostics(diagnostics)
+        : m_builder(builder), m_diagnostics(diagnostics), m_bSegments(builder.Map().segments)
     {
     }
 
@@ -99,6 +95,7 @@ public:
     // End of input: a record cut short stores the data bytes it holds complete.
     void Finish();
 
+    // The end record was read; what follows is only counted.
     bool Ended() const { return !m_bMore; }
     // Highest address written + 1; 0 while nothing was written.
     std::uint64_t Highest() const { return m_builder.Highest(); }
@@ -106,6 +103,8 @@ public:
     bool Complete() const { return Ended(); }
 
 private:
+    // Passes over what may come before the first record; returns where records may start.
+    const char* Preamble(const char* p, const char* end);
     // Handles the record starting at r (r[0] == ':') with avail characters present. Returns the
     // characters it consumed, or 0 when the record needs more text and final is false.
     std::size_t Record(const char* r, std::size_t avail, bool final);
@@ -115,9 +114,13 @@ private:
 
     CImageBuilder& m_builder;
     LoadDiagnostics* m_diagnostics;
-    std::uint32_t m_nUpper = 0;
+    bool m_bSegments;
+    std::uint64_t m_nBase = 0;  // what type 04 (or 02) records set
     bool m_bMore = true;
     std::string m_carry;  // an incomplete record from the end of the last piece
+    enum class EPreamble { kMark, kLineStart, kComment, kDone };
+    EPreamble m_ePreamble = EPreamble::kMark;
+    unsigned m_nMark = 0;  // byte order mark bytes matched
 
     // Line numbers are counted only as far as a warning needs them.
     const char* m_lineCursor = nullptr;
@@ -127,6 +130,7 @@ private:
 
     std::uint64_t m_nFed = 0;
     std::uint64_t m_nRecords = 0;
-    LineTally m_checksum, m_badChar, m_cutShort, m_dropped, m_segment, m_start, m_linearStart,
-        m_otherType;
+    std::uint64_t m_nEndLine = 0;
+    std::uint64_t m_nAfterEnd = 0;  // ':' after the end record
+    LineTally m_checksum, m_badChar, m_cutShort, m_segment, m_otherType, m_malformed;
 };

@@ -18,6 +18,11 @@ const char* LoadWarningKindName(LoadWarningKind kind)
     case LoadWarningKind::BinaryTooLong: return "binary-too-long";
     case LoadWarningKind::LooksLikeText: return "looks-like-text";
     case LoadWarningKind::PassedOver: return "passed-over";
+    case LoadWarningKind::NoData: return "no-data";
+    case LoadWarningKind::AfterEnd: return "after-end";
+    case LoadWarningKind::Overlap: return "overlap";
+    case LoadWarningKind::BelowBase: return "below-base";
+    case LoadWarningKind::Malformed: return "malformed";
     }
     return "unknown";
 }
@@ -111,10 +116,18 @@ void AddCutShortWarning(LoadDiagnostics& d, const LineTally& cutShort, const cha
                   cutShort.Lines() + ")");
 }
 
-void AddDroppedWarning(LoadDiagnostics& d, const LineTally& dropped)
+void AddAfterEndWarning(LoadDiagnostics& d, std::uint64_t records, std::uint64_t endLine)
 {
-    if (dropped.Any())
-        d.Add(LoadWarningKind::DroppedData, dropped.First(),
-              CountOf(dropped.Count(), "data byte", "data bytes") +
-                  " at or above 0x100000 dropped: the buffer holds 1 MiB (" + dropped.Lines() + ")");
+    if (records > 0)
+        d.Add(LoadWarningKind::AfterEnd, endLine,
+              CountOf(records, "record", "records") + " after the end record (line " + std::to_string(endLine) +
+                  ") ignored: is it two files in one?");
+}
+
+void AddMalformedWarning(LoadDiagnostics& d, const LineTally& malformed)
+{
+    if (malformed.Any())
+        d.Add(LoadWarningKind::Malformed, malformed.First(),
+              CountOf(malformed.Count(), "record", "records") + " whose byte count does not fit the type passed over (" +
+                  malformed.Lines() + ")");
 }

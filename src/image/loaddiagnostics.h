@@ -19,6 +19,11 @@ enum class LoadWarningKind {
     BinaryTooLong,   // a binary file longer than the ROM size or than 1 MiB
     LooksLikeText,   // a file read as binary that starts like one of the text formats
     PassedOver,      // records other tools act on that this loader passes over
+    NoData,          // the file sets no byte of the image
+    AfterEnd,        // records after the end record, which are not loaded
+    Overlap,         // bytes two records both set
+    BelowBase,       // data below the base address the map starts at
+    Malformed,       // records whose byte count does not fit their type
 };
 
 struct LoadWarning {
@@ -70,11 +75,13 @@ private:
 
 // The warnings every record reader words alike, added when the tally has any: wrong checksums,
 // characters that are not hex digits, records shorter than their `countName` ("byte count",
-// "length") says, data bytes dropped at or above 1 MiB.
+// "length") says, records after the end record (at line endLine), records whose byte count does
+// not fit their type. (Data with no place in the image is the builder's to warn about.)
 void AddChecksumWarning(LoadDiagnostics& d, const LineTally& checksum);
 void AddBadCharacterWarning(LoadDiagnostics& d, const LineTally& badChar);
 void AddCutShortWarning(LoadDiagnostics& d, const LineTally& cutShort, const char* countName);
-void AddDroppedWarning(LoadDiagnostics& d, const LineTally& dropped);
+void AddAfterEndWarning(LoadDiagnostics& d, std::uint64_t records, std::uint64_t endLine);
+void AddMalformedWarning(LoadDiagnostics& d, const LineTally& malformed);
 
 // "record" or "records" after a count: "3 records".
 std::string CountOf(std::uint64_t n, const char* singular, const char* plural);

@@ -26,8 +26,15 @@ void CSRecordScanner::Finish()
 
 bool CSRecordScanner::Line(std::string_view raw, std::uint64_t number, bool tooLong)
 {
-    const std::string_view line = TrimLine(raw);
+    const std::string_view line = TrimLine(WithoutByteOrderMark(raw, number));
     if (line.empty())
+        return true;
+    if (!m_bMore) {
+        // After the end only counted: `cat boot.s19 app.s19` must not pass unseen.
+        m_nAfterEnd += line[0] == 'S';
+        return true;
+    }
+    if (m_nRecords == 0 && IsCommentLine(line))
         return true;
     m_bText = true;
     if (line[0] != 'S') {
@@ -92,8 +99,7 @@ bool CSRecordScanner::Line(std::string_view raw, std::uint64_t number, bool tooL
             sum += v;
             bad |= v;
         }
-        if (const std::size_t stored = m_builder.Store(address, bytes, held); stored < held)
-            m_dropped.Add(number, held - stored);
+        m_builder.Store(address, bytes, held, CLineRef(number));
         break;
     }
     case 5:
@@ -108,6 +114,8 @@ bool CSRecordScanner::Line(std::string_view raw, std::uint64_t number, bool tooL
     case 8:
     case 9:
         m_bMore = false;
+        m_nEndLine = number;
+        m_builder.SetEntryPoint(address, number);
         break;
     default:  // S0: a header, whatever it says
         break;
@@ -128,7 +136,7 @@ bool CSRecordScanner::Line(std::string_view raw, std::uint64_t number, bool tooL
     }
     if (bad & hexdecode::kInvalid)
         m_badChar.Add(number);
-    return m_bMore;
+    return true;
 }
 
 void CSRecordScanner::Report()
@@ -158,7 +166,10 @@ void CSRecordScanner::Report()
     // srec_cat writes files without a start address.
     if (m_bMore && !countMatches)
         d.Add(LoadWarningKind::NoEndRecord, 0, "no end record (S7, S8 or S9): the file may be incomplete");
-    AddDroppedWarning(d, m_dropped);
+    AddAfterEndWarning(d, m_nAfterEnd, m_nEndLine);
+    m_builder.ReportAboveImage(d);
+    m_builder.ReportBelowBase(d);
+    m_builder.ReportOverlaps(d);
     if (m_otherType.Any())
         d.Add(LoadWarningKind::PassedOver, m_otherType.First(),
               CountOf(m_otherType.Count(), "S4 record", "S4 records") + " passed over (" +

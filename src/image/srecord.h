@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <string_view>
 
-// Follows the Intel HEX loader's rules: S1/S2/S3 data lands at its address, bytes at or above
-// 0x100000 are dropped, a record cut short stores the data bytes it holds complete, and an
-// end record (S7/S8/S9) stops the scan. S0 headers and S5/S6 counts are passed over (the
-// count is compared with the data records read). Checksums and bad characters only draw
-// warnings, collected at Finish when diagnostics is not null.
+// Follows the Intel HEX loader's rules: S1/S2/S3 data goes to the builder at its address (the
+// builder maps it), a record cut short stores the data bytes it holds complete, and an end
+// record (S7/S8/S9) names the entry point and ends the data: records after it are only
+// counted. S0 headers and S5/S6 counts are passed over (the count is compared with the data
+// records read), so are a byte order mark and comment lines before the first record.
+// Checksums and bad characters only draw warnings, collected at Finish when diagnostics is
+// not null.
 class CSRecordScanner {
 public:
     explicit CSRecordScanner(CImageBuilder& builder, LoadDiagnostics* diagnostics = nullptr)
@@ -24,6 +26,7 @@ public:
     void Feed(std::string_view text);
     void Finish();
 
+    // The end record was read; what follows is only counted.
     bool Ended() const { return !m_bMore; }
     // Highest address written + 1; 0 while nothing was written.
     std::uint64_t Highest() const { return m_builder.Highest(); }
@@ -46,5 +49,7 @@ private:
     std::uint64_t m_nCountMask = 0xFFFF;  // S5 counts in 16 bits, S6 in 24
     std::uint64_t m_nCountLine = 0;
     std::uint64_t m_nDataBeforeCount = 0;
-    LineTally m_checksum, m_badChar, m_stray, m_cutShort, m_dropped, m_otherType;
+    std::uint64_t m_nEndLine = 0;
+    std::uint64_t m_nAfterEnd = 0;
+    LineTally m_checksum, m_badChar, m_stray, m_cutShort, m_otherType;
 };

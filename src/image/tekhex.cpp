@@ -35,8 +35,14 @@ void CTekHexScanner::Finish()
 
 bool CTekHexScanner::Line(std::string_view raw, std::uint64_t number, bool tooLong)
 {
-    const std::string_view line = TrimLine(raw);
+    const std::string_view line = TrimLine(WithoutByteOrderMark(raw, number));
     if (line.empty())
+        return true;
+    if (!m_bMore) {
+        m_nAfterEnd += line[0] == '%';
+        return true;
+    }
+    if (m_nRecords == 0 && IsCommentLine(line))
         return true;
     m_bText = true;
     if (line[0] != '%') {
@@ -105,11 +111,14 @@ bool CTekHexScanner::Line(std::string_view raw, std::uint64_t number, bool tooLo
             bytes[k] = static_cast<std::uint8_t>(v);
             addDigits(v);
         }
-        if (const std::size_t stored = m_builder.Store(address, bytes, held); stored < held)
-            m_dropped.Add(number, held - stored);
+        m_builder.Store(address, bytes, held, CLineRef(number));
         break;
     }
-    case 8: m_bMore = false; break;
+    case 8:
+        m_bMore = false;
+        m_nEndLine = number;
+        m_builder.SetEntryPoint(address, number);
+        break;
     default: m_otherType.Add(number); break;
     }
     for (; k < held; ++k)
@@ -128,7 +137,7 @@ bool CTekHexScanner::Line(std::string_view raw, std::uint64_t number, bool tooLo
     }
     if (bad & hexdecode::kInvalid)
         m_badChar.Add(number);
-    return m_bMore;
+    return true;
 }
 
 void CTekHexScanner::Report()
@@ -148,11 +157,13 @@ void CTekHexScanner::Report()
         d.Add(LoadWarningKind::BadCharacter, m_stray.First(),
               CountOf(m_stray.Count(), "line", "lines") + " not starting with '%' passed over (" +
                   m_stray.Lines() + ")");
+    // No termination record is no warning: srec_cat writes none without a start address. A file
+    // cut short shows in its last record.
     AddCutShortWarning(d, m_cutShort, "length");
-    if (m_bMore)
-        d.Add(LoadWarningKind::NoEndRecord, 0,
-              "no termination record (type 8): the file may be incomplete");
-    AddDroppedWarning(d, m_dropped);
+    AddAfterEndWarning(d, m_nAfterEnd, m_nEndLine);
+    m_builder.ReportAboveImage(d);
+    m_builder.ReportBelowBase(d);
+    m_builder.ReportOverlaps(d);
     if (m_otherType.Any())
         d.Add(LoadWarningKind::PassedOver, m_otherType.First(),
               CountOf(m_otherType.Count(), "record", "records") + " of an unknown type passed over (" +

@@ -12,9 +12,10 @@
 // Records: '%', length (2 digits: characters after the '%'), type (1 digit: 6 data,
 // 8 termination, 3 symbol), checksum (2 digits: the sum of the values of all other digits of
 // the record), address length (1 digit, 0 meaning 16), the address, then the data. The Intel
-// HEX loader's rules apply: data lands at its address, bytes at or above 0x100000 are dropped,
-// a record cut short stores the data bytes it holds complete, a termination record stops the
-// scan, symbols are passed over. Warnings are collected at Finish when diagnostics is not null.
+// HEX loader's rules apply: data goes to the builder at its address, a record cut short stores
+// the data bytes it holds complete, a termination record names the entry point and ends the
+// data (records after it are only counted), symbols are passed over. Warnings are collected at
+// Finish when diagnostics is not null.
 class CTekHexScanner {
 public:
     explicit CTekHexScanner(CImageBuilder& builder, LoadDiagnostics* diagnostics = nullptr)
@@ -43,5 +44,7 @@ private:
     bool m_bText = false;
     std::uint64_t m_nRecords = 0;
     bool m_bLastCut = false;
-    LineTally m_checksum, m_badChar, m_stray, m_cutShort, m_dropped, m_otherType;
+    std::uint64_t m_nEndLine = 0;
+    std::uint64_t m_nAfterEnd = 0;
+    LineTally m_checksum, m_badChar, m_stray, m_cutShort, m_otherType;
 };

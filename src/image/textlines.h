@@ -83,3 +83,17 @@ inline std::string_view TrimLine(std::string_view s)
         --e;
     return s.substr(b, e - b);
 }
+
+// The first line without a UTF-8 byte order mark in front; other lines as they are.
+inline std::string_view WithoutByteOrderMark(std::string_view line, std::uint64_t number)
+{
+    if (number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF")
+        return line.substr(3);
+    return line;
+}
+
+// A comment line, as tools write them before the first record: '#' or ';' first.
+inline bool IsCommentLine(std::string_view trimmed)
+{
+    return !trimmed.empty() && (trimmed[0] == '#' || trimmed[0] == ';');
+}

@@ -27,7 +27,7 @@ Scan ScanInPieces(std::string_view text, std::size_t piece, std::uint8_t* image)
     LoadDiagnostics diagnostics;
     CImageBuilder builder{RomImage(image, kRomImageSize)};
     Scanner scanner(builder, &diagnostics);
-    for (std::size_t at = 0; at < text.size() && !scanner.Ended(); at += piece)
+    for (std::size_t at = 0; at < text.size(); at += piece)
         scanner.Feed(text.substr(at, piece));
     scanner.Finish();
     Scan scan{scanner.Highest(), scanner.Ended(), {}};

@@ -105,7 +105,8 @@ std::string Describe(const LoadDiagnostics& d)
     return s.empty() ? "(no warnings)" : s;
 }
 
-// Feeds text in pieces of the given size; 0 feeds it whole.
+// Feeds text in pieces of the given size (0: whole), all of it, as the loader reads a file to
+// its end.
 template <class Scanner>
 void Scan(const std::string& text, std::size_t piece, Bytes& image, LoadDiagnostics& d, std::uint64_t& highest)
 {
@@ -114,7 +115,7 @@ void Scan(const std::string& text, std::size_t piece, Bytes& image, LoadDiagnost
     Scanner scanner(builder, &d);
     if (piece == 0)
         piece = text.size() + 1;
-    for (std::size_t at = 0; at < text.size() && !scanner.Ended(); at += piece)
+    for (std::size_t at = 0; at < text.size(); at += piece)
         scanner.Feed(std::string_view(text).substr(at, piece));
     scanner.Finish();
     highest = scanner.Highest();
@@ -159,9 +160,9 @@ TEST(SRecordScanner, RecordsLandAndWarn)
         {"CR LF, blank lines, lower case and S8/S7 ends",
          Lines({"", SRec('1', 0x10, 2, a), "  ", SRec('8', 0, 3, {})}, "\r\n") + "S1130000" + std::string(32, 'a') +
              "01\n",
-         {{0x10, a}}, 0x20, {}},
-        {"the end record stops the scan", Lines({SRec('1', 0, 2, a), SRec('7', 0, 4, {}), SRec('1', 0x100, 2, b)}),
-         {{0, a}}, 16, {}},
+         {{0x10, a}}, 0x20, {{Kind::AfterEnd, 4}}},
+        {"the end record ends the data", Lines({SRec('1', 0, 2, a), SRec('7', 0, 4, {}), SRec('1', 0x100, 2, b)}),
+         {{0, a}}, 16, {{Kind::AfterEnd, 2}}},
         {"later records overwrite earlier ones", Lines({SRec('1', 0, 2, a), SRec('1', 8, 2, c), s9}),
          {{0, a}, {8, c}}, 16, {}},
         {"wrong checksums load like right ones",
@@ -207,14 +208,15 @@ TEST(TekHexScanner, RecordsLandAndWarn)
         {"address lengths 1 to 16", Lines({Tek(6, 0x7, 1, c), Tek(6, 0x123, 3, a), Tek(6, 0xF0000, 8, c),
                                            Tek(6, 0x80000, 0, c), Tek(6, 0xABCDE, 15, c), end}),
          {{7, c}, {0x123, a}, {0xF0000, c}, {0x80000, c}, {0xABCDE, c}}, 0xF0005, {}},
-        {"symbols are passed over, the end stops the scan",
-         Lines({"%1E3A0SYMBOL1234567890ABCDEF", Tek(6, 0, 4, c), end, Tek(6, 0x40, 4, a)}), {{0, c}}, 5, {}},
+        {"symbols are passed over, the end ends the data",
+         Lines({"%1E3A0SYMBOL1234567890ABCDEF", Tek(6, 0, 4, c), end, Tek(6, 0x40, 4, a)}), {{0, c}}, 5,
+         {{Kind::AfterEnd, 3}}},
         {"wrong checksum", Lines({Tek(6, 0, 4, c), Tek(6, 0x10, 4, c, 1), end}), {{0, c}, {0x10, c}}, 0x15,
          {{Kind::Checksum, 2}}},
         {"a bad character", Lines({Tek(6, 0, 4, c).replace(5, 1, "g"), end}), {{0, c}}, 5,
          {{Kind::BadCharacter, 1}}},
         {"cut short by the end of the file", Lines({Tek(6, 0, 4, c)}) + Tek(6, 0x100, 4, a).substr(0, 11 + 9),
-         {{0, c}, {0x100, Bytes(a.begin(), a.begin() + 4)}}, 0x104, {{Kind::CutShort, 2}, {Kind::NoEndRecord, 0}}},
+         {{0, c}, {0x100, Bytes(a.begin(), a.begin() + 4)}}, 0x104, {{Kind::CutShort, 2}}},
         {"a length too small for the address", Lines({"%0A60081234", Tek(6, 0, 4, c), end}), {{0, c}}, 5,
          {{Kind::CutShort, 1}}},
         {"characters beyond the length", Lines({Tek(6, 0, 4, c) + "FF", end}), {{0, c}}, 5,
@@ -223,7 +225,8 @@ TEST(TekHexScanner, RecordsLandAndWarn)
          {{0xFFFFE, Bytes(c.begin(), c.begin() + 2)}}, kRomImageSize, {{Kind::DroppedData, 1}}},
         {"unknown types and stray lines", Lines({Tek(5, 0, 4, c), "x", Tek(6, 0, 4, c), end}), {{0, c}}, 5,
          {{Kind::BadCharacter, 2}, {Kind::PassedOver, 1}}},
-        {"no termination", Lines({Tek(6, 0, 4, c)}), {{0, c}}, 5, {{Kind::NoEndRecord, 0}}},
+        // srec_cat writes none without a start address.
+        {"no termination is no warning", Lines({Tek(6, 0, 4, c)}), {{0, c}}, 5, {}},
         {"no records at all", "\n\nplain text\n", {}, 0, {{Kind::NoRecords, 3}}},
     };
     CheckCases<CTekHexScanner>(cases);
