@@ -363,7 +363,10 @@ TEST_F(FormatDiffTest, FilesWeWriteReadBackInSrecCat)
 TEST_F(FormatDiffTest, ChecksumsAgreeWithPythonZlib)
 {
     std::mt19937 rng(5);
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{4093}, kImageSize}) {
+    // Around the 16- and 64-byte steps of the folding CRC as well.
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{63}, std::size_t{64},
+                             std::size_t{65}, std::size_t{80}, std::size_t{127}, std::size_t{128}, std::size_t{4093},
+                             std::size_t{4111}, kImageSize}) {
         std::string data(size, '\0');
         for (char& c : data)
             c = static_cast<char>(rng());
