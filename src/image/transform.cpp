@@ -14,7 +14,7 @@ namespace {
 std::string Hex(std::uint64_t v)
 {
     char text[24];
-    std::snprintf(text, sizeof text, "0x%" PRIX64, v);
+    std::snprintf(text, sizeof text, "0x%" PRIx64, v);
     return text;
 }
 

@@ -111,8 +111,11 @@ int Run(int argc, const char* const* argv, Io io)
     }
 }
 
-ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> options)
+ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> own,
+                     std::span<const OptionDef> shared)
 {
+    std::vector<OptionDef> options(own);
+    options.insert(options.end(), shared.begin(), shared.end());
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -222,6 +225,28 @@ ImageFormat ParseFormat(const std::optional<std::string>& text)
     if (text && !ParseImageFormat(*text, format))
         throw UsageError("unknown format '" + *text + "' (use auto, ihex, bin, srec or xtek)");
     return format;
+}
+
+std::uint64_t ParseHex(const std::string& text, std::uint64_t max, std::string_view option)
+{
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits.remove_prefix(2);
+    bool ok = !digits.empty() && digits.size() <= 16;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        ok = ok && d >= 0;
+        value = value << 4 | static_cast<unsigned>(d < 0 ? 0 : d);
+    }
+    if (!ok)
+        throw UsageError(std::string(option) + " '" + text + "' is not a hex number (digits 0-9 and a-f, 0x allowed)");
+    if (value > max) {
+        char limit[24];
+        std::snprintf(limit, sizeof limit, "0x%llx", static_cast<unsigned long long>(max));
+        throw UsageError(std::string(option) + " '" + text + "' is too large (at most " + limit + ")");
+    }
+    return value;
 }
 
 std::uint8_t ParseFill(const std::optional<std::string>& text)

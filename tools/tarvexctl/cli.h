@@ -55,6 +55,9 @@ ImageFormat ParseFormat(const std::optional<std::string>& text);
 // The --fill value: one or two hex digits (default 00); anything else is a usage error, where
 // the page's field would silently read it as 00.
 std::uint8_t ParseFill(const std::optional<std::string>& text);
+// An address or a byte count as every option takes them: hex digits, with or without 0x, at
+// most `max`; anything else is a usage error naming `option`.
+std::uint64_t ParseHex(const std::string& text, std::uint64_t max, std::string_view option);
 
 // Options of one sub-command: "--name value", "--name=value" and flags; "--" ends options.
 class ArgParser {
@@ -65,11 +68,15 @@ public:
         char shortName = 0;     // "-q" for "--quiet"; 0: none
     };
 
-    ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> options);
+    // `shared`: more options, as the loading commands all take them.
+    ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> options,
+              std::span<const OptionDef> shared = {});
 
     bool Has(std::string_view name) const;
     std::optional<std::string> Value(std::string_view name) const;
     const std::vector<std::string>& Positional() const { return m_positional; }
+    // Every option given, in command-line order, for those that may be repeated.
+    const std::vector<std::pair<std::string, std::string>>& Options() const { return m_options; }
 
 private:
     std::vector<std::pair<std::string, std::string>> m_options;  // last one given wins

@@ -275,9 +275,9 @@ int ReportComparison(const SImageDiff& diff, std::span<const uint8_t> wanted, st
 
 int RunWrite(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}, {"pair", true}});
+    const ArgParser parser(args, {{"rom", true}, {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}},
+                           LoadOptionDefs());
     const std::string& file = OnePositional(parser, "FILE");
     const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
@@ -303,9 +303,9 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
 
 int RunVerify(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}, {"pair", true}});
+    const ArgParser parser(args, {{"rom", true}, {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}, {"pair", true}},
+                           LoadOptionDefs());
     const std::string& file = OnePositional(parser, "FILE");
     const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
@@ -377,9 +377,9 @@ int RunRom(const std::vector<std::string>& args, Io& io)
 
 int RunAuto(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}});
+    const ArgParser parser(args, {{"rom", true}, {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
+                                  {"device", true}},
+                           LoadOptionDefs());
     const std::string& file = OnePositional(parser, "FILE");
     const SLoadChoice choice = LoadChoice(parser);
 

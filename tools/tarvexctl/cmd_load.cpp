@@ -7,47 +7,63 @@
 #include "toolload.h"
 
 #include "image/checksum.h"
+#include "image/loadmap.h"
 #include "image/romimage.h"
+#include "image/transform.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace tarvexctl {
 
 const std::string_view kLoadHelp =
     "Usage: tarvexctl load FILE [--format FORMAT] [--fill HH] [--rom TYPE] [--strict]\n"
-    "                      [--out OUT] [--out-format ihex|srec|bin] [--json]\n"
+    "                      [--base ADDR | --skip N] [--at ADDR] [--wrap] [--segments]\n"
+    "                      [--swap-bytes] [--swap-lines A,B] [--checksum KIND:ADDR]\n"
+    "                      [--out OUT [--out-format ihex|srec|bin] [--split even|odd]]\n"
+    "                      [--map] [--json]\n"
     "\n"
-    "Loads FILE into a 1 MiB (0x100000-byte) ROM image that holds the fill byte wherever the\n"
-    "file sets nothing, and prints the \"Bytes were read\" count as eight lower-case hex digits:\n"
-    "for Intel HEX, S-record and Tektronix the highest address written plus one, for a binary\n"
-    "file its length. Data at 0x100000 and above is dropped. Warnings about FILE (bad\n"
-    "checksums, records cut short, data dropped...) go to standard error as FILE:LINE: warning.\n"
-    "FILE - is standard input; OUT - is standard output (the count then goes to standard error).\n"
+    "Loads FILE into a 1 MiB (0x100000-byte) ROM image that holds the fill byte wherever\n"
+    "the file sets nothing, and prints the \"Bytes were read\" count as eight lower-case hex\n"
+    "digits: for Intel HEX, S-record and Tektronix the highest ROM address written plus\n"
+    "one, for a binary file where its data ends. Data at 0x100000 and above is dropped.\n"
+    "Warnings about FILE (bad checksums, records cut short, data dropped...) go to\n"
+    "standard error as FILE:LINE: warning. FILE - is standard input; OUT - is standard\n"
+    "output (the count then goes to standard error).\n"
     "\n"
     "Options:\n" TARVEXCTL_LOAD_OPTIONS_TEXT
-    "  --rom TYPE         also warn about data beyond this ROM type's size (27C64 ... 27C080)\n"
+    "  --rom TYPE         the ROM window (27C64 ... 27C080): warn about data beyond it;\n"
+    "                     the transforms work on it (default: 27C64)\n"
     "  --out OUT          write the whole 1 MiB image to OUT (a file is replaced atomically)\n"
     "  --out-format ihex|srec|bin\n"
     "                     OUT's format; default: by its extension (.hex/.ihx Intel HEX,\n"
     "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n"
-    "  --json             print the result (format, count, warnings) as one JSON object\n"
+    "  --split even|odd   write the even or the odd bytes of a 16-bit pair's image to OUT:\n"
+    "                     one ROM of the --rom type each, for a programmer\n"
+    "  --map              print where FILE's bytes went: the ROM ranges set (with the file\n"
+    "                     address and line each came from), the fill between, what lies\n"
+    "                     beyond the ROM or had no place, and the entry point\n"
+    "  --json             print the result (format, count, warnings, entry point, and with\n"
+    "                     --map the map) as one JSON object\n"
     "  -q, --quiet        print nothing but errors\n"
-    "  -v, --verbose      say which format FILE was read as\n"
+    "  -v, --verbose      say which format FILE was read as, the entry point and each\n"
+    "                     transform\n"
     "  -h, --help         show this help\n"
     "\n"
-    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read (or is refused by --strict)\n"
-    "or OUT cannot be written.\n";
+    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read (or is refused by\n"
+    "--strict) or OUT cannot be written.\n";
 
 const std::string_view kSumHelp =
-    "Usage: tarvexctl sum FILE [--rom TYPE] [--range START:END] [--format FORMAT] [--fill HH]\n"
-    "                     [--strict] [--json]\n"
+    "Usage: tarvexctl sum FILE [--rom TYPE] [--range START:END] [--format FORMAT]\n"
+    "                     [--fill HH] [--strict] [--json] [mapping and transforms]\n"
     "\n"
-    "Loads FILE as 'tarvexctl write' would and prints the 8-bit sum, the 16-bit sum and the\n"
-    "CRC-32 (the zlib / IEEE 802.3 one) of the ROM type's first bytes, or of the addresses\n"
-    "START up to but not including END (hex, 0x allowed, END at most 100000). FILE - is\n"
-    "standard input.\n"
+    "Loads FILE as 'tarvexctl write' would (mapping and transforms included) and prints\n"
+    "the 8-bit sum, the 16-bit sum and the CRC-32 (the zlib / IEEE 802.3 one) of the ROM\n"
+    "type's first bytes, or of the addresses START up to but not including END (hex, 0x\n"
+    "allowed, END at most 100000). FILE - is standard input. After --checksum sum8:ADDR\n"
+    "the 8-bit sum of the ROM is 00.\n"
     "\n"
     "Options:\n"
     "  --rom TYPE         ROM type whose size is summed (default: 27C64)\n"
@@ -56,7 +72,8 @@ const std::string_view kSumHelp =
     "  -q, --quiet        no warnings\n"
     "  -h, --help         show this help\n"
     "\n"
-    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read (or is refused by --strict).\n";
+    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read (or is refused by\n"
+    "--strict).\n";
 
 namespace {
 
@@ -70,6 +87,119 @@ std::string WarningsJson(const LoadDiagnostics& diagnostics)
                 ",\"message\":" + JsonString(w.message) + '}';
     }
     return json + ']';
+}
+
+std::string HexText(std::uint64_t v)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%" PRIx64, v);
+    return text;
+}
+
+const char* PassedWhy(EPassedOver why)
+{
+    return why == EPassedOver::BelowBase ? "below-base" : "above-image";
+}
+
+// The load map as text: one line per range, ROM addresses first.
+void PrintMap(const SLoadMap& map, const CRomImage& image, std::ostream& os)
+{
+    char line[160];
+    os << image.Source() << ": " << ImageFormatTitle(image.Format()) << ", bytes read "
+       << FormatBytesRead(image.BytesRead()) << ", ROM window 0x00000-" ;
+    std::snprintf(line, sizeof line, "0x%05x (%u bytes)\n", map.window - 1, map.window);
+    os << line;
+    const auto origin = [&](const SLoadMapRange& r) {
+        if (!r.fromFile)
+            return std::string("not from the file");
+        std::string s = (image.Format() == ImageFormat::Binary ? "from offset " : "from ") + HexText(r.file);
+        if (r.line > 0)
+            s += ", line " + std::to_string(r.line);
+        return s;
+    };
+    const auto range = [&](std::uint32_t start, std::uint32_t end, const char* what, const std::string& rest) {
+        std::snprintf(line, sizeof line, "  0x%05x-0x%05x %8u bytes  %s", start, end, end - start + 1, what);
+        os << line;
+        if (!rest.empty())
+            os << std::string(6 - std::min<std::size_t>(5, std::strlen(what)), ' ') << rest;
+        os << '\n';
+    };
+    // Set and fill ranges in address order.
+    std::size_t f = 0;
+    for (const SLoadMapRange& r : map.set) {
+        for (; f < map.fill.size() && map.fill[f].nStart < r.start; ++f)
+            range(map.fill[f].nStart, map.fill[f].nEnd, "fill", "");
+        range(r.start, r.end, "set", origin(r));
+    }
+    for (; f < map.fill.size(); ++f)
+        range(map.fill[f].nStart, map.fill[f].nEnd, "fill", "");
+    if (!map.beyond.empty()) {
+        os << "beyond the ROM window (loaded, not downloaded):\n";
+        for (const SLoadMapRange& r : map.beyond)
+            range(r.start, r.end, "set", origin(r));
+    }
+    if (map.passedRanges > 0) {
+        os << "no place in the image (file addresses):\n";
+        for (const SPassedRun& p : map.passed) {
+            os << "  " << HexText(p.fileStart) << '-' << HexText(p.fileEnd - 1) << ' ' << (p.fileEnd - p.fileStart)
+               << " bytes  "
+               << (p.why == EPassedOver::AboveImage      ? "at or above 0x100000"
+                   : image.Format() == ImageFormat::Binary ? "skipped (--skip)"
+                                                           : "below --base");
+            if (p.line > 0)
+                os << "  line " << p.line;
+            os << '\n';
+        }
+        if (map.passedRanges > map.passed.size())
+            os << "  ... and " << map.passedRanges - map.passed.size() << " more ranges; " << map.passedBytes
+               << " bytes in all\n";
+    }
+    if (map.entry) {
+        os << "entry point " << HexText(*map.entry);
+        if (map.entryLine > 0)
+            os << " (line " << map.entryLine << ")";
+        if (map.entryRom)
+            os << ", at ROM address " << HexText(*map.entryRom);
+        else
+            os << ", outside the ROM window";
+        os << '\n';
+    }
+}
+
+std::string MapRangesJson(const std::vector<SLoadMapRange>& ranges)
+{
+    std::string json = "[";
+    for (const SLoadMapRange& r : ranges) {
+        if (json.size() > 1)
+            json += ',';
+        json += "{\"start\":" + std::to_string(r.start) + ",\"end\":" + std::to_string(r.end) +
+                ",\"count\":" + std::to_string(r.Count()) + ",\"file\":" +
+                (r.fromFile ? std::to_string(r.file) : "null") + ",\"line\":" +
+                (r.fromFile && r.line > 0 ? std::to_string(r.line) : "null") + '}';
+    }
+    return json + ']';
+}
+
+std::string MapJson(const SLoadMap& map)
+{
+    std::string json = "{\"window\":" + std::to_string(map.window) + ",\"set\":" + MapRangesJson(map.set) +
+                       ",\"fill\":[";
+    for (std::size_t i = 0; i < map.fill.size(); ++i)
+        json += (i ? ",{\"start\":" : "{\"start\":") + std::to_string(map.fill[i].nStart) +
+                ",\"end\":" + std::to_string(map.fill[i].nEnd) + ",\"count\":" + std::to_string(map.fill[i].Count()) +
+                '}';
+    json += "],\"beyond\":" + MapRangesJson(map.beyond) + ",\"passed\":[";
+    for (std::size_t i = 0; i < map.passed.size(); ++i) {
+        const SPassedRun& p = map.passed[i];
+        json += (i ? "," : "") + std::string("{\"file_start\":") + std::to_string(p.fileStart) +
+                ",\"file_end\":" + std::to_string(p.fileEnd - 1) + ",\"count\":" +
+                std::to_string(p.fileEnd - p.fileStart) + ",\"line\":" +
+                (p.line > 0 ? std::to_string(p.line) : "null") + ",\"why\":\"" + PassedWhy(p.why) + "\"}";
+    }
+    json += "],\"passed_bytes\":" + std::to_string(map.passedBytes) +
+            ",\"passed_ranges\":" + std::to_string(map.passedRanges) + ",\"entry_rom\":" +
+            (map.entryRom ? std::to_string(*map.entryRom) : "null") + '}';
+    return json;
 }
 
 const std::string& OneFile(const ArgParser& parser)
@@ -101,8 +231,9 @@ std::uint32_t RangeAddress(const std::string& text, const std::string& range)
 
 int RunLoad(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"format", true}, {"fill", true}, {"rom", true}, {"strict", false}, {"out", true},
-                                  {"out-format", true}, {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
+    const ArgParser parser(args, {{"rom", true}, {"out", true}, {"out-format", true}, {"split", true}, {"map", false},
+                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}},
+                           LoadOptionDefs());
     const std::string& file = OneFile(parser);
     const SLoadChoice choice = LoadChoice(parser);
     const std::optional<std::string> out = parser.Value("out");
@@ -114,32 +245,56 @@ int RunLoad(const std::vector<std::string>& args, Io& io)
     const bool bJson = parser.Has("json");
     if (bJson && out && *out == "-")
         throw UsageError("--json and --out - both want standard output");
+    const std::optional<std::string> split = parser.Value("split");
+    if (split && *split != "even" && *split != "odd")
+        throw UsageError("--split '" + *split + "' needs even or odd");
+    if (split && !out)
+        throw UsageError("--split needs --out");
+    const unsigned perRom = split ? 2 : 1;
+    if (split)
+        CheckPairSize(choice.romSize);
+    // A ROM window when one is asked for: by --rom, or by what works on one.
+    const bool windowed = choice.bRomGiven || split || !choice.transforms.empty();
+    const std::uint64_t window = windowed ? std::uint64_t{choice.romSize} * perRom : 0;
 
     CRomImage image(choice.fill);
-    if (const int code = LoadFile(file, choice, choice.bRomGiven ? choice.romSize : 0, image, "load", io);
-        code != kExitOk)
+    if (const int code = LoadFile(file, choice, window, image, "load", io, perRom); code != kExitOk)
         return code;
     std::string error;
-    if (out && !WriteImage(*out, image.Bytes(), outFormat, error)) {
+    const std::span<const std::uint8_t> whole = image.Bytes();
+    const std::vector<std::uint8_t> half =
+        split ? SplitHalf(image.Window(window), *split == "odd") : std::vector<std::uint8_t>();
+    if (out && !WriteImage(*out, split ? std::span<const std::uint8_t>(half) : whole, outFormat, error)) {
         io.err << "tarvexctl load: " << error << '\n';
         return kExitFile;
     }
+    std::ostream& report = out && *out == "-" ? io.err : io.out;
+    const bool bMap = parser.Has("map");
+    const SLoadMap map = bMap ? BuildLoadMap(image, static_cast<std::uint32_t>(window > 0 ? window : kRomImageSize))
+                              : SLoadMap();
     if (bJson) {
+        const std::optional<std::uint64_t> entry = image.EntryPoint();
         io.out << "{\"file\":" << JsonString(file) << ",\"format\":\"" << ImageFormatName(image.Format())
                << "\",\"bytes_read\":" << image.BytesRead() << ",\"bytes_read_hex\":\""
-               << FormatBytesRead(image.BytesRead()) << "\",\"warnings\":" << WarningsJson(image.Diagnostics())
-               << "}\n";
+               << FormatBytesRead(image.BytesRead()) << "\",\"entry_point\":"
+               << (entry ? std::to_string(*entry) : "null") << ",\"warnings\":" << WarningsJson(image.Diagnostics());
+        if (bMap)
+            io.out << ",\"map\":" << MapJson(map);
+        io.out << "}\n";
+    } else if (bMap) {
+        PrintMap(map, image, report);
     } else if (!choice.bQuiet) {
         // With the image on standard output, the count must not end up inside it.
-        (out && *out == "-" ? io.err : io.out) << FormatBytesRead(image.BytesRead()) << '\n';
+        report << FormatBytesRead(image.BytesRead()) << '\n';
     }
     return kExitOk;
 }
 
 int RunSum(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"range", true}, {"format", true}, {"fill", true}, {"strict", false},
-                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}});
+    const ArgParser parser(args, {{"rom", true}, {"range", true}, {"json", false}, {"quiet", false, 'q'},
+                                  {"verbose", false, 'v'}},
+                           LoadOptionDefs());
     const std::string& file = OneFile(parser);
     SLoadChoice choice = LoadChoice(parser);
     std::uint32_t start = 0, end = choice.romSize;

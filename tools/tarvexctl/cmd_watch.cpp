@@ -300,18 +300,17 @@ bool ForcePolling()
 
 int RunWatch(const std::vector<std::string>& args, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true},
-                                  {"format", true},
-                                  {"fill", true},
-                                  {"device", true},
-                                  {"pair", true},
-                                  {"then", true},
-                                  {"json", false},
-                                  {"verify", false},
-                                  {"keep-going", false},
-                                  {"strict", false},
-                                  {"quiet", false, 'q'},
-                                  {"verbose", false, 'v'}});
+    const ArgParser parser(args,
+                           {{"rom", true},
+                            {"device", true},
+                            {"pair", true},
+                            {"then", true},
+                            {"json", false},
+                            {"verify", false},
+                            {"keep-going", false},
+                            {"quiet", false, 'q'},
+                            {"verbose", false, 'v'}},
+                           LoadOptionDefs());
     if (parser.Positional().size() != 1)
         throw UsageError(parser.Positional().empty() ? "missing FILE" : "more than one FILE given");
     SOptions o;

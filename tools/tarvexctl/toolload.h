@@ -7,21 +7,41 @@
 #include "image/imageloader.h"
 #include "image/imagewriter.h"
 #include "image/romimage.h"
+#include "image/transform.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 #include <string>
 #include <string_view>
 
-// The help lines of the options LoadChoice reads (but -q and -v, which each command words itself).
+// The help lines of the options LoadChoice reads (but --rom, -q and -v, which each command words
+// itself). Lines stay under 80 columns.
 #define TARVEXCTL_LOAD_OPTIONS_TEXT                                                                \
     "  --format auto|ihex|bin|srec|xtek\n"                                                         \
     "                     file format; auto (the default) takes Intel HEX when the file\n"        \
     "                     starts with ':', S-record with S0..S9, extended Tektronix with\n"       \
-    "                     '%', else binary\n"                                                      \
+    "                     '%', else binary (looking past a byte order mark, blank lines\n"      \
+    "                     and comment lines starting with '#' or ';')\n"                         \
     "  --fill HH          fill byte, one or two hex digits (default: 00)\n"                       \
-    "  --strict           refuse FILE (exit 3, nothing sent) when loading it gives a warning\n"
+    "  --strict           refuse FILE (exit 3, nothing sent) when loading it gives a warning\n"   \
+    "Where the data goes (ADDR and N in hex, 0x allowed):\n"                                      \
+    "  --base ADDR        Intel HEX, S-record, Tektronix: ROM address = file address - ADDR\n"    \
+    "                     (a 27C64 at 0xE000 in a 6502's map: --base 0xE000)\n"                 \
+    "  --skip N           binary: the image starts with the file's byte N\n"                     \
+    "  --at ADDR          the data starts at ROM address ADDR instead of 0\n"                    \
+    "  --wrap             after --base, take addresses modulo the ROM size, as a chip whose\n"   \
+    "                     upper address lines are not wired sees them (needs --rom)\n"           \
+    "  --segments         Intel HEX: follow type-02 segment address records (objcopy\n"         \
+    "                     writes them for images from 64 KiB to 1 MiB)\n"                       \
+    "Transforms of the ROM window, after the mapping, in the order given (repeatable):\n"        \
+    "  --swap-bytes       swap the two bytes of every 16-bit word\n"                              \
+    "  --swap-lines A,B   swap address lines A and B (decimal, 0 is A0; e.g. 14,15)\n"           \
+    "  --checksum sum8|sum16le|sum16be|crc32le|crc32be:ADDR\n"                                    \
+    "                     store a checksum at ADDR: sum8, the byte that makes the window's\n"   \
+    "                     8-bit sum 0; sum16le/be, the 16-bit sum of the bytes below ADDR;\n"   \
+    "                     crc32le/be, their CRC-32 (zlib's)\n"
 
 namespace tarvexctl {
 
@@ -38,17 +58,25 @@ struct SLoadChoice {
     bool bStrict = false;   // a warning refuses the file
     bool bQuiet = false;    // no warnings, no progress
     bool bVerbose = false;  // the format chosen, the checksum of what moved
+    SAddressMap map;        // --base, --skip, --at, --wrap, --segments
+    std::vector<STransform> transforms;  // --swap-bytes, --swap-lines, --checksum in their order
 };
 
-// --format, --fill, --rom, --strict, -q and -v from the command line.
+// The options LoadChoice reads besides --rom, -q and -v, for each loading command's parser.
+std::span<const ArgParser::OptionDef> LoadOptionDefs();
+
+// --format, --fill, --rom, --strict, the mapping and the transforms, -q and -v from the command line.
 SLoadChoice LoadChoice(const ArgParser& parser);
 
-// Loads FILE ("-": standard input, read once as a stream) into `image`. `window` is the bytes the
-// emulator(s) will receive (0: none), warned about when --rom was given; without --rom, data
-// beyond the window is an error that names the smallest ROM type that holds it ("give --rom
-// 27C256"); `perRom` divides the window for that advice (2 for a pair). Warnings go to standard
+// Loads FILE ("-": standard input, read once as a stream) into `image` through the address map,
+// then applies the transforms to the ROM window. `window` is the bytes the emulator(s) will
+// receive (0: none), warned about when --rom was given; without --rom, data beyond the window is
+// an error that names the smallest ROM type that holds it ("give --rom 27C256") or the --base
+// that places it; `perRom` divides the window for that advice (2 for a pair). The transforms
+// work on `window`, or without one on the ROM type's size times perRom. Warnings go to standard
 // error unless quiet; with --strict any warning refuses the file. Returns kExitOk, or kExitFile
-// when the file could not be read or was refused (said on standard error as "tarvexctl COMMAND: ...").
+// when the file could not be read or was refused (said on standard error as "tarvexctl COMMAND:
+// ..."); options that do not fit the file read (--base for a binary one) throw UsageError.
 // `complete` (if given) tells whether the file ends where its format says it does.
 int LoadFile(const std::string& file, const SLoadChoice& choice, std::uint64_t window, CRomImage& image,
              std::string_view command, Io& io, unsigned perRom = 1, bool* complete = nullptr);
