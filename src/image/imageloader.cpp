@@ -247,6 +247,14 @@ void CIntelHexScanner::Feed(std::string_view text)
         taken -= back;
         rest -= back;
         const std::size_t restStart = m_carry.size() - back - rest;
+        if (!m_bMore) {
+            // An end record: what is left of it from earlier pieces is only counted.
+            m_nAfterEnd += static_cast<std::uint64_t>(
+                std::count(m_carry.begin() + static_cast<std::ptrdiff_t>(restStart),
+                           m_carry.begin() + static_cast<std::ptrdiff_t>(restStart + rest), ':'));
+            m_carry.clear();
+            break;
+        }
         const std::size_t colon = m_carry.find(':', restStart);
         if (rest == 0 || colon == std::string::npos || colon >= restStart + rest) {
             m_carry.clear();
@@ -319,8 +327,11 @@ void CIntelHexScanner::Finish()
 {
     if (m_bMore && !m_carry.empty()) {
         m_bInCarry = true;
-        Record(m_carry.data(), m_carry.size(), true);
+        const std::size_t used = std::min(Record(m_carry.data(), m_carry.size(), true), m_carry.size());
         m_bInCarry = false;
+        if (!m_bMore)
+            m_nAfterEnd += static_cast<std::uint64_t>(
+                std::count(m_carry.begin() + static_cast<std::ptrdiff_t>(used), m_carry.end(), ':'));
     }
     m_carry.clear();
     Report();

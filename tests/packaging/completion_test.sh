@@ -45,7 +45,7 @@ expect "write"                         wr
 expect "read reset rom run"            r
 expect "--help --version"              --
 expect "load"                          help lo
-expect "--fill --format --help --json --out --out-format --quiet --rom --strict --verbose" load --
+expect "--at --base --checksum --fill --format --help --json --map --out --out-format --quiet --rom --segments --skip --split --strict --swap-bytes --swap-lines --verbose --wrap" load --
 expect "--format"                      load fw.hex --fo
 expect "--rom"                         write fw.hex --r
 expect "auto bin ihex srec xtek"       load fw.hex --format ""
@@ -53,4 +53,12 @@ expect "bin ihex srec"                 load fw.hex --out x --out-format ""
 expect "ihex"                          write fw.hex --format i
 expect "fw.bin fw.hex"                 load fw
 expect "fw.hex"                        auto --rom 27C256 fw.h
+# The new options reach every loading command, values included.
+expect "--segments --skip --split --strict --swap-bytes --swap-lines" load fw.hex --s
+expect "--swap-bytes --swap-lines"     watch fw.hex --swap
+expect "even odd"                      load fw.hex --out x --split ""
+expect "crc32be: crc32le:"             sum fw.hex --checksum crc
+expect "sum16be: sum16le: sum8:"       write fw.hex --checksum s
+expect ""                              load fw.hex --base ""
+expect ""                              verify fw.hex --swap-lines ""
 exit $((failures > 0))
