@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -78,6 +79,131 @@ TEST(Tarvexctl, UsageErrorsExitWithTwoAndSayWhy)
         EXPECT_NE(r.err.find(c.why), std::string::npos) << "stderr: " << r.err;
         EXPECT_EQ(r.out, "") << c.why;
     }
+}
+
+TEST(Tarvexctl, MappingAndTransformErrorsAreUsageErrors)
+{
+    const TempDir dir;
+    WriteFile(dir / "a.bin", "abc");
+    WriteFile(dir / "a.hex", ":0400100001020304E2\n:00000001FF\n");
+    const std::string bin = dir / "a.bin", hex = dir / "a.hex";
+    struct Case {
+        std::vector<std::string> args;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        // Found out only once the file is read (--format auto), still exit 2.
+        {{"load", bin, "--base", "0xE000"}, "a.bin was read as binary: use --skip for a binary file"},
+        {{"sum", hex, "--skip", "4"}, "a.hex was read as Intel HEX: use --base for a record file"},
+        {{"write", bin, "--base", "1"}, "use --skip"},
+        {{"watch", bin, "--base", "1"}, "use --skip"},
+        {{"load", bin, "--format", "bin", "--base", "0"}, "not to --format bin: use --skip"},
+        {{"load", hex, "--format", "xtek", "--skip", "1"}, "not to --format xtek: use --base"},
+        {{"load", hex, "--format", "srec", "--segments"}, "--segments applies to Intel HEX files"},
+        {{"load", hex, "--wrap"}, "--wrap needs --rom"},
+        {{"load", hex, "--base", "E000h"}, "--base 'E000h' is not a hex number"},
+        {{"load", hex, "--at", "0x100000"}, "--at '0x100000' is too large (at most 0xfffff)"},
+        {{"load", hex, "--swap-lines", "14"}, "needs two address lines A,B"},
+        {{"load", hex, "--swap-lines", "13,14"}, "a ROM of 8192 bytes has address lines 0 to 12"},
+        {{"verify", hex, "--rom", "27C256", "--pair", "0,1", "--swap-lines", "15,0"}, ""},
+        {{"auto", hex, "--checksum", "crc32le:1ffe"}, "its 4 bytes do not fit in the 8192-byte window"},
+        {{"load", hex, "--checksum", "md5:0"}, "needs KIND:ADDR, KIND one of sum8"},
+        {{"load", hex, "--split", "even"}, "--split needs --out"},
+        {{"load", hex, "--split", "both", "--out", dir / "x"}, "--split 'both' needs even or odd"},
+    };
+    for (const Case& c : cases) {
+        const auto r = Ctl(c.args);
+        if (*c.why == '\0') {
+            // A pair's image is twice the ROM: line 15 of two 27C256 is there.
+            EXPECT_NE(r.exitCode, 2) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 2) << c.why << ": " << r.err;
+        EXPECT_NE(r.err.find(c.why), std::string::npos) << "stderr: " << r.err;
+        EXPECT_NE(r.err.find("--help' for its usage"), std::string::npos) << r.err;
+    }
+}
+
+TEST(Tarvexctl, HelpListsTheMappingOptionsWithinEightyColumns)
+{
+    const auto listed = Ctl({"--help"});
+    std::vector<std::string> commands;
+    std::istringstream lines(listed.out);
+    bool inCommands = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "Commands:")
+            inCommands = true;
+        else if (line.empty())
+            inCommands = false;
+        else if (inCommands)
+            commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+    }
+    ASSERT_GE(commands.size(), 12u) << listed.out;
+    std::istringstream overall(listed.out);
+    for (std::string line; std::getline(overall, line);)
+        EXPECT_LT(line.size(), 80u) << line;
+    for (const std::string& command : commands) {
+        const auto r = Ctl({"help", command});
+        ASSERT_EQ(r.exitCode, 0) << command;
+        std::istringstream help(r.out);
+        for (std::string line; std::getline(help, line);)
+            EXPECT_LT(line.size(), 80u) << command << ": " << line;
+        const bool loads = command == "load" || command == "sum" || command == "write" || command == "verify" ||
+                           command == "auto" || command == "watch";
+        for (const char* option : {"--base ADDR", "--skip N", "--at ADDR", "--wrap", "--segments", "--swap-bytes",
+                                   "--swap-lines A,B", "--checksum sum8|"})
+            EXPECT_EQ(r.out.find(std::string("  ") + option) != std::string::npos, loads) << command << ' ' << option;
+    }
+}
+
+TEST(Tarvexctl, LoadMapSaysWhereTheBytesWent)
+{
+    const TempDir dir;
+    // Line 1: 16 bytes at 0xE000, line 2: 4 bytes at 0xE100, line 3: the entry point, line 4: the end.
+    const std::string file = dir / "rom.hex";
+    WriteFile(file, ":10E00000000102030405060708090A0B0C0D0E0F98\n:04E10000DEADBEEFE3\n:040000050000E00017\n"
+                    ":00000001FF\n");
+    auto r = Ctl({"load", file, "--base", "0xE000", "--rom", "27C64", "--map", "--strict"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, file + ": Intel HEX, bytes read 00000104, ROM window 0x00000-0x01fff (8192 bytes)\n"
+                     "  0x00000-0x0000f       16 bytes  set   from 0xe000, line 1\n"
+                     "  0x00010-0x000ff      240 bytes  fill\n"
+                     "  0x00100-0x00103        4 bytes  set   from 0xe100, line 2\n"
+                     "  0x00104-0x01fff     7932 bytes  fill\n"
+                     "entry point 0xe000 (line 3), at ROM address 0x0\n");
+
+    // Without --base: beyond the ROM window, named in the map with where it came from.
+    r = Ctl({"load", file, "--rom", "27C64", "--map", "-q"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("beyond the ROM window (loaded, not downloaded):\n"
+                         "  0x0e000-0x0e00f       16 bytes  set   from 0xe000, line 1\n"),
+              std::string::npos)
+        << r.out;
+
+    // The same in JSON, read back by python3's json module.
+    r = Ctl({"load", file, "--base", "0xE000", "--rom", "27C64", "--map", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    WriteFile(dir / "map.json", r.out);
+    const auto py = RunProcess({"python3", "-c",
+                                "import json, sys\n"
+                                "o = json.load(open(sys.argv[1]))\n"
+                                "m = o['map']\n"
+                                "print(o['entry_point'], m['window'], m['entry_rom'],\n"
+                                "      [(s['start'], s['end'], s['file'], s['line']) for s in m['set']],\n"
+                                "      [(f['start'], f['count']) for f in m['fill']], m['passed_bytes'])\n",
+                                dir / "map.json"});
+    EXPECT_EQ(py.out, "57344 8192 0 [(0, 15, 57344, 1), (256, 259, 57600, 2)] [(16, 240), (260, 7932)] 0\n")
+        << py.err << r.out;
+
+    // --split writes one ROM of a 16-bit pair: the odd bytes of the 16 KiB window.
+    const std::string odd = dir / "odd.bin";
+    r = Ctl({"load", file, "--base", "0xE000", "--rom", "27C64", "--fill", "FF", "--split", "odd", "--out", odd});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string expected(8192, '\xFF');
+    expected.replace(0, 8, "\x01\x03\x05\x07\x09\x0B\x0D\x0F");
+    expected.replace(128, 2, "\xAD\xEF");
+    EXPECT_TRUE(ReadFile(odd) == expected);
 }
 
 TEST(Tarvexctl, LoadPrintsTheCountAndWritesTheImage)

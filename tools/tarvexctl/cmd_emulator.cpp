@@ -20,62 +20,69 @@
 namespace tarvexctl {
 
 #define TARVEXCTL_EMU_OPTIONS                                                                      \
-    "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256, 27C512,\n"         \
-    "                     27C020, 27C040, 27C080 or its index 0 to 7 (default: 27C64;\n"          \
-    "                     a FILE with data beyond 8 KiB needs it)\n"
+    "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256,\n"                  \
+    "                     27C512, 27C020, 27C040, 27C080 or its index 0 to 7\n"                    \
+    "                     (default: 27C64; a FILE with data beyond 8 KiB needs it)\n"
 #define TARVEXCTL_LOAD_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT
 #define TARVEXCTL_VERIFY_OPTION                                                                    \
-    "  --verify           read the ROM back after the download and compare (exit 6 if it differs)\n"
+    "  --verify           read the ROM back after the download and compare (exit 6\n"              \
+    "                     if it differs)\n"
 #define TARVEXCTL_EMU_FOOTER                                                                       \
     "  -q, --quiet        no warnings, no progress bar\n"                                          \
-    "  -v, --verbose      say which format FILE was read as, and the CRC-32 of the ROM\n"          \
+    "  -v, --verbose      say which format FILE was read as, and the CRC-32 of the\n"              \
+    "                     ROM\n"                                                                   \
     TARVEXCTL_DEVICE_OPTION                                                                        \
     "  -h, --help         show this help\n"                                                        \
     "\n"                                                                                           \
     "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
 
 const std::string_view kWriteHelp =
-    "Usage: tarvexctl write FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify]\n"
-    "                            [--device DEV | --pair DEV1,DEV2]\n"
+    "Usage: tarvexctl write FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
+    "                       [--verify] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
-    "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in 32 KiB\n"
-    "blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one whole block).\n"
-    "The emulator is held from the first block to the last (and the read-back of --verify):\n"
-    "no other program can send it anything in between. FILE - is standard input.\n"
+    "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in\n"
+    "32 KiB blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one\n"
+    "whole block). The emulator is held from the first block to the last (and the\n"
+    "read-back of --verify): no other program can send it anything in between.\n"
+    "FILE - is standard input.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_PAIR_OPTION
         TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 busy or\n"
-    "transfer failed, 6 the read-back differs (--verify).\n";
+    "\n"
+    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5\n"
+    "busy or transfer failed, 6 the read-back differs (--verify).\n";
 
 const std::string_view kVerifyHelp =
-    "Usage: tarvexctl verify FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--json]\n"
-    "                             [--device DEV | --pair DEV1,DEV2]\n"
+    "Usage: tarvexctl verify FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
+    "                        [--json] [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
-    "Loads FILE as 'tarvexctl write' would, reads back the 32 KiB blocks that cover the ROM type\n"
-    "and compares the ROM type's size of bytes. Prints each range of differing bytes (first and\n"
-    "last address, count, the first bytes wanted and got), at most 20, then the totals.\n"
-    "FILE - is standard input.\n"
+    "Loads FILE as 'tarvexctl write' would, reads back the 32 KiB blocks that cover\n"
+    "the ROM type and compares the ROM type's size of bytes. Prints each range of\n"
+    "differing bytes (first and last address, count, the first bytes wanted and\n"
+    "got), at most 20, then the totals. FILE - is standard input.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS
     "  --json             print the result as one JSON object\n" TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 busy or\n"
-    "transfer failed, 6 the emulator's ROM differs from FILE.\n";
+    "\n"
+    "Exit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5\n"
+    "busy or transfer failed, 6 the emulator's ROM differs from FILE.\n";
 
 const std::string_view kReadHelp =
-    "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin] [--device DEV | --pair DEV1,DEV2]\n"
+    "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin]\n"
+    "                      [--device DEV | --pair DEV1,DEV2]\n"
     "\n"
-    "Uploads the ROM from the emulator and writes its bytes (the ROM type's size, from address\n"
-    "0) to OUT. OUT is written only when every block arrived; OUT - is standard output. An OUT\n"
-    "that cannot be written fails before any transfer.\n"
+    "Uploads the ROM from the emulator and writes its bytes (the ROM type's size,\n"
+    "from address 0) to OUT. OUT is written only when every block arrived; OUT - is\n"
+    "standard output. An OUT that cannot be written fails before any transfer.\n"
     "\n"
-    "With --pair, OUT gets both ROMs interleaved, twice the ROM type's size: DEV1's bytes at\n"
-    "even offsets, DEV2's at odd ones.\n"
+    "With --pair, OUT gets both ROMs interleaved, twice the ROM type's size: DEV1's\n"
+    "bytes at even offsets, DEV2's at odd ones.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS
     "  --out-format ihex|srec|bin\n"
-    "                     OUT's format; default: by its extension (.hex/.ihx Intel HEX,\n"
-    "                     .s19/.s28/.s37/.srec/.mot S-record, anything else binary)\n" TARVEXCTL_PAIR_OPTION
+    "                     OUT's format; default: by its extension: .hex and .ihx\n"
+    "                     Intel HEX; .s19, .s28, .s37, .srec and .mot S-record;\n"
+    "                     anything else binary\n" TARVEXCTL_PAIR_OPTION
         TARVEXCTL_EMU_FOOTER
     "\nExit codes: 0 success, 2 usage error, 3 OUT cannot be written, 4 no emulator,\n"
     "5 busy or transfer failed.\n";
@@ -93,23 +100,27 @@ const std::string_view kResetHelp =
 const std::string_view kRomHelp =
     "Usage: tarvexctl rom TYPE [--device DEV]\n"
     "\n"
-    "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the emulator.\n"
+    "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the\n"
+    "emulator.\n"
     "\n"
     "Options:\n" TARVEXCTL_DEVICE_OPTION "\n"
     "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
 
 const std::string_view kAutoHelp =
-    "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH] [--verify] [--device DEV]\n"
+    "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
+    "                      [--verify] [--device DEV]\n"
     "\n"
-    "Loads FILE, then stop, download, run, reset: the Auto button's sequence, with the\n"
-    "emulator held from the first command to the last. A FILE that cannot be read (or that\n"
-    "--strict refuses) ends it before anything is sent. A transfer that fails skips the\n"
-    "transfers after it. With --verify the ROM is read back after the download, and run\n"
-    "and reset are sent only when it matches. FILE - is standard input.\n"
+    "Loads FILE, then stop, download, run, reset: the Auto button's sequence, with\n"
+    "the emulator held from the first command to the last. A FILE that cannot be\n"
+    "read (or that --strict refuses) ends it before anything is sent. A transfer\n"
+    "that fails skips the transfers after it. With --verify the ROM is read back\n"
+    "after the download, and run and reset are sent only when it matches. FILE - is\n"
+    "standard input.\n"
     "\n"
     "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_EMU_FOOTER
-    "\nExit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5 busy or\n"
-    "transfer failed, 6 the read-back differs (--verify).\n";
+    "\n"
+    "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5\n"
+    "busy or transfer failed, 6 the read-back differs (--verify).\n";
 
 namespace {
 

@@ -14,23 +14,24 @@ namespace tarvexctl {
 const std::string_view kFindHelp =
     "Usage: tarvexctl find [--json]\n"
     "\n"
-    "Lists every attached emulator on one line: its number N (as --device N takes it), its USB\n"
-    "port path (as --device BUS-PORT takes it), its USB id and its serial number, or - when it has\n"
-    "none:\n"
+    "Lists every attached emulator on one line: its number N (as --device N takes\n"
+    "it), its USB port path (as --device BUS-PORT takes it), its USB id and its\n"
+    "serial number, or - when it has none:\n"
     "  0  1-4.2  0547:2131  A1B2\n"
-    "An emulator that is there but cannot be used (no access, held by another program) is listed\n"
-    "too, with the cause after it and on standard error:\n"
+    "An emulator that is there but cannot be used (no access, held by another\n"
+    "program) is listed too, with the cause after it and on standard error:\n"
     "  1  1-4.3  0547:2131  -  (busy)\n"
     "\n"
     "Options:\n"
     "  --json             one JSON object per emulator and line:\n"
-    "                     {\"index\":0,\"port\":\"1-4.2\",\"id\":\"0547:2131\",\"serial\":\"A1B2\",\n"
-    "                      \"usable\":true,\"error\":null}\n"
-    "                     (\"serial\":null when it has none; \"error\" names why one cannot be used)\n"
+    "                     {\"index\":0,\"port\":\"1-4.2\",\"id\":\"0547:2131\",\n"
+    "                      \"serial\":\"A1B2\",\"usable\":true,\"error\":null}\n"
+    "                     (\"serial\":null when it has none; \"error\" names why one\n"
+    "                     cannot be used)\n"
     "  -h, --help         show this help\n"
     "\n"
-    "Exit codes: 0 at least one usable emulator found, 2 usage error, 3 standard output cannot\n"
-    "be written, 4 none found or none usable.\n";
+    "Exit codes: 0 at least one usable emulator found, 2 usage error, 3 standard\n"
+    "output cannot be written, 4 none found or none usable.\n";
 
 namespace {
 

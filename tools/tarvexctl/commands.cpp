@@ -8,7 +8,7 @@ namespace tarvexctl {
 std::span<const Command> Commands()
 {
     static const Command kCommands[] = {
-        {"load", "load an image file (Intel HEX, S-record, Tektronix, binary) into a 1 MiB ROM image", kLoadHelp,
+        {"load", "load a HEX, S-record, Tektronix or binary file into a 1 MiB image", kLoadHelp,
          RunLoad},
         {"sum", "print the 8-bit sum, 16-bit sum and CRC-32 of an image file's ROM", kSumHelp, RunSum},
         {"find", "list the attached emulators", kFindHelp, RunFind},
@@ -20,7 +20,7 @@ std::span<const Command> Commands()
         {"reset", "reset the target", kResetHelp, RunReset},
         {"rom", "set the emulated ROM type", kRomHelp, RunRom},
         {"auto", "stop, load, download, run and reset in one go", kAutoHelp, RunAuto},
-        {"watch", "download a file, then only its changed blocks each time it changes", kWatchHelp, RunWatch},
+        {"watch", "download a file, then only the blocks each change of it touches", kWatchHelp, RunWatch},
     };
     return kCommands;
 }

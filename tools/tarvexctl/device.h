@@ -78,10 +78,12 @@ int ExitOf(EEmuResult result, const SOperationReport& report);
 #define TARVEXCTL_DEVICE_OPTION                                                                    \
     "  --device DEV       the emulator: its number N as 'tarvexctl find' lists it\n"               \
     "                     (default 0), port:BUS-PORT[.PORT...] (e.g. port:1-4.2) or\n"             \
-    "                     serial:SERIAL; a plain port path or serial number works too\n"
+    "                     serial:SERIAL; a plain port path or serial number works\n"               \
+    "                     too\n"
 #define TARVEXCTL_PAIR_OPTION                                                                      \
-    "  --pair DEV1,DEV2   a 16-bit target with two ROM sockets: image bytes 0, 2, 4, ...\n"        \
-    "                     go to DEV1 and bytes 1, 3, 5, ... to DEV2, each a ROM of the\n"          \
-    "                     --rom type, so the image covers twice its size (up to 27C040)\n"
+    "  --pair DEV1,DEV2   a 16-bit target with two ROM sockets: image bytes 0, 2, 4,\n"            \
+    "                     ... go to DEV1 and bytes 1, 3, 5, ... to DEV2, each a ROM\n"             \
+    "                     of the --rom type, so the image covers twice its size (up\n"             \
+    "                     to 27C040)\n"
 
 }  // namespace tarvexctl

@@ -20,28 +20,31 @@
 // itself). Lines stay under 80 columns.
 #define TARVEXCTL_LOAD_OPTIONS_TEXT                                                                \
     "  --format auto|ihex|bin|srec|xtek\n"                                                         \
-    "                     file format; auto (the default) takes Intel HEX when the file\n"        \
-    "                     starts with ':', S-record with S0..S9, extended Tektronix with\n"       \
-    "                     '%', else binary (looking past a byte order mark, blank lines\n"      \
-    "                     and comment lines starting with '#' or ';')\n"                         \
-    "  --fill HH          fill byte, one or two hex digits (default: 00)\n"                       \
-    "  --strict           refuse FILE (exit 3, nothing sent) when loading it gives a warning\n"   \
-    "Where the data goes (ADDR and N in hex, 0x allowed):\n"                                      \
-    "  --base ADDR        Intel HEX, S-record, Tektronix: ROM address = file address - ADDR\n"    \
-    "                     (a 27C64 at 0xE000 in a 6502's map: --base 0xE000)\n"                 \
-    "  --skip N           binary: the image starts with the file's byte N\n"                     \
-    "  --at ADDR          the data starts at ROM address ADDR instead of 0\n"                    \
-    "  --wrap             after --base, take addresses modulo the ROM size, as a chip whose\n"   \
-    "                     upper address lines are not wired sees them (needs --rom)\n"           \
-    "  --segments         Intel HEX: follow type-02 segment address records (objcopy\n"         \
-    "                     writes them for images from 64 KiB to 1 MiB)\n"                       \
-    "Transforms of the ROM window, after the mapping, in the order given (repeatable):\n"        \
-    "  --swap-bytes       swap the two bytes of every 16-bit word\n"                              \
-    "  --swap-lines A,B   swap address lines A and B (decimal, 0 is A0; e.g. 14,15)\n"           \
-    "  --checksum sum8|sum16le|sum16be|crc32le|crc32be:ADDR\n"                                    \
-    "                     store a checksum at ADDR: sum8, the byte that makes the window's\n"   \
-    "                     8-bit sum 0; sum16le/be, the 16-bit sum of the bytes below ADDR;\n"   \
-    "                     crc32le/be, their CRC-32 (zlib's)\n"
+    "                     file format; auto (the default) takes Intel HEX when the\n"              \
+    "                     file starts with ':', S-record with S0..S9, extended\n"                  \
+    "                     Tektronix with '%', else binary (looking past a byte order\n"            \
+    "                     mark, blank lines and comment lines starting with '#' or\n"              \
+    "                     ';')\n"                                                                  \
+    "  --fill HH          fill byte, one or two hex digits (default: 00)\n"                        \
+    "  --strict           refuse FILE (exit 3, nothing sent) when loading it gives a\n"            \
+    "                     warning\n"                                                               \
+    "Where the data goes (ADDR and N in hex, 0x allowed):\n"                                       \
+    "  --base ADDR        Intel HEX, S-record, Tektronix: the ROM address is file\n"               \
+    "                     address minus ADDR (a 6502's 27C64 at 0xE000: --base E000)\n"            \
+    "  --skip N           binary: the image starts with the file's byte N\n"                       \
+    "  --at ADDR          the data starts at ROM address ADDR instead of 0\n"                      \
+    "  --wrap             after --base, take addresses modulo the ROM size, as a\n"                \
+    "                     chip whose upper address lines are not wired sees them\n"                \
+    "                     (needs --rom)\n"                                                         \
+    "  --segments         Intel HEX: follow type-02 segment address records (objcopy\n"            \
+    "                     writes them for images from 64 KiB to 1 MiB)\n"                          \
+    "Transforms of the ROM window, in the order given (each may repeat):\n"                        \
+    "  --swap-bytes       swap the two bytes of every 16-bit word\n"                               \
+    "  --swap-lines A,B   swap address lines A and B (decimal, 0 is A0; e.g. 14,15)\n"             \
+    "  --checksum sum8|sum16le|sum16be|crc32le|crc32be:ADDR\n"                                     \
+    "                     store a checksum at ADDR: sum8, the byte that makes the\n"               \
+    "                     window's 8-bit sum 0; sum16le/be, the 16-bit sum of the\n"               \
+    "                     bytes below ADDR; crc32le/be, their CRC-32 (zlib's)\n"
 
 namespace tarvexctl {
 
