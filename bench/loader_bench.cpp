@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Loader speed: dense 1 MiB Intel HEX, S-record and extended Tektronix images and a 1 MiB
 // binary, in-process.
+#include "image/checksum.h"
 #include "image/imageloader.h"
 #include "image/imagewriter.h"
+#include "image/transform.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,8 +21,9 @@
 namespace {
 
 // Every byte of the 1 MiB image in 16-byte data records, an extended linear address record
-// before each 64 KiB, CR LF line ends and an end record: about 2.9 MB of text.
-std::string DenseIntelHex()
+// before each 64 KiB, CR LF line ends and an end record: about 2.9 MB of text. `upper` is added
+// to the extended addresses (0x0800: a build for flash at 0x08000000).
+std::string DenseIntelHex(unsigned upperBase = 0)
 {
     std::mt19937 rng(1);
     std::string text;
@@ -27,7 +31,7 @@ std::string DenseIntelHex()
     char line[64];
     for (unsigned a = 0; a < kRomImageSize; a += 16) {
         if (a % 0x10000 == 0) {
-            const unsigned upper = a >> 16;
+            const unsigned upper = upperBase + (a >> 16);
             std::snprintf(line, sizeof line, ":02000004%04X%02X\r\n", upper,
                           (0x100 - ((6 + (upper >> 8) + (upper & 0xFF)) & 0xFF)) & 0xFF);
             text += line;
@@ -152,6 +156,59 @@ void BM_LoadDenseIntelHexFileWithDiagnostics(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_LoadDenseIntelHexFileWithDiagnostics)->Unit(benchmark::kMillisecond);
+
+// The same load with what a build for a CPU's map needs: the file at 0x08000000 moved down by
+// --base, then swapped bytes and address lines and a CRC-32 fix-up over a whole 27C080. Against
+// the load above: the cost of mapping and transforms.
+void BM_LoadDenseIntelHexFileMappedAndTransformed(benchmark::State& state)
+{
+    const std::string text = DenseIntelHex(0x0800);
+    const TempFile file(text);
+    CRomImage image;
+    ImageLoadOptions options;
+    options.map.base = 0x08000000;
+    options.romSize = kRomImageSize;
+    constexpr auto kWindow = static_cast<std::uint32_t>(kRomImageSize);
+    for (auto _ : state) {
+        const ImageLoadResult r = LoadImage(file.Path(), options, image);
+        if (!r.ok || r.bytesRead != kRomImageSize || !image.Diagnostics().Empty())
+            state.SkipWithError("load failed");
+        if (!SwapBytes(image, kWindow).empty() || !SwapAddressLines(image, kWindow, 18, 19).empty() ||
+            !PutChecksum(image, kWindow, ChecksumKind::Crc32Le, kWindow - 4).empty())
+            state.SkipWithError("transform failed");
+        benchmark::DoNotOptimize(image.Data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_LoadDenseIntelHexFileMappedAndTransformed)->Unit(benchmark::kMillisecond);
+
+// The transforms and the fix-up alone, on a loaded image.
+void BM_TransformsAndCrcFixup(benchmark::State& state)
+{
+    CRomImage image;
+    const auto data = RandomImage();
+    std::copy(data.begin(), data.end(), image.Data());
+    image.MarkSet(0, kRomImageSize);
+    constexpr auto kWindow = static_cast<std::uint32_t>(kRomImageSize);
+    for (auto _ : state) {
+        SwapBytes(image, kWindow);
+        SwapAddressLines(image, kWindow, 18, 19);
+        PutChecksum(image, kWindow, ChecksumKind::Crc32Le, kWindow - 4);
+        image.Trace().moves.clear();
+        benchmark::DoNotOptimize(image.Data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kRomImageSize));
+}
+BENCHMARK(BM_TransformsAndCrcFixup)->Unit(benchmark::kMillisecond);
+
+void BM_Crc32OfOneMiB(benchmark::State& state)
+{
+    const auto data = RandomImage();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Crc32(data));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kRomImageSize));
+}
+BENCHMARK(BM_Crc32OfOneMiB)->Unit(benchmark::kMicrosecond);
 
 void LoadTextFile(benchmark::State& state, const std::string& text, ImageFormat format)
 {

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -29,6 +30,24 @@ std::string CheckWindow(std::uint32_t romSize)
 constexpr std::uint64_t kLineSet[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
                                        0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
 
+// Swaps two runs of n items; long runs of bytes through a buffer, which copies in wide moves.
+template <class T>
+void SwapRuns(T* x, T* y, std::size_t n)
+{
+    constexpr std::size_t kBuffer = 4096 / sizeof(T);
+    if (n < 16) {
+        std::swap_ranges(x, x + n, y);
+        return;
+    }
+    T buffer[kBuffer];
+    for (std::size_t done = 0; done < n; done += kBuffer) {
+        const std::size_t k = std::min(kBuffer, n - done);
+        std::memcpy(buffer, x + done, k * sizeof(T));
+        std::memcpy(x + done, y + done, k * sizeof(T));
+        std::memcpy(y + done, buffer, k * sizeof(T));
+    }
+}
+
 // Items x with line a set and line b clear (a < b) trade places with x - 2^a + 2^b: runs of
 // 2^a items at a time.
 template <class T>
@@ -37,7 +56,7 @@ void SwapLineRuns(T* p, std::size_t n, unsigned a, unsigned b)
     const std::size_t A = std::size_t{1} << a, B = std::size_t{1} << b;
     for (std::size_t hi = 0; hi < n; hi += 2 * B)
         for (std::size_t mid = hi; mid < hi + B; mid += 2 * A)
-            std::swap_ranges(p + mid + A, p + mid + 2 * A, p + mid + B);
+            SwapRuns(p + mid + A, p + mid + B, A);
 }
 
 // The same on one bit per byte (a < b).
@@ -182,8 +201,13 @@ std::string ApplyTransform(CRomImage& image, std::uint32_t romSize, const STrans
     const std::span<std::uint64_t> bits = image.SetBits().first(romSize / 64);
     switch (step.kind) {
     case STransform::EKind::SwapBytes:
-        for (std::uint32_t a = 0; a < romSize; a += 2)
-            std::swap(p[a], p[a + 1]);
+        // Eight bytes at a time: a whole 27C080 in a few tens of microseconds.
+        for (std::uint32_t a = 0; a < romSize; a += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + a, 8);
+            w = (w & 0x00FF00FF00FF00FFull) << 8 | ((w >> 8) & 0x00FF00FF00FF00FFull);
+            std::memcpy(p + a, &w, 8);
+        }
         for (std::uint64_t& w : bits)
             w = (w & 0x5555555555555555ull) << 1 | ((w >> 1) & 0x5555555555555555ull);
         image.Trace().moves.push_back({romSize, 1, 0, 0});
