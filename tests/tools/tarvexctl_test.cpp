@@ -196,6 +196,15 @@ TEST(Tarvexctl, LoadMapSaysWhereTheBytesWent)
     EXPECT_EQ(py.out, "57344 8192 0 [(0, 15, 57344, 1), (256, 259, 57600, 2)] [(16, 240), (260, 7932)] 0\n")
         << py.err << r.out;
 
+    // sum's JSON names the entry point too.
+    r = Ctl({"sum", file, "--base", "0xE000", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    WriteFile(dir / "sum.json", r.out);
+    const auto sum = RunProcess({"python3", "-c", "import json, sys; o = json.load(open(sys.argv[1])); "
+                                                   "print(o['entry_point'], o['size'])",
+                                 dir / "sum.json"});
+    EXPECT_EQ(sum.out, "57344 8192\n") << sum.err << r.out;
+
     // --split writes one ROM of a 16-bit pair: the odd bytes of the 16 KiB window.
     const std::string odd = dir / "odd.bin";
     r = Ctl({"load", file, "--base", "0xE000", "--rom", "27C64", "--fill", "FF", "--split", "odd", "--out", odd});

@@ -327,7 +327,8 @@ int RunSum(const std::vector<std::string>& args, Io& io)
                       ",\"start\":%u,\"end\":%u,\"size\":%u,\"sum8\":%u,\"sum16\":%u,\"crc32\":%" PRIu32
                       ",\"crc32_hex\":\"%08" PRIx32 "\"}\n",
                       start, end, end - start, unsigned{sums.sum8}, unsigned{sums.sum16}, sums.crc32, sums.crc32);
-        io.out << "{\"file\":" << JsonString(file);
+        const std::optional<std::uint64_t> entry = image.EntryPoint();
+        io.out << "{\"file\":" << JsonString(file) << ",\"entry_point\":" << (entry ? std::to_string(*entry) : "null");
     } else {
         std::snprintf(text, sizeof text, "sum8 %02x  sum16 %04x  crc32 %08" PRIx32 "  %08x-%08x (%u bytes)\n",
                       unsigned{sums.sum8}, unsigned{sums.sum16}, sums.crc32, start, end, end - start);
