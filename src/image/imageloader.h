@@ -53,18 +53,22 @@ struct ImageLoadResult {
 };
 
 struct ImageLoadOptions {
+    // Where the data goes: applied to every byte a reader stores (a base for a binary file, a
+    // skip for a record file, or a wrap without romSize fail the load with `misuse` set).
     SAddressMap map;
     ImageFormat format = ImageFormat::Auto;
     std::uint8_t fill = 0xFF;
-    // Bytes the emulator receives; data above it draws a warning. 0: no such check.
+    // Bytes the emulator receives; data above it draws a warning (naming the base that would
+    // place it), and map.wrap folds addresses into it. 0: no such check.
     std::uint64_t romSize = 0;
     // A stream (a pipe) longer than this is refused: an endless one would never end the load.
     std::uint64_t streamLimit = 256u << 20;
 };
 
 // The image a load makes: every byte the fill byte where the file sets nothing, the set bytes
-// marked, the count, the format, the source (fileName or displayName) and the warnings. On
-// failure `image` is left exactly as it was.
+// marked, the count, the format, the source (fileName or displayName), the warnings, the entry
+// point and the trace of where each part of the file went (BuildLoadMap in loadmap.h). The
+// whole file is read, also after an end record. On failure `image` is left exactly as it was.
 
 // Loads a regular file by name (FIFOs and devices are refused: opening them could hang).
 ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& options, CRomImage& image);
