@@ -151,12 +151,25 @@ constexpr const char* kWords[] = {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::filesystem::path dir = [] {
-        char tmpl[] = "/tmp/fuzz_ctlargs.XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
-        return std::filesystem::path(made ? made : "/tmp");
-    }();
-    static const std::string file = (dir / "in").string(), out = (dir / "out.hex").string();
+    // A folder of its own for FILE and OUT, removed when the run ends.
+    static const struct Folder {
+        Folder()
+        {
+            char tmpl[] = "/tmp/fuzz_ctlargs.XXXXXX";
+            if (const char* made = ::mkdtemp(tmpl))
+                path = made;
+        }
+        ~Folder()
+        {
+            std::error_code ec;
+            if (!path.empty())
+                std::filesystem::remove_all(path, ec);
+        }
+        std::filesystem::path path;
+    } folder;
+    if (folder.path.empty())
+        return 0;
+    static const std::string file = (folder.path / "in").string(), out = (folder.path / "out.hex").string();
     // The first byte picks the command, one that needs no emulator. Then up to 0xFE picks a word;
     // 0xFF takes the following bytes up to a 0 as one argument; a 0 ends the arguments and the
     // rest is FILE's content.
