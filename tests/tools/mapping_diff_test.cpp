@@ -130,10 +130,10 @@ TEST_F(MappingDiffTest, ChecksumFixupsMatchSrecCatAndZlib)
     WriteFile(data, RandomBytes(0x7E00, 7));  // a 27C256 window: 0x7E00 bytes and fill
     const std::string window = "0x8000";
     const auto filled = [&](std::vector<std::string> filters) {
-        std::vector<std::string> spec{"(", data, "-binary", "-fill", "0xFF", "0", window};
-        spec.insert(spec.end(), filters.begin(), filters.end());
-        spec.push_back(")");
-        return spec;
+        std::vector<std::string> group{"(", data, "-binary", "-fill", "0xFF", "0", window};
+        group.insert(group.end(), filters.begin(), filters.end());
+        group.push_back(")");
+        return group;
     };
     struct Case {
         const char* kind;
