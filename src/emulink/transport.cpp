@@ -55,9 +55,9 @@ std::string DescribeCause(const STransferStatus& s)
             + ": install the udev rules (res/udev/README.md), then plug the emulator in again.";
     case ETransferError::kBusy:
         return "busy: another program is using "
-            + (s.nInstance >= 0 ? "Ezusb-" + std::to_string(s.nInstance) : std::string("the emulator"))
-            + (s.sDevice.empty() ? std::string() : " (USB " + s.sDevice + ")") + code
-            + ": nothing was sent. Close that program or wait for it to finish, then try again.";
+            + (s.nInstance >= 0 ? "Ezusb-" + std::to_string(s.nInstance) : std::string("the emulator")) + " ("
+            + (s.sDevice.empty() ? std::string() : "USB " + s.sDevice + ", ") + libusb_error_name(s.nLibusbError)
+            + "): nothing was sent. Close that program or wait for it to finish, then try again.";
     case ETransferError::kNoLibusb:
         return "USB is not usable: libusb could not start" + code
             + ". Check that /dev/bus/usb and /sys/bus/usb are there.";
