@@ -57,6 +57,13 @@ EEmuResult CRomSession::Upload()
     return Run([&](CEmuLink& link) { return link.Upload(m_image.Data(), m_nRomSize); });
 }
 
+EEmuResult CRomSession::ReadBlocks(std::span<const std::uint32_t> blocks)
+{
+    if (!m_pTransport)
+        return EEmuResult::kNoDevice;
+    return Run([&](CEmuLink& link) { return link.ReadBlocks(m_image.Data(), blocks); });
+}
+
 SVerifyResult CRomSession::ReadBack(std::span<const std::uint32_t> blocks)
 {
     SVerifyResult result;

@@ -83,6 +83,8 @@ public:
     EEmuResult WriteBlocks(std::span<const std::uint32_t> blocks);
     // Reads the blocks that cover the ROM size into the image.
     EEmuResult Upload();
+    // Reads only these blocks into the image.
+    EEmuResult ReadBlocks(std::span<const std::uint32_t> blocks);
     // Reads the blocks that cover the ROM size back (the image stays as it is) and compares the ROM
     // window with the image.
     SVerifyResult Verify();

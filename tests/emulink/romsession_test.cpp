@@ -82,4 +82,28 @@ TEST(RomSession, AutoChecksAfterAWholeDownloadAndStopsOnARefusal)
     }
 }
 
+TEST(RomSession, ReadBlocksReplacesOnlyTheBlocksAsked)
+{
+    CCountingSink sink;
+    CFakeTransport fake;
+    for (size_t i = 0; i < fake.m_firmware.m_memory.size(); ++i)
+        fake.m_firmware.m_memory[i] = static_cast<uint8_t>(i / kDataBlockSize + 1);
+    CRomSession session(sink, nullptr);
+    session.SetTransport(&fake);
+    session.SetRomSize(kRomImageSize);
+    session.Fill(0xEE);
+    const std::vector<uint32_t> blocks{3, 1};
+    EXPECT_EQ(session.ReadBlocks(blocks), EEmuResult::kOk);
+    EXPECT_EQ(Commands(fake), (std::vector<std::pair<int, int>>{{1, 3}, {1, 1}}));
+    EXPECT_EQ(session.LastReport().nBlocksDone, 2u);
+    for (uint32_t b = 0; b < 5; ++b) {
+        const uint8_t wanted = b == 1 || b == 3 ? static_cast<uint8_t>(b + 1) : 0xEE;
+        EXPECT_EQ(session.Buffer()[b * kDataBlockSize], wanted) << "block " << b;
+        EXPECT_EQ(session.Buffer()[b * kDataBlockSize + kDataBlockSize - 1], wanted) << "block " << b;
+    }
+    // Without a link nothing is read.
+    session.SetTransport(nullptr);
+    EXPECT_EQ(session.ReadBlocks(blocks), EEmuResult::kNoDevice);
+}
+
 }  // namespace
