@@ -16,6 +16,8 @@ TEST=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick xdotool xclip
   srecord python3 python3-intelhex
+  # the Python module and its tests
+  python3-dev pybind11-dev python3-pytest
   help2man
   # the fuzz targets run under libFuzzer when clang has it, else replay their corpora
   clang libclang-rt-14-dev
