@@ -140,7 +140,8 @@ installed=$(dpkg-query -L tarvex tarvex-sim | while read -r f; do [ -d "$f" ] ||
 dpkg -r tarvex-sim tarvex
 left=$(while read -r f; do [ ! -e "$f" ] || echo "$f"; done <<<"$installed")
 [ -z "$left" ] || fail "dpkg -r left files behind: $left"
-dpkg --purge tarvex-sim tarvex  # the postrm script keeps its record until a purge
+# tarvex's postrm keeps its record until a purge; tarvex-sim, with no scripts, is gone already.
+dpkg --purge tarvex
 for p in tarvex tarvex-sim; do
   ! dpkg-query -W "$p" >/dev/null 2>&1 || fail "dpkg still lists $p"
   [ ! -e "/usr/share/doc/$p" ] || fail "/usr/share/doc/$p is left"
