@@ -54,7 +54,7 @@ bool CTarvexApp::InitInstance(const QStringList& args)
 
 bool CTarvexApp::IsInfoOption(const QString& strArg)
 {
-    // What QCommandLineParser's addHelpOption() and addVersionOption() answer.
+    // The options AddCommandLineOptions() adds; main() answers them.
     static const QStringList kOptions{QStringLiteral("-h"), QStringLiteral("--help"),
                                       QStringLiteral("--help-all"), QStringLiteral("-v"),
                                       QStringLiteral("--version")};
@@ -66,8 +66,12 @@ void CTarvexApp::AddCommandLineOptions(QCommandLineParser& parser)
     parser.setApplicationDescription(
         QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX or binary files "
                        "into a 1 MiB ROM image, edits it, downloads it to the emulator and reads it back."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    // Qt's stock help and version options would describe themselves in Qt's words.
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Print this help and exit.")});
+    parser.addOption({QStringLiteral("help-all"),
+                      QStringLiteral("Print this help and the Qt options the window takes, and exit.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")},
+                      QStringLiteral("Print the program's name and version and exit.")});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The document to open (any argument but the options above)."),
                                  QStringLiteral("[file]"));
