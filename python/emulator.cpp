@@ -108,6 +108,7 @@ struct SOutcome {
     SOperationReport report;
     std::string text;     // the exception's message
     std::string refusal;  // set: RomTooSmall with this text, nothing was sent
+    std::string badValue; // set: ValueError with this text, nothing was sent
     std::string warning;  // set: a Python warning
     std::vector<SDiffRange> differences;
     bool bMismatch = false;
@@ -194,8 +195,10 @@ public:
                 }
             for (int n = 0; n < Sides(); ++n)
                 m_sync[static_cast<std::size_t>(n)].Sent(Side(n).Buffer());
-            if (bVerify)
-                Compare(copy, o);
+            if (bVerify) {
+                std::vector<SDiffRange> differences;
+                ReadBack(copy, o, true, differences);
+            }
         });
     }
 
@@ -229,7 +232,7 @@ public:
         Run([&](SOutcome& o) {
             const std::uint64_t end = static_cast<std::uint64_t>(address) + bytes.size();
             if (end > Window()) {
-                o.refusal = "patch: " + std::to_string(bytes.size()) + " bytes at " + Hex(address) +
+                o.badValue = "patch: " + std::to_string(bytes.size()) + " bytes at " + Hex(address) +
                             " reach beyond the " + std::to_string(Window()) + " bytes of the " + RomText();
                 return;
             }
@@ -282,15 +285,16 @@ public:
     py::list Verify(const CRomImage& image)
     {
         CRomImage copy(image);
+        std::vector<SDiffRange> differences;
         Run([&](SOutcome& o) {
             if (!Fits(copy, o))
                 return;
             const auto claims = Hold(o);
             if (claims.empty())
                 return;
-            ReadBack(copy, o, false);
+            ReadBack(copy, o, false, differences);
         });
-        return RangeList(m_lastDifferences);
+        return RangeList(differences);
     }
 
     void SetRunState(bool bRun)
@@ -368,7 +372,6 @@ private:
             std::lock_guard lock(m_mutex);
             if (!m_bClosed) {
                 m_sink.Clear();
-                m_lastDifferences.clear();
                 const ProgressFn progress = MakeProgress();
                 for (int n = 0; n < Sides(); ++n)
                     Side(n).SetProgress(progress);
@@ -381,6 +384,8 @@ private:
             RaiseValueError("the Emulator is closed");
         if (!o.refusal.empty())
             RaiseRomTooSmall(o.refusal);
+        if (!o.badValue.empty())
+            RaiseValueError(o.badValue);
         if (o.eResult != EEmuResult::kOk)
             RaiseEmulatorError(o.eResult, o.report, o.text, Device());
         if (m_progressError) {
@@ -530,9 +535,10 @@ private:
             SendBlocks(blocks, o);
     }
 
-    // Reads the ROM back and compares it with `image`; the differences go to m_lastDifferences,
-    // and with `bMustMatch` a difference is an error.
-    void ReadBack(const CRomImage& image, SOutcome& o, bool bMustMatch)
+    // Reads the ROM back and compares it with `image`: every differing range goes to
+    // `differences`. With `bMustMatch` a difference is an error, and what the emulator holds is
+    // no longer known.
+    void ReadBack(const CRomImage& image, SOutcome& o, bool bMustMatch, std::vector<SDiffRange>& differences)
     {
         SVerifyResult back;
         std::span<const std::uint8_t> wanted;
@@ -557,12 +563,13 @@ private:
             wanted = image.Window(back.back.size());
         }
         // Every range, not only the first the session keeps.
-        m_lastDifferences = CompareImages(wanted, back.back, SIZE_MAX).ranges;
-        if (bMustMatch && !m_lastDifferences.empty()) {
+        differences = CompareImages(wanted, back.back, SIZE_MAX).ranges;
+        if (bMustMatch && !differences.empty()) {
+            ForgetAll();
             const SImageDiff diff = CompareImages(wanted, back.back, 0);
             o.bMismatch = true;
-            o.differences = m_lastDifferences;
-            const SDiffRange& first = m_lastDifferences.front();
+            o.differences = differences;
+            const SDiffRange& first = differences.front();
             o.text = "the emulator's ROM differs from " + (image.Source().empty() ? "the image" : image.Source()) +
                      " after the write: " + std::to_string(diff.nBytes) + " of " + std::to_string(wanted.size()) +
                      " bytes differ in " + std::to_string(diff.nRanges) +
@@ -570,8 +577,6 @@ private:
                      Hex(back.back[first.nStart]) + " where " + Hex(wanted[first.nStart]) + " was sent)";
         }
     }
-
-    void Compare(const CRomImage& image, SOutcome& o) { ReadBack(image, o, true); }
 
     template <typename Step>
     void Each(Step step)
@@ -635,7 +640,6 @@ private:
     std::atomic<bool> m_bClosed{false};
     py::object m_progress = py::none();
     std::optional<py::error_already_set> m_progressError;
-    std::vector<SDiffRange> m_lastDifferences;
 };
 
 py::list Find()
