@@ -314,11 +314,33 @@ public:
     }
     py::object Progress() const { return m_progress; }
 
+    // Holds every emulator until the matching Release, so that the operations between share one
+    // claim: no other program can come between them. Holds nest.
+    void Hold()
+    {
+        Run([&](SOutcome& o) {
+            if (m_nHolds++ > 0)
+                return;
+            m_held = Hold(o);
+            if (m_held.empty())
+                m_nHolds = 0;
+        });
+    }
+    void Release()
+    {
+        py::gil_scoped_release nogil;
+        std::lock_guard lock(m_mutex);
+        if (m_nHolds > 0 && --m_nHolds == 0)
+            m_held.clear();
+    }
+
     void Close()
     {
         py::gil_scoped_release nogil;
         std::lock_guard lock(m_mutex);
         m_bClosed = true;
+        m_nHolds = 0;
+        m_held.clear();  // before the transports they hold
         m_pair.reset();
         m_rom.reset();
         m_transports.clear();
@@ -635,11 +657,35 @@ private:
     std::unique_ptr<CRomSession> m_rom;  // one emulator: its image is what it was last sent
     std::unique_ptr<CRomPair> m_pair;    // a pair: each side's image is what that side was last sent
     std::vector<CBlockSync> m_sync;      // per emulator
+    std::vector<std::unique_ptr<CEmuClaim>> m_held;  // Hold()'s claims; destroyed before the transports
+    int m_nHolds = 0;
     int m_nRomIndex = kDefaultRomType;
     bool m_bRomSet = false;
     std::atomic<bool> m_bClosed{false};
     py::object m_progress = py::none();
     std::optional<py::error_already_set> m_progressError;
+};
+
+// What Emulator.hold() returns: the hold as a context manager.
+class CHeld {
+public:
+    explicit CHeld(py::object emulator) : m_emulator(std::move(emulator)) {}
+    py::object Enter()
+    {
+        m_emulator.cast<CEmulator&>().Hold();
+        m_bHeld = true;
+        return m_emulator;
+    }
+    void Exit()
+    {
+        if (m_bHeld)
+            m_emulator.cast<CEmulator&>().Release();
+        m_bHeld = false;
+    }
+
+private:
+    py::object m_emulator;
+    bool m_bHeld = false;
 };
 
 py::list Find()
@@ -748,6 +794,18 @@ reads those blocks back first (a pair: both ROMs).)")
         .def(
             "stop", [](CEmulator& e) { e.SetRunState(false); }, "Tells the emulator to stop the target.")
         .def("reset", &CEmulator::Reset, "Tells the emulator to reset the target.")
+        .def(
+            "hold", [](py::object self) { return CHeld(std::move(self)); },
+            R"(A context manager that holds the emulator (both of a pair) from its start to its
+end, as tarvexctl's watch holds it for a cycle: the operations inside share one
+claim, so no other program can send anything between them, and they skip
+opening the emulator each. Raises Busy (and the like) on entering.
+
+    with emu.hold():
+        emu.stop()
+        emu.write_changed(img)
+        emu.run()
+        emu.reset())")
         .def_property("progress", &CEmulator::Progress, &CEmulator::SetProgress,
                       R"(None, or a callable(position, range) called at the start of a block transfer
 (0, n), after each block and at the end (n, n): once per emulator of a pair.
@@ -760,6 +818,10 @@ calls and is raised when the operation ends.)")
         .def("__enter__", [](CEmulator& e) -> CEmulator& { return e; }, py::return_value_policy::reference)
         .def("__exit__", [](CEmulator& e, py::handle, py::handle, py::handle) { e.Close(); })
         .def("__repr__", &CEmulator::Repr);
+
+    py::class_<CHeld>(m, "Hold", "Emulator.hold()'s context manager.")
+        .def("__enter__", &CHeld::Enter)
+        .def("__exit__", [](CHeld& h, py::handle, py::handle, py::handle) { h.Exit(); });
 }
 
 }  // namespace tarvexpy

@@ -276,3 +276,27 @@ def test_pair_puts_even_bytes_on_the_first_and_odd_on_the_second(simlog):
 def test_pair_failure_names_the_emulator_of_the_pair():
     with pytest.raises(tarvex.NotFound, match=r"it was emulator 3 \(odd bytes\) of the pair"):
         tarvex.open(pair=(0, 3))
+
+
+def test_hold_keeps_other_programs_out_between_operations(emu, simlog):
+    img = random_image(32768, 12)
+    with emu.hold() as held:
+        assert held is emu
+        with pytest.raises(tarvex.Busy):
+            tarvex.open(0)  # another Emulator: another program as far as the kernel knows
+        mark = simlog.mark()
+        emu.stop()
+        assert emu.write_changed(img) == [0]
+        emu.run()
+        emu.reset()
+        assert commands(simlog.since(mark)) == [(0, "run", 0), (0, "write", 0), (0, "run", 1), (0, "reset", 0)]
+    with tarvex.open(0, rom="27C256") as other:  # let go at the end of the block
+        assert other.verify(img) == []
+
+
+def test_hold_of_a_pair_holds_both():
+    with tarvex.open(pair=(0, 1)) as p, p.hold():
+        for device in (0, 1):
+            with pytest.raises(tarvex.Busy):
+                tarvex.open(device)
+    tarvex.open(1).close()
