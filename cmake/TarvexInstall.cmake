@@ -35,6 +35,10 @@ if(TARGET tarvex-sim)
   list(APPEND _programs tarvex-sim)
 endif()
 install(TARGETS ${_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET tarvex_sim_preload)
+  # tarvex-sim finds it relative to itself.
+  install(TARGETS tarvex_sim_preload LIBRARY DESTINATION ${TARVEX_PRIVATE_LIBDIR})
+endif()
 
 # The AppStream id: the metainfo file is installed under it.
 set(TARVEX_APP_ID "org.tarvex.tarvex")

@@ -26,6 +26,9 @@ for f in ./usr/bin/tarvex ./usr/bin/tarvexctl ./usr/bin/tarvex-sim \
          ./usr/share/doc/tarvex/LICENSE; do
   dpkg-deb -c "$deb" | awk '{print $6}' | grep -qx "$f" || { echo "package lacks $f" >&2; exit 1; }
 done
+# Under the library folder, whichever this build has (lib/ or the multiarch one).
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -q '/tarvex/libtarvex-sim-preload\.so$' ||
+  { echo "package lacks tarvex-sim's preload library" >&2; exit 1; }
 # A check that fails must not leave the package behind for the next run.
 trap 'dpkg --purge tarvex >/dev/null 2>&1 || true' EXIT
 dpkg -i "$deb" || DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq --no-install-recommends

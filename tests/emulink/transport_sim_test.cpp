@@ -384,7 +384,6 @@ TEST_F(SimTest, ListingGivesNumberPortIdSerialAndWhetherItOpens)
     o.bBusy = false;
     o.bDenyAccess = true;
     Start(o);
-    CFileModesApply modes;
     const SEmulatorList denied = m_pTransport->ListEmulators();
     ASSERT_EQ(denied.emulators.size(), 1u);
     EXPECT_EQ(denied.emulators[0].sPortPath, "1-1");
@@ -398,10 +397,7 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
     denied.bDenyAccess = true;
     Start(denied);
     std::vector<STransferStatus> refused;
-    {
-        CFileModesApply modes;
-        EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
-    }
+    EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0].eError, ETransferError::kAccessDenied);
     EXPECT_EQ(refused[1].sDevice, "1-2");

@@ -45,7 +45,8 @@ const char kHelp[] =
     "      --short-read K    the K-th transfer, if a read, delivers half its bytes\n"
     "      --short-reads     every read delivers half its bytes\n"
     "      --kernel-driver   a kernel driver (usbtest) holds interface 0 until a program detaches it\n"
-    "      --deny-access     the emulators' device nodes may not be opened (as without udev rules)\n"
+    "      --deny-access     the emulators' device nodes may not be opened, as\n"
+    "                        without udev rules; root is refused too\n"
     "      --busy            another program holds the emulators' interface 0\n"
     "      --swap-endpoints  interface 0 lists its bulk-OUT endpoint before its bulk-IN endpoint\n"
     "      --full-speed      limit transfers to about 1 MB/s, as full-speed USB\n"
@@ -92,7 +93,7 @@ std::vector<uint8_t> ReadMemoryImage(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    // Answered before the re-exec, so that they work where umockdev's preload library is missing.
+    // Answered before the re-exec, so that they work where the preload libraries are missing.
     if (argc >= 2 && (std::string_view(argv[1]) == "-h" || std::string_view(argv[1]) == "--help")) {
         std::cout << kHelp;
         return 0;
@@ -101,8 +102,8 @@ int main(int argc, char** argv)
         std::cout << "tarvex-sim " << TARVEX_VERSION << "\n";
         return 0;
     }
-    // Both this process (umockdev's uevents resolve device paths through the preload library)
-    // and the program it runs need umockdev's preload library.
+    // Both this process (umockdev's uevents resolve device paths through its preload library)
+    // and the program it runs need umockdev's preload library, and ours in front of it.
     ReexecUnderUmockdev(argv);
     // Termination is passed on to PROGRAM rather than ending us while it runs: we must outlive it
     // to remove the simulated devices and umockdev's temporary folder. Blocked before the
@@ -207,10 +208,6 @@ int main(int argc, char** argv)
             sigaction(SIGINT, &oldInt, nullptr);
             sigaction(SIGQUIT, &oldQuit, nullptr);
             sigprocmask(SIG_SETMASK, &oldMask, nullptr);
-            // Root opens any file whatever its mode: without this a denied node would still open.
-            if (options.bDenyAccess && !DropFileModeOverrideForExec())
-                std::fprintf(stderr, "tarvex-sim: cannot take away the right to open any file; "
-                                     "--deny-access may not deny\n");
             execvp(argv[i], argv + i);
             std::fprintf(stderr, "tarvex-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));
             _exit(127);

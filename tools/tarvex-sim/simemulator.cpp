@@ -3,10 +3,7 @@
 #include "simemulator.h"
 
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <linux/capability.h>
 #include <linux/usbdevice_fs.h>
 #include <unistd.h>
 #include <umockdev.h>
@@ -15,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,17 +106,50 @@ std::string FormatTransfer(const STransferRecord& r)
     return FormatTransfer(r.nSeq, r.nDevice, r.bIn, r.data.data(), r.data.size(), r.sFault);
 }
 
-bool InMockEnvironment()
+namespace {
+
+constexpr std::string_view kOurPreload = "libtarvex-sim-preload";
+constexpr std::string_view kUmockdevPreload = "libumockdev-preload";
+
+bool Preloaded(std::string_view name)
 {
     const char* preload = std::getenv("LD_PRELOAD");
-    return preload && std::strstr(preload, "libumockdev-preload") != nullptr;
+    return preload && std::string_view(preload).find(name) != std::string_view::npos;
 }
 
-void PreloadUmockdev()
+// Our preload library: where an installed tarvex-sim has it (the way there from the program's
+// folder is fixed when it is built), else where this build put it.
+std::string OurPreloadLibrary()
+{
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const std::string_view exe(self, static_cast<size_t>(n));
+        const std::string installed = std::string(exe.substr(0, exe.rfind('/') + 1)) + TARVEX_SIM_PRELOAD_FROM_BINDIR;
+        if (access(installed.c_str(), R_OK) == 0)
+            return installed;
+    }
+    if (access(TARVEX_SIM_PRELOAD_BUILT, R_OK) == 0)
+        return TARVEX_SIM_PRELOAD_BUILT;
+    return {};
+}
+
+}  // namespace
+
+bool InMockEnvironment()
+{
+    return Preloaded(kUmockdevPreload) && Preloaded(kOurPreload);
+}
+
+bool PreloadUmockdev()
 {
     if (InMockEnvironment())
-        return;
-    std::string preload = "libumockdev-preload.so.0";
+        return true;
+    const std::string ours = OurPreloadLibrary();
+    if (ours.empty())
+        return false;
+    // Ours in front: it sees an open before umockdev's library does.
+    std::string preload = ours + ":libumockdev-preload.so.0";
     if (const char* old = std::getenv("LD_PRELOAD"); old && *old)
         preload += std::string(":") + old;
     setenv("LD_PRELOAD", preload.c_str(), 1);
@@ -127,13 +158,17 @@ void PreloadUmockdev()
     if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old)
         asan = std::string(old) + ":" + asan;
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    return true;
 }
 
 void ReexecUnderUmockdev(char** argv)
 {
     if (InMockEnvironment())
         return;
-    PreloadUmockdev();
+    if (!PreloadUmockdev()) {
+        std::fprintf(stderr, "cannot find %s.so, which the simulated emulators need\n", kOurPreload.data());
+        std::exit(1);
+    }
     execv("/proc/self/exe", argv);
     std::fprintf(stderr, "cannot restart under umockdev: %s\n", std::strerror(errno));
     std::exit(1);
@@ -531,6 +566,7 @@ CSimulator::CSimulator(const SSimOptions& options) : m_options(options)
         if (options.bKernelDriver)
             dev->eDriver = SDevice::EDriver::kKernel;
         if (options.bDenyAccess) {
+            // Our preload library refuses a node with no permission bits to everyone.
             gchar* root = umockdev_testbed_get_root_dir(tb);
             const std::string node = std::string(root) + dev->sDevNode;
             g_free(root);
@@ -622,51 +658,6 @@ std::string CSimulator::PortPath(int device) const
 {
     std::lock_guard lock(m_mutex);
     return m_devices.at(static_cast<size_t>(device))->sPortPath;
-}
-
-namespace {
-
-constexpr uint32_t kFileModeOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-
-// This thread's capability sets (raw syscalls: capabilities are per thread).
-bool GetCaps(__user_cap_header_struct& header, __user_cap_data_struct (&data)[2])
-{
-    header = {_LINUX_CAPABILITY_VERSION_3, 0};
-    return syscall(SYS_capget, &header, data) == 0;
-}
-
-}  // namespace
-
-CFileModesApply::CFileModesApply()
-{
-    __user_cap_header_struct header{};
-    __user_cap_data_struct data[2]{};
-    if (!GetCaps(header, data) || (data[0].effective & kFileModeOverrides) == 0)
-        return;
-    data[0].effective &= ~kFileModeOverrides;
-    m_bLowered = syscall(SYS_capset, &header, data) == 0;
-}
-
-CFileModesApply::~CFileModesApply()
-{
-    __user_cap_header_struct header{};
-    __user_cap_data_struct data[2]{};
-    if (!m_bLowered || !GetCaps(header, data))
-        return;
-    data[0].effective |= kFileModeOverrides & data[0].permitted;
-    syscall(SYS_capset, &header, data);
-}
-
-bool DropFileModeOverrideForExec()
-{
-    __user_cap_header_struct header{};
-    __user_cap_data_struct data[2]{};
-    if (!GetCaps(header, data))
-        return false;
-    if ((data[0].permitted & kFileModeOverrides) == 0 && (data[0].effective & kFileModeOverrides) == 0)
-        return true;
-    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0
-        && prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
 }
 
 void CSimulator::SetFaults(unsigned stallAt, unsigned timeoutAt, unsigned shortReadAt, unsigned unplugAfter)

@@ -29,7 +29,7 @@ struct SSimOptions {
     bool bKernelDriver = false;      // a kernel driver ("usbtest") holds interface 0 until detached
     bool bNoDisconnectClaim = false; // USBDEVFS_DISCONNECT_CLAIM is unknown (ENOTTY), as on old kernels
     unsigned nUnplugDuring = 0;      // transfer number that moves half its bytes, then every emulator goes
-    bool bDenyAccess = false;        // the device nodes may not be opened (see CFileModesApply)
+    bool bDenyAccess = false;        // the device nodes may not be opened, not even by root
     bool bBusy = false;              // another program holds interface 0 through usbfs
     bool bSwapEndpoints = false;     // interface 0 lists its bulk-OUT endpoint first
     std::vector<std::string> serials; // serial-number string of emulator i; none when absent or empty
@@ -51,34 +51,18 @@ std::string FormatTransfer(unsigned seq, int device, bool in, const uint8_t* dat
                            const std::string& fault = {});
 std::string FormatTransfer(const STransferRecord& record);
 
-// True when this process runs with umockdev's preload library (needed to reach a simulated device).
+// True when this process runs with umockdev's preload library and ours in front of it (needed to
+// reach a simulated device).
 bool InMockEnvironment();
 
-// Puts umockdev's preload library in front of LD_PRELOAD (and lets an ASan build start behind it)
-// for this process's children; does nothing when already there.
-void PreloadUmockdev();
+// Puts our preload library and umockdev's in front of LD_PRELOAD (and lets an ASan build start
+// behind them) for this process's children; does nothing when already there. False when our
+// preload library cannot be found.
+bool PreloadUmockdev();
 
-// Restarts this program under umockdev's preload library unless it already runs there.
+// Restarts this program under the preload libraries unless it already runs there.
 // Returns only when it runs there; exits with status 1 when the restart fails.
 void ReexecUnderUmockdev(char** argv);
-
-// A device node closed with chmod stays open to root, who may open any file (CAP_DAC_OVERRIDE).
-// This lowers that right for the calling thread while it lives, so that a denied node is denied
-// to root as well; it restores the right when destroyed. Without the right it does nothing.
-class CFileModesApply {
-public:
-    CFileModesApply();
-    ~CFileModesApply();
-    CFileModesApply(const CFileModesApply&) = delete;
-    CFileModesApply& operator=(const CFileModesApply&) = delete;
-
-private:
-    bool m_bLowered = false;
-};
-
-// The same for good, for a child about to exec the program: the right is dropped from the bounding
-// set, so exec does not give it back. False when it could not be dropped.
-bool DropFileModeOverrideForExec();
 
 // A umockdev testbed with the simulated emulators attached. Devices exist from construction until
 // destruction or an unplug. The handlers run on umockdev's own thread, so every accessor locks.
