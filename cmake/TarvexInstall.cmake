@@ -84,6 +84,10 @@ if(TARGET tarvex-sim)
   list(APPEND _programs tarvex-sim)
   tarvex_install_programs(sim tarvex-sim)
 endif()
+if(TARGET tarvex_sim_preload)
+  # tarvex-sim finds it relative to itself.
+  install(TARGETS tarvex_sim_preload LIBRARY DESTINATION ${TARVEX_PRIVATE_LIBDIR} COMPONENT sim)
+endif()
 
 # The AppStream id: the metainfo file is installed under it.
 set(TARVEX_APP_ID "org.tarvex.tarvex")

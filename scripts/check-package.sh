@@ -42,7 +42,9 @@ for f in ./usr/bin/tarvex ./usr/bin/tarvexctl \
   grep -qx "$f" <<<"$main_files" || fail "tarvex lacks $f"
 done
 ! grep -q 'tarvex-sim' <<<"$main_files" || fail "tarvex holds a part of tarvex-sim"
-want_sim=$(printf '%s\n' ./usr/bin/tarvex-sim ./usr/share/man/man1/tarvex-sim.1.gz \
+# Under the library folder, whichever this build has (lib/ or the multiarch one).
+sim_preload=$(grep '/tarvex/libtarvex-sim-preload\.so$' <<<"$sim_files") || fail "tarvex-sim lacks its preload library"
+want_sim=$(printf '%s\n' ./usr/bin/tarvex-sim ./usr/share/man/man1/tarvex-sim.1.gz "$sim_preload" \
   ./usr/share/doc/tarvex-sim/copyright ./usr/share/doc/tarvex-sim/changelog.gz \
   ./usr/share/doc/tarvex-sim/README | sort)
 [ "$sim_files" = "$want_sim" ] || fail "tarvex-sim holds other files than $want_sim"

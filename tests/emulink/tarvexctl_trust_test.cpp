@@ -10,57 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "../tools/process.h"
-#include "simemulator.h"
+#include "ctlrun.h"
 
 namespace {
 
-constexpr size_t kBlock = 32768;
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
-{
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 9));
-    return v;
-}
-
-std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
-
-// The same bytes as Intel HEX (srec_cat would do; the format is simple enough to write here).
-std::string IntelHex(const std::vector<uint8_t>& data)
-{
-    std::string text;
-    char line[80];
-    for (size_t a = 0; a < data.size(); a += 16) {
-        if (a % 65536 == 0 && a > 0) {
-            const unsigned upper = static_cast<unsigned>(a >> 16);
-            std::snprintf(line, sizeof line, ":02000004%04X%02X\n", upper,
-                          (0x100 - ((2 + 4 + (upper >> 8) + (upper & 0xFF)) & 0xFF)) & 0xFF);
-            text += line;
-        }
-        unsigned sum = 16 + ((a >> 8) & 0xFF) + (a & 0xFF);
-        std::snprintf(line, sizeof line, ":10%04X00", static_cast<unsigned>(a & 0xFFFF));
-        text += line;
-        for (size_t i = 0; i < 16; ++i) {
-            std::snprintf(line, sizeof line, "%02X", data[a + i]);
-            text += line;
-            sum += data[a + i];
-        }
-        std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += line;
-    }
-    return text + ":00000001FF\n";
-}
-
-std::vector<std::string> Lines(const std::filesystem::path& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using namespace ctltest;
 
 // `tarvex-sim SIMARGS --log LOG -- sh -c SCRIPT`, with $CTL the built tarvexctl.
 ProcessResult SimShell(const TempDir& dir, std::vector<std::string> simArgs, const std::string& script)
@@ -89,7 +43,7 @@ TEST(TarvexctlTrust, StandardInputIsReadOnceAndIsWhatReachesTheEmulator)
 {
     const TempDir dir;
     const std::vector<uint8_t> image = Pattern(2 * kBlock, 7);
-    WriteFile(dir / "fw.hex", IntelHex(image));
+    WriteFile(dir / "fw.hex", IntelHexOf(image));
     const ProcessResult r = SimShell(dir, {"--dump", dir / "memory.bin"},
                                      "\"$CTL\" auto - --strict --verify --rom 27C512 < '" +
                                          (dir / "fw.hex").string() + "'");
@@ -162,7 +116,7 @@ TEST(TarvexctlTrust, AnEmulatorGoneDuringAnOperationIsATransferFailureThatSaysHo
 TEST(TarvexctlTrust, WithoutRomAFileBeyondTheDefaultIsRefusedNamingTheTypeThatHoldsIt)
 {
     const TempDir dir;
-    WriteFile(dir / "fw.hex", IntelHex(Pattern(kBlock, 5)));
+    WriteFile(dir / "fw.hex", IntelHexOf(Pattern(kBlock, 5)));
     const std::string file = dir / "fw.hex";
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"write", file}, {"auto", file}, {"verify", file}, {"watch", file}, {"write", file, "--pair", "0,1"}}) {
@@ -215,7 +169,7 @@ TEST(TarvexctlTrust, AMalformedUsbIdListIsWarnedAboutByName)
 TEST(TarvexctlTrust, StandardOutputThatCannotBeWrittenIsAFailure)
 {
     const TempDir dir;
-    WriteFile(dir / "fw.hex", IntelHex(Pattern(256, 2)));
+    WriteFile(dir / "fw.hex", IntelHexOf(Pattern(256, 2)));
     const std::string file = dir / "fw.hex";
     for (const std::string& command : std::vector<std::string>{"sum '" + file + "'", "load '" + file + "' --json", "find",
                                        "read - --rom 27C64", "load '" + file + "' --out -"}) {

@@ -305,26 +305,6 @@ TEST(TarvexctlWatch, StrictRefusesAFileWithWarningsUntilItIsFixed)
 
 namespace {
 
-// Intel HEX of `data` from address 0, with or without its end record.
-std::string IntelHexOf(const std::vector<uint8_t>& data, bool bEnd = true)
-{
-    std::string text;
-    char line[64];
-    for (size_t a = 0; a < data.size(); a += 16) {
-        unsigned sum = 16 + ((a >> 8) & 0xFF) + (a & 0xFF);
-        std::snprintf(line, sizeof line, ":10%04X00", static_cast<unsigned>(a));
-        text += line;
-        for (size_t i = 0; i < 16; ++i) {
-            std::snprintf(line, sizeof line, "%02X", data[a + i]);
-            text += line;
-            sum += data[a + i];
-        }
-        std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += line;
-    }
-    return bEnd ? text + ":00000001FF\n" : text;
-}
-
 void WriteText(const std::string& path, const std::string& text, int flags)
 {
     WriteWhole(path, std::vector<uint8_t>(text.begin(), text.end()), flags);
