@@ -19,7 +19,7 @@ FORMAT=${FORMAT:-bin}
 PYTHON=${PYTHON:-/usr/bin/python3}
 CTL="$BUILD_DIR/tools/tarvexctl/tarvexctl"
 SIM="$BUILD_DIR/tools/tarvex-sim/tarvex-sim"
-if [ ! -x "$CTL" ] || [ ! -x "$SIM" ] || ! ls "$BUILD_DIR"/python/tarvex.*.so >/dev/null 2>&1; then
+if [ ! -x "$CTL" ] || [ ! -x "$SIM" ] || ! ls "$BUILD_DIR"/python/tarvex/_tarvex.*.so >/dev/null 2>&1; then
   cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
   cmake --build "$BUILD_DIR" -j2 --target tarvexctl tarvex-sim tarvex_python
 fi

@@ -38,7 +38,7 @@ void MakeTypes(py::module_& m)
 
 }  // namespace tarvexpy
 
-PYBIND11_MODULE(tarvex, m)
+PYBIND11_MODULE(_tarvex, m)
 {
     m.doc() = R"(Tarvex's core for test rigs and scripts: ROM images and USB EPROM emulators.
 
@@ -57,4 +57,7 @@ stop, reset. Failures raise Error's subclasses with the cause.)";
     tarvexpy::BindErrors(m);
     tarvexpy::BindImage(m);
     tarvexpy::BindEmulator(m);
+    // Named as the package that users import.
+    for (const char* name : {"Image", "Emulator", "Hold"})
+        m.attr(name).attr("__module__") = "tarvex";
 }

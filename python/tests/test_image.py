@@ -207,7 +207,8 @@ def test_no_entry_point_without_a_start_record(tmp_path):
 
 
 def test_the_stubs_name_what_the_module_has():
-    stubs = os.path.join(os.path.dirname(tarvex.__file__), "tarvex.pyi")
+    stubs = os.path.join(os.path.dirname(tarvex.__file__), "__init__.pyi")
+    assert os.path.exists(os.path.join(os.path.dirname(stubs), "py.typed"))
     with open(stubs) as f:
         tree = ast.parse(f.read())
     stubbed = {}

@@ -56,7 +56,7 @@ def test_the_readme_rig_writes_the_build_then_only_what_a_rebuild_changed(tmp_pa
     (tmp_path / "build" / "fw.hex").write_text(ihex(first))
     (tmp_path / "conftest.py").write_text(f"SECOND = {ihex(bytes(second))!r}\n" + CONFTEST)
     (tmp_path / "test_rig.py").write_text(example())
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(tarvex.__file__)))
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.abspath(tarvex.__file__))))
     mark = simlog.mark()
     run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-s", "-p", "no:cacheprovider", "test_rig.py"],
                          cwd=tmp_path, env=env, capture_output=True, text=True, timeout=120)
