@@ -786,9 +786,10 @@ ascending; for a pair a tuple of two lists. No changed block: nothing is sent.)"
         .def("patch", &CEmulator::Patch, py::arg("addr"), py::arg("data"),
              R"(Rewrites the bytes from `addr` on with `data` and returns the blocks sent.
 
-Only the blocks that hold those bytes go out, the rest of each as this
-Emulator last wrote it. When it does not know what the emulator holds, it
-reads those blocks back first (a pair: both ROMs).)")
+Only blocks that hold those bytes go out, the rest of each as this Emulator
+last wrote it; when it knows what the emulator holds, only those whose bytes
+the patch changes. When it does not know, it reads those blocks back first
+(a pair: both ROMs whole), and the next write_changed still sends everything.)")
         .def(
             "run", [](CEmulator& e) { e.SetRunState(true); }, "Tells the emulator to run the target.")
         .def(
