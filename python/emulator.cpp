@@ -788,8 +788,9 @@ ascending; for a pair a tuple of two lists. No changed block: nothing is sent.)"
 
 Only blocks that hold those bytes go out, the rest of each as this Emulator
 last wrote it; when it knows what the emulator holds, only those whose bytes
-the patch changes. When it does not know, it reads those blocks back first
-(a pair: both ROMs whole), and the next write_changed still sends everything.)")
+the patch changes. When it does not know, it reads back first: one emulator
+those blocks alone (its next write_changed still sends everything), a pair
+both ROMs whole (which it then knows).)")
         .def(
             "run", [](CEmulator& e) { e.SetRunState(true); }, "Tells the emulator to run the target.")
         .def(
