@@ -66,12 +66,13 @@ bool CTarvexApp::IsInfoOption(const QString& strArg)
 void CTarvexApp::AddCommandLineOptions(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(
-        QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX or binary files "
-                       "into a 1 MiB ROM image, edits it, downloads it to the emulator and reads it back."));
+        QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX, S-record, Tektronix or "
+                       "binary files into a 1 MiB ROM image, edits it, downloads it to the emulator, reads "
+                       "it back or verifies it, and saves it."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("The document to open (any argument but the options above)."),
+                                 QStringLiteral("An image file to load into Buffer 0 (any argument but the options above)."),
                                  QStringLiteral("[file]"));
 }
 
