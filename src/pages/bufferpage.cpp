@@ -478,12 +478,10 @@ void CPageEmu0::OnVerify()
         return;
     TakeBackEdits();
     const SVerifyResult result = m_session.Verify();
-    if (result.eResult != EEmuResult::kOk) {
-        // The link has said why; the message line says how far the read-back got.
-        ReportTransfer(true);
-        return;
-    }
+    // A failed read-back has said why; the message line says how far it got.
     ReportTransfer(true);
+    if (result.eResult != EEmuResult::kOk)
+        return;
     if (!result.diff.Identical() && !result.diff.ranges.empty())
         m_wndHexEdit->GoTo(int(result.diff.ranges.front().nStart));
     TarvexMessageBox(this, QString::fromStdString(DescribeImageDiff(result.diff, m_session.RomSize())));

@@ -15,9 +15,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+#include <QTimer>
 
 #include "image/imageloader.h"
 #include "image/imagewriter.h"
@@ -1069,6 +1073,54 @@ TEST_F(PagesTest, BytesTypedBeyondTheCountAreDownloaded)
     EXPECT_EQ(fw.m_memory[0x300], 0xAB);
     EXPECT_EQ(fw.m_memory[0x0F], 0x01);
     EXPECT_EQ(p.RomBuffer()[0x300], 0xAB);
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The Find dialog itself: a text field proposing the last search, hex or text, OK and Cancel.
+TEST_F(PagesTest, FindDialogAsksForHexBytesOrAText)
+{
+    Open();
+    CPageEmu0& p = Page();
+    p.RomBuffer()[0x20] = 0xAB;
+    p.RomBuffer()[0x21] = 0xCD;
+    p.RomBuffer()[0x30] = 'k';
+    p.ChangeRomType(0);
+    // Answers the next dialog: its text, hex or not, then OK (or Cancel for an empty text).
+    QStringList proposed;
+    auto answer = [&proposed](const QString& text, bool bHex) {
+        auto* pTimer = new QTimer;
+        pTimer->setInterval(10);
+        QObject::connect(pTimer, &QTimer::timeout, [=, &proposed] {
+            auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!pDialog)
+                return;
+            pTimer->stop();
+            pTimer->deleteLater();
+            proposed << pDialog->findChild<QLineEdit*>()->text();
+            pDialog->findChild<QLineEdit*>()->setText(text);
+            for (QRadioButton* pRadio : pDialog->findChildren<QRadioButton*>())
+                if (pRadio->text().contains(QStringLiteral("Hex")) == bHex)
+                    pRadio->setChecked(true);
+            auto* pButtons = pDialog->findChild<QDialogButtonBox*>();
+            pButtons->button(text.isEmpty() ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+        });
+        pTimer->start();
+    };
+    answer(QStringLiteral("ab cd"), true);
+    QTest::mouseClick(p.m_pFind, Qt::LeftButton);
+    EXPECT_EQ(p.m_wndHexEdit->Model().SelLow(), 0x20);
+    EXPECT_EQ(p.m_wndHexEdit->Model().SelHigh(), 0x22);
+    answer(QStringLiteral("k"), false);
+    QTest::mouseClick(p.m_pFind, Qt::LeftButton);
+    EXPECT_EQ(p.m_wndHexEdit->Model().SelLow(), 0x30);
+    answer(QString(), true);
+    QTest::mouseClick(p.m_pFind, Qt::LeftButton);
+    EXPECT_EQ(p.m_wndHexEdit->Model().SelLow(), 0x30);
+    EXPECT_EQ(proposed, QStringList({QString(), QStringLiteral("ab cd"), QStringLiteral("k")}));
     EXPECT_EQ(m_log.Count(), 0);
 }
 
