@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -29,8 +30,20 @@ namespace {
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
     QCommandLineParser parser;
     CTarvexApp::AddCommandLineOptions(parser);
-    parser.process(app);  // prints the text and exits, or names a wrong option and exits with 1
-    std::exit(0);
+    parser.process(app);  // names a wrong option and exits with 1
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        // QApplication takes these from the command line before tarvex sees it.
+        const QString strQt = QStringLiteral(
+            "\nQt options, taken by the window before the file name:\n"
+            "  -platform NAME  The display platform, such as xcb, wayland or offscreen.\n"
+            "  -style NAME     The widget style, such as Fusion.\n"
+            "  and the other options of QGuiApplication and QApplication (Qt documentation).\n");
+        std::fputs(qPrintable(parser.helpText() + strQt), stdout);
+        std::exit(0);
+    }
+    parser.showHelp(0);
 }
 
 // SIGTERM, SIGINT and SIGHUP (a logout, kill, Ctrl+C in the terminal) end the program the way

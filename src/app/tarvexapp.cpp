@@ -56,7 +56,7 @@ bool CTarvexApp::InitInstance(const QStringList& args)
 
 bool CTarvexApp::IsInfoOption(const QString& strArg)
 {
-    // What QCommandLineParser's addHelpOption() and addVersionOption() answer.
+    // The options AddCommandLineOptions() adds; main() answers them.
     static const QStringList kOptions{QStringLiteral("-h"), QStringLiteral("--help"),
                                       QStringLiteral("--help-all"), QStringLiteral("-v"),
                                       QStringLiteral("--version")};
@@ -69,8 +69,12 @@ void CTarvexApp::AddCommandLineOptions(QCommandLineParser& parser)
         QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX, S-record, Tektronix or "
                        "binary files into a 1 MiB ROM image, edits it, downloads it to the emulator, reads "
                        "it back or verifies it, and saves it."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    // Qt's stock help and version options would describe themselves in Qt's words.
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Print this help and exit.")});
+    parser.addOption({QStringLiteral("help-all"),
+                      QStringLiteral("Print this help and the Qt options the window takes, and exit.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")},
+                      QStringLiteral("Print the program's name and version and exit.")});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("An image file to load into Buffer 0 (any argument but the options above)."),
                                  QStringLiteral("[file]"));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The ROM session over the recording fake: ROM type changes, the session's report, and the check
-// that Auto runs between its download and its run command.
+// The ROM session over the recording fake: ROM type changes, the session's report, Auto's check
+// between its download and its run command, one claim per operation, pairs and the watch cycle.
 #include <gtest/gtest.h>
 
 #include "session/blocksync.h"
@@ -83,6 +83,98 @@ TEST(RomSession, AutoChecksAfterAWholeDownloadAndStopsOnARefusal)
 }
 
 }  // namespace
+
+TEST(RomSession, AnOperationOpensTheEmulatorOnceAndAHeldOneNotAgain)
+{
+    CCountingSink sink;
+    CFakeTransport fake;
+    CRomSession session(sink, nullptr);
+    session.SetTransport(&fake);
+    session.SetRomSize(4 * 32768);
+    EXPECT_EQ(session.Download(), EEmuResult::kOk);
+    EXPECT_EQ(fake.m_nOpens, 1u);
+    {
+        const CEmuClaim claim(fake);
+        ASSERT_TRUE(session.Opened(claim));
+        EXPECT_EQ(session.Download(), EEmuResult::kOk);
+        EXPECT_TRUE(session.Verify().Identical());
+        EXPECT_EQ(session.Reset(), EEmuResult::kOk);
+    }
+    EXPECT_EQ(fake.m_nOpens, 2u);
+    EXPECT_EQ(fake.m_transfers.size(), 8u + 8u + 8u + 1u);
+    EXPECT_TRUE(sink.m_messages.empty());
+}
+
+TEST(RomSession, APairSplitsSendsAndComparesBothHalves)
+{
+    CCountingSink sink;
+    CFakeTransport even, odd;
+    CRomPair pair(sink, even, odd, 32768);
+    CRomImage image(0xEE);
+    for (uint32_t a = 0; a < 65536; ++a)
+        image.Data()[a] = static_cast<uint8_t>(a * 7 + (a >> 8));
+    pair.Split(image);
+    ASSERT_EQ(pair.Download().eResult, EEmuResult::kOk);
+    for (uint32_t k = 0; k < 32768; ++k) {
+        ASSERT_EQ(even.m_firmware.m_memory[k], image.Data()[2 * k]) << k;
+        ASSERT_EQ(odd.m_firmware.m_memory[k], image.Data()[2 * k + 1]) << k;
+    }
+    SVerifyResult back;
+    ASSERT_EQ(pair.Verify(image, back).eResult, EEmuResult::kOk);
+    EXPECT_TRUE(back.Identical());
+    // One byte wrong on the odd emulator is one byte of the image, at its odd address.
+    odd.m_firmware.m_memory[100] ^= 0xFF;
+    ASSERT_EQ(pair.Verify(image, back).eResult, EEmuResult::kOk);
+    ASSERT_EQ(back.diff.nBytes, 1u);
+    EXPECT_EQ(back.diff.ranges[0].nStart, 201u);
+    std::vector<uint8_t> joined;
+    ASSERT_EQ(pair.Upload(joined).eResult, EEmuResult::kOk);
+    EXPECT_EQ(joined.size(), 65536u);
+    EXPECT_EQ(joined[201], static_cast<uint8_t>(image.Data()[201] ^ 0xFF));
+}
+
+TEST(RomSession, WatchCycleSendsOnlyChangedBlocksAndEverythingAfterAFailure)
+{
+    CCountingSink sink;
+    SFakeFaults faults;
+    CFakeTransport even(faults), odd(faults);
+    CRomSession a(sink, nullptr), b(sink, nullptr);
+    a.SetRomSize(65536);
+    b.SetRomSize(65536);
+    a.SetTransport(&even);
+    b.SetTransport(&odd);
+    CWatchCycle cycle({&a, &b}, SThen{}, true);
+    CRomImage image(0x00);
+    SCycleResult r = cycle.Run(image, {});
+    EXPECT_TRUE(r.bFull);
+    EXPECT_EQ(r.blocks, (std::vector<std::vector<uint32_t>>{{0, 1}, {0, 1}}));
+    // Even image byte 2 x 40000 is the first emulator's address 40000: its block 1 alone.
+    image.Data()[80000] = 0x5A;
+    even.m_transfers.clear();
+    odd.m_transfers.clear();
+    r = cycle.Run(image, {});
+    ASSERT_EQ(r.eResult, EEmuResult::kOk);
+    EXPECT_FALSE(r.bFull);
+    EXPECT_EQ(r.blocks, (std::vector<std::vector<uint32_t>>{{1}, {}}));
+    EXPECT_EQ(Commands(even), (std::vector<std::pair<int, int>>{{2, 0}, {0, 1}, {1, 1}, {2, 1}, {4, 0}}));
+    EXPECT_EQ(Commands(odd), (std::vector<std::pair<int, int>>{{2, 0}, {2, 1}, {4, 0}}));
+    // A change that moves no block sends nothing at all.
+    odd.m_transfers.clear();
+    r = cycle.Run(image, {});
+    EXPECT_TRUE(odd.m_transfers.empty());
+    // A failed block leaves both emulators unknown: the next cycle sends everything again.
+    image.Data()[1] = 0x11;
+    odd.m_faults.nStallAt = static_cast<unsigned>(odd.m_transfers.size()) + 3;
+    r = cycle.Run(image, {});
+    EXPECT_EQ(r.eResult, EEmuResult::kTransferFailed);
+    EXPECT_EQ(r.nSide, 1);
+    EXPECT_TRUE(r.bInBlocks);
+    odd.m_faults.nStallAt = 0;
+    r = cycle.Run(image, {});
+    ASSERT_EQ(r.eResult, EEmuResult::kOk);
+    EXPECT_TRUE(r.bFull);
+    EXPECT_EQ(r.blocks, (std::vector<std::vector<uint32_t>>{{0, 1}, {0, 1}}));
+}
 
 namespace {
 
