@@ -480,6 +480,11 @@ void CMainFrame::ShowStatus(const std::string& text)
 {
     if (m_pView)
         m_pView->ShowStatus(text);
+    // The status bar too: on a short screen the message line may lie below the scrolled view.
+    if (text.empty())
+        m_wndStatusBar->clearMessage();
+    else
+        m_wndStatusBar->showMessage(QString::fromStdString(text));
 }
 
 QSize CMainFrame::NeededSize()

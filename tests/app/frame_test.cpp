@@ -326,6 +326,7 @@ TEST_F(FrameTest, FormViewSheetAndBanner)
     EXPECT_EQ(pView->m_pPropertySheet, pSheet);
     EXPECT_EQ(pView->Placeholder()->findChildren<CMyPropertySheet*>().size(), 1);
     EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+    EXPECT_EQ(m_pFrame->statusBar()->currentMessage(), QString());
 }
 
 // A field that fails its check as the program ends says so over the main window while that
@@ -588,12 +589,14 @@ TEST_F(FrameTest, FailedDownloadSaysOnTheMessageLineHowFarItGot)
     EXPECT_TRUE(m_log.Last().startsWith(QStringLiteral("The transfer to the Device failed\n"))) << m_log.Last().toStdString();
     EXPECT_TRUE(m_log.Last().contains(QStringLiteral("check the target's power")));
     EXPECT_EQ(line.toPlainText(), QStringLiteral("1 of 2 blocks were written."));
+    EXPECT_EQ(m_pFrame->statusBar()->currentMessage(), QStringLiteral("1 of 2 blocks were written."));
     // The next download that goes through gives the line back to the banner.
     m_pSim->ClearLog();
     m_pSim->SetFaults(0, 0, 0, 0);
     Page().OnWrite();
     EXPECT_EQ(m_log.Count(), 1);
     EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+    EXPECT_EQ(m_pFrame->statusBar()->currentMessage(), QString());
 }
 
 TEST_F(FrameTest, FindAndSaveKeysWorkOnTheBuffer)
