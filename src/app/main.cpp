@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // tarvex: the desktop control program of the USB EPROM emulator.
 #include "app/tarvexapp.h"
+#include "pages/messagebox.h"
 #include "tarvex_version.h"
 
 #include <QApplication>
@@ -80,6 +81,9 @@ public:
             signalfd_siginfo info{};
             while (read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
                 m_bSignalled = true;
+            // Whatever box is open (a start-up message, a field check) closes, and none waits
+            // for a click while the windows close.
+            SetMessageBoxesEnded(true);
             QApplication::closeAllWindows();
             QCoreApplication::quit();
         });
@@ -111,9 +115,10 @@ int main(int argc, char** argv)
     CTarvexApp theApp;
     QStringList args = QApplication::arguments();
     args.removeFirst();
-    if (!theApp.InitInstance(args))
-        return 1;
+    const bool bStarted = theApp.InitInstance(args);
     if (endOnSignal.Signalled())
-        return 0;
+        return bStarted ? 0 : 1;
+    if (!bStarted)
+        return 1;
     return QApplication::exec();
 }

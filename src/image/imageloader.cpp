@@ -463,9 +463,9 @@ void WarnBinaryLength(LoadDiagnostics& d, std::uint64_t length, std::uint64_t ro
                   " on are loaded but not downloaded");
 }
 
-// The load proper, from an open descriptor. length: the file's length when it is a regular
-// file read from its start, or -1 for a stream read to its end.
-ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
+// The load proper, from an open descriptor; `shown` names it in messages. length: the file's
+// length when it is a regular file read from its start, or -1 for a stream read to its end.
+ImageLoadResult LoadOpened(int fd, const std::string& name, const std::string& shown, std::int64_t length,
                            const ImageLoadOptions& options, CRomImage& target)
 {
     // The image is built aside, so a read error leaves the caller's image as it was.
@@ -473,12 +473,12 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
     const RomImage image = built.Bytes();
     std::unique_ptr<char[]> chunk(new (std::nothrow) char[kLoadChunkSize]);
     if (!chunk)
-        return Failure("There is not enough memory to load " + name + ".");
+        return Failure("There is not enough memory to load " + shown + ".");
     const bool stream = length < 0;
     std::uint64_t streamed = 0;
     const std::uint64_t limit = stream ? options.streamLimit : 0;
     const auto tooLong = [&]() {
-        return Failure(name + " is larger than " + std::to_string(limit >> 20) +
+        return Failure(shown + " is larger than " + std::to_string(limit >> 20) +
                        " MiB, more than any ROM image file; give the file by name.");
     };
 
@@ -490,7 +490,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
         if (got == -2)
             return tooLong();
         if (got < 0)
-            return Failure(FileErrorText(errno, name));
+            return Failure(FileErrorText(errno, shown));
         headSize = static_cast<std::size_t>(got);
         format = DetectImageFormat(std::string_view(chunk.get(), headSize));
     }
@@ -507,12 +507,12 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
             const auto want = static_cast<std::size_t>(
                 std::min<std::uint64_t>(static_cast<std::uint64_t>(length), kRomImageSize));
             if (want > headSize && ReadFull(fd, image.data() + headSize, want - headSize) < 0)
-                return Failure(FileErrorText(errno, name));
+                return Failure(FileErrorText(errno, shown));
             total = static_cast<std::uint64_t>(length);
         } else {
             const ssize_t got = ReadFull(fd, image.data() + headSize, kRomImageSize - headSize);
             if (got < 0)
-                return Failure(FileErrorText(errno, name));
+                return Failure(FileErrorText(errno, shown));
             total = headSize + static_cast<std::uint64_t>(got);
             streamed = total;
             // What lies beyond 1 MiB only counts.
@@ -521,7 +521,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
                 if (more == -2)
                     return tooLong();
                 if (more < 0)
-                    return Failure(FileErrorText(errno, name));
+                    return Failure(FileErrorText(errno, shown));
                 if (more == 0)
                     break;
                 total += static_cast<std::uint64_t>(more);
@@ -557,7 +557,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
         if (loaded.tooLong)
             return tooLong();
         if (!loaded.ok)
-            return Failure(FileErrorText(loaded.err, name));
+            return Failure(FileErrorText(loaded.err, shown));
         result.complete = loaded.complete;
         built.SetBytesRead(builder.Highest());
         if (options.romSize > 0 && builder.Highest() > options.romSize)
@@ -580,18 +580,65 @@ ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& o
     if (fileName.empty())
         return Failure("No file name was given.");
 
+    // Messages quote the name: a name with blanks, or one that ends in a dot, reads as one.
+    const std::string quoted = "\"" + fileName + "\"";
     // O_NONBLOCK: opening a FIFO must not hang; it is refused below like any non-regular file.
     const util::CUniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Get() < 0)
-        return Failure(FileErrorText(errno, fileName));
+        return Failure(FileErrorText(errno, quoted));
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
-        return Failure(FileErrorText(errno, fileName));
+        return Failure(FileErrorText(errno, quoted));
     if (S_ISDIR(st.st_mode))
-        return Failure(FileErrorText(EISDIR, fileName));
+        return Failure(FileErrorText(EISDIR, quoted));
     if (!S_ISREG(st.st_mode))
-        return Failure(fileName + " is not a regular file.");
-    return LoadOpened(fd.Get(), fileName, static_cast<std::int64_t>(st.st_size), options, image);
+        return Failure(quoted + " is not a regular file.");
+    return LoadOpened(fd.Get(), fileName, quoted, static_cast<std::int64_t>(st.st_size), options, image);
+}
+
+ImageFormat DetectFileFormat(const std::string& fileName)
+{
+    const util::CUniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return ImageFormat::Auto;
+    char head[4096];
+    const ssize_t got = ReadFull(fd.Get(), reinterpret_cast<std::uint8_t*>(head), sizeof head);
+    if (got < 0)
+        return ImageFormat::Auto;
+    return DetectImageFormat(std::string_view(head, static_cast<std::size_t>(got)));
+}
+
+std::string DescribeLoad(const std::string& fileName, ImageFormat asked, ImageFormat looks,
+                         const LoadDiagnostics& diagnostics, std::size_t maxShown)
+{
+    const bool mismatch = asked != ImageFormat::Auto && looks != ImageFormat::Auto && asked != looks;
+    // The mismatch says what "no records" and "starts like text" would say again.
+    std::vector<LoadWarning> warnings;
+    for (const LoadWarning& w : diagnostics.Warnings())
+        if (!mismatch || (w.kind != LoadWarningKind::NoRecords && w.kind != LoadWarningKind::LooksLikeText))
+            warnings.push_back(w);
+    if (!mismatch && warnings.empty())
+        return {};
+    std::string text = "\"" + fileName + "\" was loaded";
+    if (mismatch)
+        text.append(" as ").append(ImageFormatTitle(asked)).append(", but it looks like ").append(
+            ImageFormatTitle(looks)).append(": choose that format and load it again if the buffer does not hold what you expect.");
+    else
+        text.append(" with warnings.");
+    if (!warnings.empty()) {
+        text.append("\n").append(CountOf(warnings.size(), "warning", "warnings"));
+        if (warnings.size() > maxShown)
+            text.append(", the first ").append(std::to_string(maxShown));
+        text.append(":");
+        for (std::size_t i = 0; i < warnings.size() && i < maxShown; ++i) {
+            text.append("\n");
+            if (warnings[i].line > 0)
+                text.append("line ").append(std::to_string(warnings[i].line)).append(": ");
+            text.append(warnings[i].message);
+        }
+    }
+    return text;
 }
 
 ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const ImageLoadOptions& options,
@@ -609,5 +656,5 @@ ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const Im
         if (at >= 0 && at <= st.st_size)
             length = static_cast<std::int64_t>(st.st_size - at);
     }
-    return LoadOpened(fd, displayName, length, options, image);
+    return LoadOpened(fd, displayName, displayName, length, options, image);
 }

@@ -199,3 +199,40 @@ TEST(RomSession, WatchCycleSendsOnlyChangedBlocksAndEverythingAfterAFailure)
     EXPECT_TRUE(r.bFull);
     EXPECT_EQ(r.blocks, (std::vector<std::vector<uint32_t>>{{0, 1}, {0, 1}}));
 }
+
+namespace {
+
+TEST(RomSession, FillRangeSetsBothEndsAndRefusesWhatLeavesTheImage)
+{
+    CCountingSink sink;
+    CRomSession session(sink, nullptr);
+    session.Fill(0x00);
+    EXPECT_EQ(session.FillRange(0x10, 0x1F, 0xA5), EFillCheck::kOk);
+    EXPECT_EQ(session.Buffer()[0x0F], 0x00);
+    EXPECT_EQ(session.Buffer()[0x10], 0xA5);
+    EXPECT_EQ(session.Buffer()[0x1F], 0xA5);
+    EXPECT_EQ(session.Buffer()[0x20], 0x00);
+    EXPECT_TRUE(session.Image().IsSet(0x1F));
+    EXPECT_EQ(session.Image().BytesRead(), 0x20u);
+    EXPECT_EQ(session.FillRange(0x20, 0x1F, 0x11), EFillCheck::kStopBelowStart);
+    EXPECT_EQ(session.FillRange(0xFFFF0, 0x100000, 0x11), EFillCheck::kStopBeyondImage);
+    EXPECT_EQ(session.FillRange(0x100000, 0x100000, 0x11), EFillCheck::kStartBeyondImage);
+    EXPECT_EQ(session.Buffer()[0xFFFF0], 0x00);
+    EXPECT_EQ(session.FillRange(0xFFFFF, 0xFFFFF, 0x11), EFillCheck::kOk);
+    EXPECT_EQ(session.Buffer()[0xFFFFF], 0x11);
+    EXPECT_EQ(session.Image().BytesRead(), 0x100000u);
+    EXPECT_TRUE(sink.m_messages.empty());
+}
+
+TEST(RomSession, ProgressInWords)
+{
+    SOperationReport report;
+    report.nBlocks = 32;
+    report.nBlocksDone = 2;
+    EXPECT_EQ(DescribeProgress(report, false), "2 of 32 blocks were written.");
+    report.nBlocks = 1;
+    report.nBlocksDone = 0;
+    EXPECT_EQ(DescribeProgress(report, true), "0 of 1 block was read.");
+}
+
+} // namespace

@@ -675,6 +675,9 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
     EXPECT_EQ(NoDriverMessage(refused), std::string(kMsgNoDriver) + "\n" + DescribeCause(refused[0]) + "\n"
                                             + DescribeCause(refused[1]));
     EXPECT_NE(DescribeCause(refused[0]).find("USB 1-1"), std::string::npos);
+    // The window's search says what is true: emulators are there, but may not be opened.
+    EXPECT_EQ(SearchFailedMessage(refused), std::string(kMsgCouldNotOpen) + "\n" + DescribeCause(refused[0]) + "\n"
+                                                + DescribeCause(refused[1]));
 
     // Nothing attached: the fixed text alone. libusb not starting: said once, not per instance.
     Start(Emulators(0));
@@ -682,6 +685,7 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
     EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
     EXPECT_TRUE(refused.empty());
     EXPECT_EQ(NoDriverMessage(refused), kMsgNoDriver);
+    EXPECT_EQ(SearchFailedMessage(refused), kMsgNoDriver);
 
     CUsbTransport noUsb(std::nullopt, kTestTimeout,
                         [](libusb_context**) { return static_cast<int>(LIBUSB_ERROR_NO_MEM); });
@@ -691,4 +695,5 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
               std::string(kMsgNoDriver) + "\nUSB is not usable: libusb could not start (LIBUSB_ERROR_NO_MEM). "
                                           "Check that /dev/bus/usb and /sys/bus/usb are there.");
     EXPECT_EQ(noUsb.ListEmulators().status.eError, ETransferError::kNoLibusb);
+    EXPECT_EQ(SearchFailedMessage(refused), NoDriverMessage(refused));
 }
