@@ -149,6 +149,11 @@ add_custom_target(changelog ALL DEPENDS ${_doc_dir}/changelog.gz)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/README.installed.in ${_doc_dir}/tarvex/README @ONLY)
 install(FILES ${_doc_dir}/tarvex/README ${_doc_dir}/copyright ${_doc_dir}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tarvex)
+if(TARGET tarvex_python)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README.python.installed ${_doc_dir}/python3-tarvex/README COPYONLY)
+  install(FILES ${_doc_dir}/python3-tarvex/README ${_doc_dir}/copyright ${_doc_dir}/changelog.gz
+    DESTINATION "${_doc_parent}/python3-tarvex" COMPONENT python)
+endif()
 if(TARGET tarvex-sim)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/README.sim.installed ${_doc_dir}/tarvex-sim/README COPYONLY)
   install(FILES ${_doc_dir}/tarvex-sim/README ${_doc_dir}/copyright ${_doc_dir}/changelog.gz

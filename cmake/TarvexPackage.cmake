@@ -19,6 +19,9 @@ set(CPACK_COMPONENTS_ALL tarvex)
 if(TARGET tarvex-sim)
   list(APPEND CPACK_COMPONENTS_ALL sim)
 endif()
+if(TARGET tarvex_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tarvex_1.0.0_amd64.deb, tarvex-sim_1.0.0_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TARVEX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TARVEX_PACKAGE_HOMEPAGE}")
@@ -68,6 +71,25 @@ logged.")
 # links comes in through dpkg-shlibdeps. It runs any program, so tarvex is only recommended.
 set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "umockdev")
 set(CPACK_DEBIAN_SIM_PACKAGE_RECOMMENDS "tarvex (= ${PROJECT_VERSION})")
+
+if(TARGET tarvex_python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tarvex)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SOURCE tarvex)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+"Python module for Tarvex USB EPROM emulators
+The module tarvex drives Tarvex EPROM emulators from Python, for test rigs
+and scripts: ROM images loaded from Intel HEX, S-record, Tektronix or binary
+files and placed at their ROM addresses, downloads of whole images or of the
+changed blocks only, read-back and compare, 16-bit pairs, and exceptions that
+carry the cause of a failure.")
+  # The module is built for one Python minor version; it links no libpython, so
+  # dpkg-shlibdeps cannot tell.
+  math(EXPR _python_next_minor "${Python_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}), python3 (<< ${Python_VERSION_MAJOR}.${_python_next_minor})")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "tarvex-sim (= ${PROJECT_VERSION})")
+endif()
 
 # The udev path in messages and the installed README is the configured prefix's.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/TarvexCPackOptions.cmake)

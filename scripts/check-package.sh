@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the Debian packages tarvex and tarvex-sim from a build that scripts/package.sh
+# Builds the Debian packages tarvex, tarvex-sim and python3-tarvex from a build that scripts/package.sh
 # configured, checks them (lintian, contents, relations, hardening), installs them, runs the
 # installed programs (tarvex as an unprivileged user), and removes and purges them again.
 # Root only.
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${1:?usage: check-package.sh BUILD_DIR}
 fail() { echo "check-package.sh: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "installs packages, run it as root"
-for p in tarvex tarvex-sim; do
+for p in tarvex tarvex-sim python3-tarvex; do
   if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     fail "a $p package is installed already; dpkg --purge $p first"
   fi
@@ -20,11 +20,13 @@ rm -f "$BUILD_DIR"/tarvex*_*.deb
 (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
 main=$(ls "$BUILD_DIR"/tarvex_*_*.deb)
 sim=$(ls "$BUILD_DIR"/tarvex-sim_*_*.deb)
+py=$(ls "$BUILD_DIR"/python3-tarvex_*_*.deb)
 dpkg-deb -I "$main"
 dpkg-deb -I "$sim"
+dpkg-deb -I "$py"
 
 echo "== lintian"
-lintian --pedantic --fail-on error,warning "$main" "$sim"
+lintian --pedantic --fail-on error,warning "$main" "$sim" "$py"
 
 echo "== contents and relations"
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | sort; }
@@ -48,6 +50,18 @@ want_sim=$(printf '%s\n' ./usr/bin/tarvex-sim ./usr/share/man/man1/tarvex-sim.1.
   ./usr/share/doc/tarvex-sim/copyright ./usr/share/doc/tarvex-sim/changelog.gz \
   ./usr/share/doc/tarvex-sim/README | sort)
 [ "$sim_files" = "$want_sim" ] || fail "tarvex-sim holds other files than $want_sim"
+py_files=$(files "$py")
+echo "$py_files"
+for f in ./usr/lib/python3/dist-packages/tarvex/__init__.py ./usr/lib/python3/dist-packages/tarvex/__init__.pyi \
+         ./usr/lib/python3/dist-packages/tarvex/py.typed ./usr/share/doc/python3-tarvex/copyright \
+         ./usr/share/doc/python3-tarvex/changelog.gz ./usr/share/doc/python3-tarvex/README; do
+  grep -qx "$f" <<<"$py_files" || fail "python3-tarvex lacks $f"
+done
+grep -Eq '^\./usr/lib/python3/dist-packages/tarvex/_tarvex\..*\.so$' <<<"$py_files" || fail "python3-tarvex lacks the module"
+! grep -q 'dist-packages' <<<"$main_files" || fail "tarvex holds a part of python3-tarvex"
+py_depends=$(dpkg-deb -f "$py" Depends)
+grep -Eq 'python3 \(>= 3\.[0-9]+\), python3 \(<< 3\.[0-9]+\)' <<<"$py_depends" ||
+  fail "python3-tarvex does not depend on its python3: $py_depends"
 main_depends=$(dpkg-deb -f "$main" Depends)
 sim_depends=$(dpkg-deb -f "$sim" Depends)
 ! grep -q umockdev <<<"$main_depends" || fail "tarvex depends on umockdev: $main_depends"
@@ -84,11 +98,12 @@ rm -rf "$control"
 
 echo "== install"
 # A check that fails must not leave the packages behind for the next run.
-trap 'dpkg --purge tarvex-sim tarvex >/dev/null 2>&1 || true' EXIT
+trap 'dpkg --purge python3-tarvex tarvex-sim tarvex >/dev/null 2>&1 || true' EXIT
 apt_fix() { DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq --no-install-recommends; }
 # One at a time: tarvex needs nothing of tarvex-sim.
 dpkg -i "$main" || apt_fix
 dpkg -i "$sim" || apt_fix
+dpkg -i "$py" || apt_fix
 # Debian 12's C library start files carry no CET notes, so no program of it shows control-flow
 # protection; everything dpkg-buildflags gives is checked.
 hardening-check --nocfprotection /usr/bin/tarvex /usr/bin/tarvexctl /usr/bin/tarvex-sim
@@ -109,6 +124,9 @@ done
 found=$(/usr/bin/tarvex-sim -n 1 -- /usr/bin/tarvexctl find)
 echo "$found"
 [[ $found =~ ^0\ +1-1\ +0547:2131\ +-$ ]] || fail "installed tarvexctl find printed: $found"
+# Debian's python3 finds the installed module, and it reaches the simulated emulator.
+found=$(cd / && /usr/bin/tarvex-sim -n 1 -- /usr/bin/python3 -c 'import tarvex; print(len(tarvex.find()))')
+[ "$found" = 1 ] || fail "the installed Python module found: $found"
 
 echo "== installed tarvex, run by a user, keeps its settings in XDG_CONFIG_HOME"
 home=$(mktemp -d)
@@ -138,13 +156,13 @@ grep -q '^m_nRomSize=' "$home/config/tarvex/tarvex.ini" ||
 rm -rf "$home"
 
 echo "== remove and purge"
-installed=$(dpkg-query -L tarvex tarvex-sim | while read -r f; do [ -d "$f" ] || echo "$f"; done)
-dpkg -r tarvex-sim tarvex
+installed=$(dpkg-query -L tarvex tarvex-sim python3-tarvex | while read -r f; do [ -d "$f" ] || echo "$f"; done)
+dpkg -r python3-tarvex tarvex-sim tarvex
 left=$(while read -r f; do [ ! -e "$f" ] || echo "$f"; done <<<"$installed")
 [ -z "$left" ] || fail "dpkg -r left files behind: $left"
 # tarvex's postrm keeps its record until a purge; tarvex-sim, with no scripts, is gone already.
 dpkg --purge tarvex
-for p in tarvex tarvex-sim; do
+for p in tarvex tarvex-sim python3-tarvex; do
   ! dpkg-query -W "$p" >/dev/null 2>&1 || fail "dpkg still lists $p"
   [ ! -e "/usr/share/doc/$p" ] || fail "/usr/share/doc/$p is left"
 done
