@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // tarvex: the desktop control program of the USB EPROM emulator.
 #include "app/tarvexapp.h"
+#include "pages/messagebox.h"
 #include "tarvex_version.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -28,8 +30,20 @@ namespace {
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
     QCommandLineParser parser;
     CTarvexApp::AddCommandLineOptions(parser);
-    parser.process(app);  // prints the text and exits, or names a wrong option and exits with 1
-    std::exit(0);
+    parser.process(app);  // names a wrong option and exits with 1
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        // QApplication takes these from the command line before tarvex sees it.
+        const QString strQt = QStringLiteral(
+            "\nQt options, taken by the window before the file name:\n"
+            "  -platform NAME  The display platform, such as xcb, wayland or offscreen.\n"
+            "  -style NAME     The widget style, such as Fusion.\n"
+            "  and the other options of QGuiApplication and QApplication (Qt documentation).\n");
+        std::fputs(qPrintable(parser.helpText() + strQt), stdout);
+        std::exit(0);
+    }
+    parser.showHelp(0);
 }
 
 // SIGTERM, SIGINT and SIGHUP (a logout, kill, Ctrl+C in the terminal) end the program the way
@@ -67,6 +81,9 @@ public:
             signalfd_siginfo info{};
             while (read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
                 m_bSignalled = true;
+            // Whatever box is open (a start-up message, a field check) closes, and none waits
+            // for a click while the windows close.
+            SetMessageBoxesEnded(true);
             QApplication::closeAllWindows();
             QCoreApplication::quit();
         });
@@ -98,9 +115,10 @@ int main(int argc, char** argv)
     CTarvexApp theApp;
     QStringList args = QApplication::arguments();
     args.removeFirst();
-    if (!theApp.InitInstance(args))
-        return 1;
+    const bool bStarted = theApp.InitInstance(args);
     if (endOnSignal.Signalled())
-        return 0;
+        return bStarted ? 0 : 1;
+    if (!bStarted)
+        return 1;
     return QApplication::exec();
 }

@@ -5,6 +5,7 @@
 #include "app/aboutbox.h"
 #include "frame/commandids.h"
 #include "frame/mainframe.h"
+#include "pages/messagebox.h"
 #include "view/tarvexview.h"
 
 #include <QAction>
@@ -29,9 +30,6 @@ QSettings Profile()
 CTarvexApp::CTarvexApp(std::string strSettingsPath) : m_strSettingsPath(std::move(strSettingsPath))
 {
     m_chooseOpenFile = [](QWidget* pOwner) { return QFileDialog::getOpenFileName(pOwner); };
-    m_chooseSaveFile = [](QWidget* pOwner, const QString& strProposed) {
-        return QFileDialog::getSaveFileName(pOwner, QString(), strProposed);
-    };
 }
 
 CTarvexApp::~CTarvexApp() = default;
@@ -47,6 +45,10 @@ bool CTarvexApp::InitInstance(const QStringList& args)
         m_pFrame.reset();
         return false;
     }
+    // A signal during a start-up message: the program ends without showing its window.
+    if (MessageBoxesEnded())
+        return true;
+    m_pFrame->FitToScreen();
     m_pFrame->show();
     m_pFrame->raise();
     return true;
@@ -54,7 +56,7 @@ bool CTarvexApp::InitInstance(const QStringList& args)
 
 bool CTarvexApp::IsInfoOption(const QString& strArg)
 {
-    // What QCommandLineParser's addHelpOption() and addVersionOption() answer.
+    // The options AddCommandLineOptions() adds; main() answers them.
     static const QStringList kOptions{QStringLiteral("-h"), QStringLiteral("--help"),
                                       QStringLiteral("--help-all"), QStringLiteral("-v"),
                                       QStringLiteral("--version")};
@@ -64,12 +66,17 @@ bool CTarvexApp::IsInfoOption(const QString& strArg)
 void CTarvexApp::AddCommandLineOptions(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(
-        QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX or binary files "
-                       "into a 1 MiB ROM image, edits it, downloads it to the emulator and reads it back."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+        QStringLiteral("Control program of a USB EPROM emulator: loads Intel HEX, S-record, Tektronix or "
+                       "binary files into a 1 MiB ROM image, edits it, downloads it to the emulator, reads "
+                       "it back or verifies it, and saves it."));
+    // Qt's stock help and version options would describe themselves in Qt's words.
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Print this help and exit.")});
+    parser.addOption({QStringLiteral("help-all"),
+                      QStringLiteral("Print this help and the Qt options the window takes, and exit.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")},
+                      QStringLiteral("Print the program's name and version and exit.")});
     parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("The document to open (any argument but the options above)."),
+                                 QStringLiteral("An image file to load into Buffer 0 (any argument but the options above)."),
                                  QStringLiteral("[file]"));
 }
 
@@ -81,8 +88,6 @@ void CTarvexApp::CreateFrame()
     CMainFrame* pFrame = m_pFrame.get();
     connect(pFrame->Action(ID_FILE_NEW), &QAction::triggered, this, &CTarvexApp::OnFileNew);
     connect(pFrame->Action(ID_FILE_OPEN), &QAction::triggered, this, &CTarvexApp::OnFileOpen);
-    connect(pFrame->Action(ID_FILE_SAVE), &QAction::triggered, this, &CTarvexApp::OnFileSave);
-    connect(pFrame->Action(ID_FILE_SAVE_AS), &QAction::triggered, this, &CTarvexApp::OnFileSaveAs);
     connect(pFrame->Action(ID_FILE_PRINT_SETUP), &QAction::triggered, this, &CTarvexApp::OnFilePrintSetup);
     connect(pFrame->Action(ID_APP_ABOUT), &QAction::triggered, this, &CTarvexApp::OnHelpAbout);
     connect(pFrame->Action(ID_FILE_PRINT), &QAction::triggered, pFrame->View(), &CTarvexView::OnFilePrint);
@@ -118,31 +123,12 @@ bool CTarvexApp::OpenDocumentFile(const QString& strPath)
         return false;
     AddToRecentFileList(m_doc.GetPathName());
     m_pFrame->View()->OnInitialUpdate();
+    // The file opened is an image: it goes into Buffer 0, as the user who opened it expects.
+    if (CPageEmu0* pPage = m_pFrame->BufferPage())
+        pPage->OpenImage(m_doc.GetPathName());
     return true;
 }
 
-bool CTarvexApp::DoSave(const QString& strPath)
-{
-    if (!m_doc.OnSaveDocument(strPath, m_pFrame.get()))
-        return false;
-    AddToRecentFileList(m_doc.GetPathName());
-    return true;
-}
-
-void CTarvexApp::OnFileSave()
-{
-    // A document with a file is never modified and stores nothing: writing it again would only
-    // empty a file that was opened, say an image given on the command line.
-    if (m_doc.GetPathName().isEmpty())
-        OnFileSaveAs();
-}
-
-void CTarvexApp::OnFileSaveAs()
-{
-    const QString strPath = m_chooseSaveFile(m_pFrame.get(), m_doc.GetTitle());
-    if (!strPath.isEmpty())
-        DoSave(strPath);
-}
 
 void CTarvexApp::OnFilePrintSetup()
 {

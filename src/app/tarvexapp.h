@@ -35,8 +35,6 @@ public:
     void OnFileNew();
     void OnFileOpen();
     bool OpenDocumentFile(const QString& strPath);
-    void OnFileSave();
-    void OnFileSaveAs();
     void OnFilePrintSetup();
     void OnHelpAbout();
 
@@ -47,13 +45,11 @@ public:
     CMainFrame* MainFrame() const { return m_pFrame.get(); }
     const CTarvexDoc& Document() const { return m_doc; }
 
-    // File choosers of Open and Save As; replaceable so tests need no dialog. Empty means Cancel.
+    // File chooser of Open; replaceable so tests need no dialog. Empty means Cancel.
     std::function<QString(QWidget*)> m_chooseOpenFile;
-    std::function<QString(QWidget*, const QString& strProposed)> m_chooseSaveFile;
 
 private:
     void CreateFrame();
-    bool DoSave(const QString& strPath);
     // Writes the list to the profile and the File menu.
     void StoreRecentFiles(const QStringList& files);
 

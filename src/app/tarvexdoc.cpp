@@ -15,14 +15,14 @@ QString FileErrorMessage(const QString& strPath, int nErrno)
 {
     switch (nErrno) {
     case ENOENT:
-        return QStringLiteral("%1 was not found.").arg(strPath);
+        return QStringLiteral("\"%1\" was not found.").arg(strPath);
     case EACCES:
     case EPERM:
-        return QStringLiteral("Access to %1 was denied.").arg(strPath);
+        return QStringLiteral("Access to \"%1\" was denied.").arg(strPath);
     case EISDIR:
-        return QStringLiteral("%1 is a folder, not a file.").arg(strPath);
+        return QStringLiteral("\"%1\" is a folder, not a file.").arg(strPath);
     default:
-        return QStringLiteral("An unexpected error occurred while accessing %1.").arg(strPath);
+        return QStringLiteral("An unexpected error occurred while accessing \"%1\".").arg(strPath);
     }
 }
 

@@ -32,3 +32,24 @@ std::string NoDriverMessage(const std::vector<STransferStatus>& refused)
         message += "\n" + cause;
     return message;
 }
+
+std::string SearchFailedMessage(const std::vector<STransferStatus>& refused)
+{
+    // libusb not starting says nothing of an emulator being there.
+    std::vector<STransferStatus> attached;
+    for (const STransferStatus& status : refused)
+        if (status.eError != ETransferError::kNoLibusb)
+            attached.push_back(status);
+    if (attached.empty())
+        return NoDriverMessage(refused);
+    std::string message = kMsgCouldNotOpen;
+    std::vector<std::string> causes;
+    for (const STransferStatus& status : attached) {
+        std::string cause = DescribeCause(status);
+        if (!cause.empty() && std::find(causes.begin(), causes.end(), cause) == causes.end())
+            causes.push_back(std::move(cause));
+    }
+    for (const std::string& cause : causes)
+        message += "\n" + cause;
+    return message;
+}

@@ -17,3 +17,8 @@ std::vector<int> FindEmulators(CUsbTransport& transport, std::vector<STransferSt
 
 // The search's message for no emulator found: the fixed text, then one line for each distinct cause.
 std::string NoDriverMessage(const std::vector<STransferStatus>& refused);
+
+// The search's message when it found no emulator it could open: "Could not open the Device" with
+// the cause when one is attached but refused (busy, no access...), the no-driver message when
+// none is there at all.
+std::string SearchFailedMessage(const std::vector<STransferStatus>& refused);

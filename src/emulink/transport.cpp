@@ -2,6 +2,8 @@
 // Transfer statuses in words, and the one message of a failed open.
 #include "emulink/transport.h"
 
+#include "tarvex_version.h"
+
 #include <libusb.h>
 
 bool STransferStatus::NotOpened() const
@@ -51,13 +53,14 @@ std::string DescribeCause(const STransferStatus& s)
     case ETransferError::kNoDevice:
         return {};
     case ETransferError::kAccessDenied:
-        return device + " may not be opened by this user" + code
-            + ": install the udev rules (res/udev/README.md), then plug the emulator in again.";
+        return device + " may not be opened by this user" + code + ": the udev rules " TARVEX_UDEV_RULES_FILE
+               " give the user at the seat access. If that file is there, run " TARVEX_UDEV_RELOAD_HINT
+               ", or plug the emulator in again.";
     case ETransferError::kBusy:
         return "busy: another program is using "
-            + (s.nInstance >= 0 ? "Ezusb-" + std::to_string(s.nInstance) : std::string("the emulator"))
-            + (s.sDevice.empty() ? std::string() : " (USB " + s.sDevice + ")") + code
-            + ": nothing was sent. Close that program or wait for it to finish, then try again.";
+            + (s.nInstance >= 0 ? "Ezusb-" + std::to_string(s.nInstance) : std::string("the emulator")) + " ("
+            + (s.sDevice.empty() ? std::string() : "USB " + s.sDevice + ", ") + libusb_error_name(s.nLibusbError)
+            + "): nothing was sent. Close that program or wait for it to finish, then try again.";
     case ETransferError::kNoLibusb:
         return "USB is not usable: libusb could not start" + code
             + ". Check that /dev/bus/usb and /sys/bus/usb are there.";

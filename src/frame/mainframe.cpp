@@ -17,8 +17,10 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
@@ -41,6 +43,8 @@ const SPrompt s_prompts[] = {
     {ID_FILE_OPEN, "Open File", "Open"},
     {ID_FILE_SAVE, "Save currently opened file", "Save"},
     {ID_FILE_SAVE_AS, "Save as different file name", "Save As"},
+    {ID_EDIT_FIND, "Find bytes or a text in the buffer", "Find"},
+    {ID_EDIT_REPEAT, "Find the next place of the same bytes", "Find Next"},
     {ID_FILE_PRINT_SETUP, "Change the print options", "Print Setup"},
     {ID_FILE_PRINT, "Print opened file", "Print"},
     {ID_FILE_PRINT_PREVIEW, "View all pages", "Print Preview"},
@@ -218,7 +222,7 @@ void CMainFrame::CreateMenus()
     add(m_pFileMenu, ID_FILE_NEW, "New(&N)\tCtrl+N", {QKeySequence(Qt::CTRL | Qt::Key_N)});
     add(m_pFileMenu, ID_FILE_OPEN, "Open(&O)...\tCtrl+O", {QKeySequence(Qt::CTRL | Qt::Key_O)});
     add(m_pFileMenu, ID_FILE_SAVE, "Save(&S)\tCtrl+S", {QKeySequence(Qt::CTRL | Qt::Key_S)});
-    add(m_pFileMenu, ID_FILE_SAVE_AS, "Save As(&A)...");
+    add(m_pFileMenu, ID_FILE_SAVE_AS, "Save As(&A)...\tCtrl+Shift+S", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)});
     m_pFileMenu->addSeparator();
     add(m_pFileMenu, ID_FILE_PRINT, "Print(&P)...\tCtrl+P", {QKeySequence(Qt::CTRL | Qt::Key_P)});
     add(m_pFileMenu, ID_FILE_PRINT_PREVIEW, "Print Preview(&V)");
@@ -230,6 +234,29 @@ void CMainFrame::CreateMenus()
     m_pRecentAnchor = m_pFileMenu->addSeparator();
     add(m_pFileMenu, ID_APP_EXIT, "Exit(&X)");
     connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QMainWindow::close);
+    // The document stores nothing: Save and Save As write the buffer, as the page's buttons do.
+    connect(Action(ID_FILE_SAVE), &QAction::triggered, this, [this] {
+        if (CPageEmu0* pPage = BufferPage())
+            pPage->OnSave();
+    });
+    connect(Action(ID_FILE_SAVE_AS), &QAction::triggered, this, [this] {
+        if (CPageEmu0* pPage = BufferPage())
+            pPage->OnSaveAs();
+    });
+
+    // Find in the buffer, at the keys every desktop program uses; the Action menu's Find
+    // searches for emulators.
+    QMenu* pEdit = menuBar()->addMenu(QStringLiteral("Edit (&E)"));
+    add(pEdit, ID_EDIT_FIND, "Find(&F)...\tCtrl+F", {QKeySequence(Qt::CTRL | Qt::Key_F)});
+    add(pEdit, ID_EDIT_REPEAT, "Find Next(&N)\tF3", {QKeySequence(Qt::Key_F3)});
+    connect(Action(ID_EDIT_FIND), &QAction::triggered, this, [this] {
+        if (CPageEmu0* pPage = BufferPage())
+            pPage->OnFind();
+    });
+    connect(Action(ID_EDIT_REPEAT), &QAction::triggered, this, [this] {
+        if (CPageEmu0* pPage = BufferPage())
+            pPage->OnFindNext();
+    });
 
     QMenu* pAction = menuBar()->addMenu(QStringLiteral("Action (&A)"));
     add(pAction, IDC_FIND_EMULATOR, "Find(&F) \tEmulator");
@@ -399,7 +426,7 @@ void CMainFrame::FindEmulators()
     if (pTarget->count() > 0)
         pTarget->setCurrentIndex(0);
     if (m_nEmulatorCount == 0) {
-        TarvexMessageBox(this, QString::fromStdString(NoDriverMessage(refused)));
+        TarvexMessageBox(this, QString::fromStdString(SearchFailedMessage(refused)));
         pTarget->setEnabled(false);
         m_bResetEnable = false;
         m_bSetUpEnable = false;
@@ -447,6 +474,71 @@ void CMainFrame::OnSelchangeRomType(int nIndex)
     } else if (const SRomType* pType = RomTypeAt(nIndex)) {
         m_nCurRomSize = int(pType->nSize);
     }
+}
+
+void CMainFrame::ShowStatus(const std::string& text)
+{
+    if (m_pView)
+        m_pView->ShowStatus(text);
+    // The status bar too: on a short screen the message line may lie below the scrolled view.
+    if (text.empty())
+        m_wndStatusBar->clearMessage();
+    else
+        m_wndStatusBar->showMessage(QString::fromStdString(text));
+}
+
+QSize CMainFrame::NeededSize()
+{
+    layout()->activate();
+    return size() - centralWidget()->size() + m_pView->FormSize();
+}
+
+void CMainFrame::FitToScreen(const QRect& area, const QMargins& frame)
+{
+    const QSize room = area.size().shrunkBy(frame);
+    QSize needed = NeededSize();
+    if (needed.height() > room.height() && !m_bOneRow) {
+        // Both bands in one row, as a rebar puts them when it is wide enough: a row saved.
+        const int nRow = m_wndToolBar->sizeHint().width() + m_wndReBar->sizeHint().width() +
+                         2 * style()->pixelMetric(QStyle::PM_ToolBarItemSpacing) + 8;
+        if (std::max(nRow, needed.width()) <= room.width()) {
+            removeToolBarBreak(m_wndReBar);
+            m_bOneRow = true;
+            resize(std::max(width(), nRow), height());
+            needed = NeededSize().expandedTo(QSize(nRow, 0));
+        }
+    }
+    if (needed.width() <= room.width() && needed.height() <= room.height() && size() == needed)
+        return;
+    QSize fitted = needed.boundedTo(room);
+    // A page area that scrolls one way needs the other way's room for its scroll bar.
+    const int nBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (fitted.height() < needed.height())
+        fitted.setWidth(std::min(fitted.width() + nBar, room.width()));
+    if (fitted.width() < needed.width())
+        fitted.setHeight(std::min(fitted.height() + nBar, room.height()));
+    resize(fitted);
+    // A window placed beyond the free area's bottom or right would be cut off: the frame (the
+    // position of a window is its frame's) moves in.
+    const QSize outer = fitted.grownBy(frame);
+    const QPoint inside(std::clamp(x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
+                        std::clamp(y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+    if (inside != pos())
+        move(inside);
+}
+
+void CMainFrame::FitToScreen()
+{
+    const QScreen* pScreen = screen();
+    if (!pScreen)
+        return;
+    // Until it is shown the window has no border; a title bar as window managers commonly draw it.
+    const QRect outer = frameGeometry(), inner = geometry();
+    QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                   outer.bottom() - inner.bottom());
+    if (frame.isNull())
+        frame = QMargins(2, 32, 2, 2);
+    FitToScreen(pScreen->availableGeometry(), frame);
 }
 
 void CMainFrame::EnableRun()

@@ -59,6 +59,17 @@ public:
     // Enables the flag-driven commands by their flags and the edit commands by the focus.
     void UpdateCommandUI();
 
+    // Fits the window into `area` (a screen's free area) with room for `frame`, the window
+    // manager's border: where the whole form does not fit, the emulator bar joins the tool
+    // bar's row and the page area scrolls. A screen with room changes nothing.
+    void FitToScreen(const QRect& area, const QMargins& frame);
+    // The same for the screen the window is on; the border is the one drawn around it, or a
+    // common title bar's while it is not shown yet.
+    void FitToScreen();
+    // The size that shows the whole form with the bars as they are placed now.
+    QSize NeededSize();
+    bool EmulatorBarBesideToolBar() const { return m_bOneRow; }
+
     // The menu entries of the recent-file list (at most 4); empty shows the greyed placeholder.
     void SetRecentFiles(const QStringList& files);
 
@@ -72,6 +83,7 @@ public:
     void EnableRun() override;
     CUsbTransport* Transport() override { return m_pTransport.get(); }
     std::string SettingsPath() const override { return m_strSettingsPath; }
+    void ShowStatus(const std::string& text) override;
 
     // A recent-file entry was chosen.
     std::function<void(const QString&)> m_onOpenRecent;
@@ -111,4 +123,5 @@ private:
     QList<QAction*> m_recentActions;
     QList<QObject*> m_noTipButtons; // tool-bar buttons of commands without a string
     CTarvexView* m_pView = nullptr;
+    bool m_bOneRow = false;
 };

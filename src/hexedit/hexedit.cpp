@@ -528,6 +528,7 @@ void CHexEdit::keyPressEvent(QKeyEvent* e)
         return;
     }
     // One Qt key event stands for the key-down and, when the key makes one, the character.
+    const unsigned before = m_model.EditCount();
     if (const auto key = KeyOf(e->key())) {
         m_model.OnKeyDown(*key, shift, ctrl);
     } else {
@@ -536,6 +537,7 @@ void CHexEdit::keyPressEvent(QKeyEvent* e)
             m_model.OnChar(static_cast<unsigned>(ch), ctrl);
     }
     e->accept();
+    NotifyEdits(before);
 }
 
 // --- mouse ---
@@ -617,10 +619,50 @@ void CHexEdit::focusOutEvent(QFocusEvent* e)
 
 // --- clipboard and context menu ---
 
+void CHexEdit::NotifyEdits(unsigned before)
+{
+    if (m_model.EditCount() != before)
+        emit edited();
+}
+
+void CHexEdit::FillRange(int start, int end, std::uint8_t value)
+{
+    const unsigned before = m_model.EditCount();
+    m_model.FillRange(start, end, value);
+    NotifyEdits(before);
+}
+
+CHexEditModel::FindResult CHexEdit::FindNext(const std::vector<std::uint8_t>& pattern)
+{
+    SyncClientSize();
+    return m_model.FindNext(pattern);
+}
+
+void CHexEdit::GoTo(int n)
+{
+    SyncClientSize();
+    m_model.GoTo(n);
+}
+
 void CHexEdit::OnEditCopy() { m_model.OnEditCopy(); }
-void CHexEdit::OnEditCut() { m_model.OnEditCut(); }
-void CHexEdit::OnEditPaste() { m_model.OnEditPaste(); }
-void CHexEdit::OnEditClear() { m_model.OnEditClear(); }
+void CHexEdit::OnEditCut()
+{
+    const unsigned before = m_model.EditCount();
+    m_model.OnEditCut();
+    NotifyEdits(before);
+}
+void CHexEdit::OnEditPaste()
+{
+    const unsigned before = m_model.EditCount();
+    m_model.OnEditPaste();
+    NotifyEdits(before);
+}
+void CHexEdit::OnEditClear()
+{
+    const unsigned before = m_model.EditCount();
+    m_model.OnEditClear();
+    NotifyEdits(before);
+}
 void CHexEdit::OnEditSelectAll() { m_model.OnEditSelectAll(); }
 void CHexEdit::OnEditUndo() { m_model.OnEditUndo(); }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <deque>
+#include <vector>
 
 class QMenu;
 
@@ -40,6 +41,11 @@ public:
     // Repaints the whole view.
     void Redraw() override;
 
+    // Bytes start..end-1 of the editor's copy become value (see CHexEditModel::FillRange).
+    void FillRange(int start, int end, std::uint8_t value);
+    CHexEditModel::FindResult FindNext(const std::vector<std::uint8_t>& pattern);
+    void GoTo(int n);
+
     void OnEditCopy();
     void OnEditCut();
     void OnEditPaste();
@@ -57,6 +63,10 @@ public:
     QRect CellRect(int cell, int row) const;
     // The width that shows a whole row of every shown column with the vertical bar beside it.
     int FullRowWidth() const;
+
+signals:
+    // The user changed bytes of the editor's copy (typing, Delete, Insert, the clipboard, a fill).
+    void edited();
 
 protected:
     bool event(QEvent* e) override;
@@ -85,6 +95,8 @@ private:
     };
 
     void CaretChanged() override;
+    // Says edited() when the model counted an edit since `before`.
+    void NotifyEdits(unsigned before);
     // One row per wheel message, over the view and over its vertical bar alike.
     bool Wheel(QWheelEvent* e);
     // The menu at the keyboard's place: just inside the view's top-left corner.

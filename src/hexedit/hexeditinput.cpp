@@ -193,6 +193,7 @@ void CHexEditModel::OnChar(unsigned ch, bool ctrl)
     std::uint8_t& byte = m_pData[static_cast<std::size_t>(m_nCaret)];
     if (m_nCaretColumn == COL_ASCII) {
         byte = static_cast<std::uint8_t>(ch & 0xFF);
+        Edited(m_nCaret + 1);
         MoveCaret(1, 0);
         Redraw();
         return;
@@ -203,6 +204,7 @@ void CHexEditModel::OnChar(unsigned ch, bool ctrl)
             byte = static_cast<std::uint8_t>(v * 16 + byte % 16);
         else
             byte = static_cast<std::uint8_t>((byte & 0xF0) + v);
+        Edited(m_nCaret + 1);
         MoveCaret(1, 0);
     }
     Redraw();
@@ -412,9 +414,11 @@ bool CHexEditModel::ReplaceRange(int lo, int hi, const std::uint8_t* src, std::s
     if (n > 0)
         std::memcpy(p.get() + lo, src, n);
     std::memcpy(p.get() + lo + n, m_pData.get() + hi, static_cast<std::size_t>(m_nLength - hi));
+    const bool moved = newLength != m_nLength;
     m_pData = std::move(p);
     m_nLength = static_cast<int>(newLength);
     m_bLayoutDirty = true;
+    Edited(moved ? m_nLength : lo + static_cast<int>(n));
     return true;
 }
 

@@ -58,6 +58,7 @@ bool CHexEditModel::SetData(const std::uint8_t* data, int length)
     m_nCaretX = m_nCaretY = 0;
     m_nCaretColumn = COL_HEX_HIGH;
     m_nTopIndex = 0;
+    m_nEditedEnd = 0;
     m_bLayoutDirty = true;
     SetSelection(-1, -1);
     return true;
@@ -95,6 +96,7 @@ bool CHexEditModel::DeleteRange(int start, int end)
     m_pData = std::move(p);
     m_nLength = newLength;
     m_bLayoutDirty = true;
+    Edited(newLength);
     SetSelection(-1, -1);
     if (m_nCaret >= m_nLength) {
         m_nCaret = m_nLength > 0 ? m_nLength - 1 : 0;
@@ -118,6 +120,7 @@ bool CHexEditModel::InsertZeros(int position, int count)
     m_pData = std::move(p);
     m_nLength += count;
     m_bLayoutDirty = true;
+    Edited(m_nLength);
     SetSelection(-1, -1);
     return true;
 }
@@ -427,4 +430,128 @@ void CHexEditModel::ScrollToRow(int row)
     Redraw();
     SetScrollPos();
     PlaceCaret(m_nCaret);
+}
+
+void CHexEditModel::Edited(int end)
+{
+    m_nEditedEnd = std::max(m_nEditedEnd, end);
+    ++m_nEditCount;
+}
+
+std::uint64_t CHexEditModel::CoveredCount(std::uint64_t count) const
+{
+    return std::max<std::uint64_t>(count, static_cast<std::uint64_t>(EditedEnd()));
+}
+
+void CHexEditModel::FillRange(int start, int end, std::uint8_t value)
+{
+    start = std::max(start, 0);
+    end = std::min(end, m_nLength);
+    if (!m_pData || start >= end)
+        return;
+    std::memset(m_pData.get() + start, value, static_cast<std::size_t>(end - start));
+    Edited(end);
+    Redraw();
+}
+
+void CHexEditModel::ScrollIntoView(int n)
+{
+    EnsureLayout();
+    const int bpr = m_nBytesPerRow;
+    const int rows = std::max(m_nRowsPerPage, 1);
+    if (n >= m_nTopIndex && n < m_nTopIndex + rows * bpr)
+        return;
+    // The row lands a third down the view, where the rows around it show too; never past the end.
+    const int lastTop = std::max(DataRows() - rows, 0);
+    ScrollToRow(std::min(std::max(n / bpr - rows / 3, 0), lastTop));
+}
+
+void CHexEditModel::GoTo(int n)
+{
+    if (!m_pData)
+        return;
+    m_nCaret = std::min(std::max(n, 0), std::max(m_nLength - 1, 0));
+    if (m_nCaretColumn == COL_ADDRESS || m_nCaretColumn == COL_HEX_LOW)
+        m_nCaretColumn = COL_HEX_HIGH;
+    SetSelection(-1, -1);
+    ScrollIntoView(m_nCaret);
+    PlaceCaret(m_nCaret);
+}
+
+CHexEditModel::FindResult CHexEditModel::FindNext(const std::vector<std::uint8_t>& pattern)
+{
+    FindResult result;
+    const int n = static_cast<int>(pattern.size());
+    if (!m_pData || n == 0 || n > m_nLength)
+        return result;
+    const std::uint8_t* const begin = m_pData.get();
+    const std::uint8_t* const end = begin + m_nLength;
+    const int from = std::min(HasSelection() ? SelLow() + 1 : m_nCaret, m_nLength);
+    const std::uint8_t* hit = std::search(begin + from, end, pattern.begin(), pattern.end());
+    if (hit == end) {
+        // Once more from the start, as far as a match that begins before `from` can reach.
+        const std::uint8_t* const wrapEnd = begin + std::min(from + n - 1, m_nLength);
+        hit = std::search(begin, wrapEnd, pattern.begin(), pattern.end());
+        if (hit == wrapEnd)
+            return result;
+        result.wrapped = true;
+    }
+    result.found = true;
+    result.position = static_cast<int>(hit - begin);
+    m_nCaret = result.position;
+    if (m_nCaretColumn == COL_ADDRESS || m_nCaretColumn == COL_HEX_LOW)
+        m_nCaretColumn = COL_HEX_HIGH;
+    ScrollIntoView(m_nCaret);
+    PlaceCaret(m_nCaret);
+    SetSelection(result.position, result.position + n);
+    return result;
+}
+
+bool ParseFindPattern(const std::string& text, bool hex, std::vector<std::uint8_t>& pattern, std::string& error)
+{
+    pattern.clear();
+    if (!hex) {
+        const std::string bytes = TextClipboardBytes(text);
+        pattern.assign(bytes.begin(), bytes.end());
+    } else {
+        auto digit = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        };
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const char c = text[i];
+            if (c == ' ' || c == '\t' || c == ',') {
+                ++i;
+                continue;
+            }
+            // One token: an optional 0x, then its digits.
+            if (c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+                i += 2;
+            std::string digits;
+            for (; i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != ','; ++i) {
+                if (digit(text[i]) < 0) {
+                    error = std::string("'") + text[i] + "' is no hex digit: give bytes as 12 AB 3F, or search for a text.";
+                    pattern.clear();
+                    return false;
+                }
+                digits += text[i];
+            }
+            if (digits.size() == 1) {
+                pattern.push_back(static_cast<std::uint8_t>(digit(digits[0])));
+                continue;
+            }
+            if (digits.size() % 2 != 0) {
+                error = "\"" + digits + "\" has an odd number of hex digits: give two digits a byte.";
+                pattern.clear();
+                return false;
+            }
+            for (std::size_t k = 0; k < digits.size(); k += 2)
+                pattern.push_back(static_cast<std::uint8_t>(digit(digits[k]) * 16 + digit(digits[k + 1])));
+        }
+    }
+    if (pattern.empty()) {
+        error = "There is nothing to find.";
+        return false;
+    }
+    return true;
 }

@@ -45,6 +45,12 @@ public:
 // as Latin-1 already, byte for byte, which is what older X clients put on the clipboard.
 std::string TextClipboardBytes(const std::string& text);
 
+// The bytes a search looks for: hex digits in pairs (blanks, commas and "0x" between bytes
+// allowed; a lone digit between blanks is one byte), or a text taken byte for byte as typing it
+// into the ASCII column would write it. False with `error` set for nothing to find or a
+// character that is no hex digit.
+bool ParseFindPattern(const std::string& text, bool hex, std::vector<std::uint8_t>& pattern, std::string& error);
+
 class CHexEditModel {
 public:
     enum Column { COL_ADDRESS = 0, COL_ASCII = 1, COL_HEX_HIGH = 2, COL_HEX_LOW = 3 };
@@ -106,6 +112,31 @@ public:
     // Copies min(maximum, length) bytes to dest and returns the full current length.
     int GetData(std::uint8_t* dest, int maximum) const;
     void SetOptions(bool showAddress, bool showHex, bool showAscii, bool wideAddress);
+
+    // --- what changed ---
+    // One past the highest byte an edit changed since the last SetData, at most the length; 0
+    // for none. Typing, Delete, Insert, paste, cut and FillRange count; an insertion or deletion
+    // moves every byte after it, so it counts up to the end of the data.
+    int EditedEnd() const { return m_nEditedEnd < m_nLength ? m_nEditedEnd : m_nLength; }
+    // Goes up with every edit: a view compares it before and after an event.
+    unsigned EditCount() const { return m_nEditCount; }
+    // The count of bytes a download takes back: `count`, grown to cover every edited byte.
+    std::uint64_t CoveredCount(std::uint64_t count) const;
+    // Bytes start..end-1, as far as the data reaches, become value.
+    void FillRange(int start, int end, std::uint8_t value);
+
+    // --- search ---
+    struct FindResult {
+        bool found = false;
+        bool wrapped = false;  // found only by starting again at the first byte
+        int position = -1;
+    };
+    // Looks for pattern from the caret on (from just after the start of a selection, so that
+    // the next search goes past the match it selected), then once from the first byte. A match
+    // is selected with the caret on its first byte and scrolled into view.
+    FindResult FindNext(const std::vector<std::uint8_t>& pattern);
+    // Puts the caret on byte n (kept in the data), with no selection, and scrolls it into view.
+    void GoTo(int n);
 
     // --- editing primitives ---
     // Removes bytes start..end-1. False (nothing changed) for a range outside the data or a
@@ -236,6 +267,10 @@ private:
     bool InHexColumn() const { return m_nCaretColumn == COL_HEX_HIGH || m_nCaretColumn == COL_HEX_LOW; }
     // Replaces bytes lo..hi-1 by n bytes from src in one allocation; false leaves all unchanged.
     bool ReplaceRange(int lo, int hi, const std::uint8_t* src, std::size_t n);
+    // An edit changed bytes up to end - 1.
+    void Edited(int end);
+    // Scrolls so that byte n's row is shown.
+    void ScrollIntoView(int n);
 
     IHexEditView* m_pView = nullptr;
     IHexClipboard* m_pClipboard = nullptr;
@@ -269,6 +304,8 @@ private:
     int m_nClientWidth = 0;
     int m_nClientHeight = 0;
     int m_nMaxLength = 0x7FFFFFFF;
+    int m_nEditedEnd = 0;
+    unsigned m_nEditCount = 0;
     CaretState m_caret;
     ScrollBarState m_vScroll;
     ScrollBarState m_hScroll;

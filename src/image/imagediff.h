@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 struct SDiffRange {
@@ -24,3 +25,7 @@ struct SImageDiff {
 // bytes at the end); a run of differing bytes is one range. Keeps the first `maxRanges`.
 SImageDiff CompareImages(std::span<const std::uint8_t> wanted, std::span<const std::uint8_t> got,
                          std::size_t maxRanges);
+
+// The comparison in words for one message: "No byte differs: ..." or the count of differing bytes
+// and ranges, then the first `maxShown` ranges as "00000010-0000001F (16 bytes)".
+std::string DescribeImageDiff(const SImageDiff& diff, std::uint64_t nCompared, std::size_t maxShown = 5);

@@ -577,9 +577,9 @@ void Drain(int fd, char* chunk, std::uint64_t& total, std::uint64_t limit)
     }
 }
 
-// The load proper, from an open descriptor. length: the file's length when it is a regular
-// file read from its start, or -1 for a stream read to its end.
-ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
+// The load proper, from an open descriptor; `shown` names it in messages. length: the file's
+// length when it is a regular file read from its start, or -1 for a stream read to its end.
+ImageLoadResult LoadOpened(int fd, const std::string& name, const std::string& shown, std::int64_t length,
                            const ImageLoadOptions& options, CRomImage& target)
 {
     const SAddressMap& map = options.map;
@@ -592,12 +592,12 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
     CRomImage built(options.fill);
     std::unique_ptr<char[]> chunk(new (std::nothrow) char[kLoadChunkSize]);
     if (!chunk)
-        return Failure("There is not enough memory to load " + name + ".");
+        return Failure("There is not enough memory to load " + shown + ".");
     const bool stream = length < 0;
     std::uint64_t streamed = 0;
     const std::uint64_t limit = stream ? options.streamLimit : 0;
     const auto tooLong = [&]() {
-        return Failure(name + " is larger than " + std::to_string(limit >> 20) +
+        return Failure(shown + " is larger than " + std::to_string(limit >> 20) +
                        " MiB, more than any ROM image file; give the file by name.");
     };
 
@@ -609,7 +609,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
         if (got == -2)
             return tooLong();
         if (got < 0)
-            return Failure(FileErrorText(errno, name));
+            return Failure(FileErrorText(errno, shown));
         headSize = static_cast<std::size_t>(got);
         format = DetectImageFormat(std::string_view(chunk.get(), headSize));
     }
@@ -619,8 +619,8 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
             Drain(fd, chunk.get(), streamed, limit);
         if (binary)
             return Misuse("--base " + Hex(map.base) + " applies to Intel HEX, S-record and Tektronix files, and " +
-                          name + " was read as binary: use --skip for a binary file");
-        return Misuse("--skip " + Hex(map.skip) + " applies to binary files, and " + name + " was read as " +
+                          shown + " was read as binary: use --skip for a binary file");
+        return Misuse("--skip " + Hex(map.skip) + " applies to binary files, and " + shown + " was read as " +
                       ImageFormatTitle(format) + ": use --base for a record file");
     }
 
@@ -651,7 +651,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
                 const ssize_t got = ReadFull(fd, reinterpret_cast<std::uint8_t*>(chunk.get()),
                                              static_cast<std::size_t>(std::min<std::uint64_t>(kLoadChunkSize, to - offset)));
                 if (got < 0)
-                    return Failure(FileErrorText(errno, name));
+                    return Failure(FileErrorText(errno, shown));
                 if (got == 0)
                     break;
                 if (start.size() < 4096 && offset == start.size())
@@ -668,7 +668,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
                 if (got == -2)
                     return tooLong();
                 if (got < 0)
-                    return Failure(FileErrorText(errno, name));
+                    return Failure(FileErrorText(errno, shown));
                 if (got == 0)
                     break;
                 if (start.size() < 4096 && offset == start.size())
@@ -710,7 +710,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, std::int64_t length,
         if (loaded.tooLong)
             return tooLong();
         if (!loaded.ok)
-            return Failure(FileErrorText(loaded.err, name));
+            return Failure(FileErrorText(loaded.err, shown));
         result.complete = loaded.complete;
         fileBytes = loaded.bytes;
         built.SetBytesRead(builder.Highest());
@@ -749,18 +749,65 @@ ImageLoadResult LoadImage(const std::string& fileName, const ImageLoadOptions& o
     if (fileName.empty())
         return Failure("No file name was given.");
 
+    // Messages quote the name: a name with blanks, or one that ends in a dot, reads as one.
+    const std::string quoted = "\"" + fileName + "\"";
     // O_NONBLOCK: opening a FIFO must not hang; it is refused below like any non-regular file.
     const util::CUniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Get() < 0)
-        return Failure(FileErrorText(errno, fileName));
+        return Failure(FileErrorText(errno, quoted));
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
-        return Failure(FileErrorText(errno, fileName));
+        return Failure(FileErrorText(errno, quoted));
     if (S_ISDIR(st.st_mode))
-        return Failure(FileErrorText(EISDIR, fileName));
+        return Failure(FileErrorText(EISDIR, quoted));
     if (!S_ISREG(st.st_mode))
-        return Failure(fileName + " is not a regular file.");
-    return LoadOpened(fd.Get(), fileName, static_cast<std::int64_t>(st.st_size), options, image);
+        return Failure(quoted + " is not a regular file.");
+    return LoadOpened(fd.Get(), fileName, quoted, static_cast<std::int64_t>(st.st_size), options, image);
+}
+
+ImageFormat DetectFileFormat(const std::string& fileName)
+{
+    const util::CUniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return ImageFormat::Auto;
+    char head[4096];
+    const ssize_t got = ReadFull(fd.Get(), reinterpret_cast<std::uint8_t*>(head), sizeof head);
+    if (got < 0)
+        return ImageFormat::Auto;
+    return DetectImageFormat(std::string_view(head, static_cast<std::size_t>(got)));
+}
+
+std::string DescribeLoad(const std::string& fileName, ImageFormat asked, ImageFormat looks,
+                         const LoadDiagnostics& diagnostics, std::size_t maxShown)
+{
+    const bool mismatch = asked != ImageFormat::Auto && looks != ImageFormat::Auto && asked != looks;
+    // The mismatch says what "no records" and "starts like text" would say again.
+    std::vector<LoadWarning> warnings;
+    for (const LoadWarning& w : diagnostics.Warnings())
+        if (!mismatch || (w.kind != LoadWarningKind::NoRecords && w.kind != LoadWarningKind::LooksLikeText))
+            warnings.push_back(w);
+    if (!mismatch && warnings.empty())
+        return {};
+    std::string text = "\"" + fileName + "\" was loaded";
+    if (mismatch)
+        text.append(" as ").append(ImageFormatTitle(asked)).append(", but it looks like ").append(
+            ImageFormatTitle(looks)).append(": choose that format and load it again if the buffer does not hold what you expect.");
+    else
+        text.append(" with warnings.");
+    if (!warnings.empty()) {
+        text.append("\n").append(CountOf(warnings.size(), "warning", "warnings"));
+        if (warnings.size() > maxShown)
+            text.append(", the first ").append(std::to_string(maxShown));
+        text.append(":");
+        for (std::size_t i = 0; i < warnings.size() && i < maxShown; ++i) {
+            text.append("\n");
+            if (warnings[i].line > 0)
+                text.append("line ").append(std::to_string(warnings[i].line)).append(": ");
+            text.append(warnings[i].message);
+        }
+    }
+    return text;
 }
 
 ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const ImageLoadOptions& options,
@@ -778,5 +825,5 @@ ImageLoadResult LoadImageFromFd(int fd, const std::string& displayName, const Im
         if (at >= 0 && at <= st.st_size)
             length = static_cast<std::int64_t>(st.st_size - at);
     }
-    return LoadOpened(fd, displayName, length, options, image);
+    return LoadOpened(fd, displayName, displayName, length, options, image);
 }

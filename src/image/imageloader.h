@@ -36,6 +36,9 @@ const char* ImageFormatTitle(ImageFormat format);
 // is white space only). head is the start of the file; one read's worth is enough.
 ImageFormat DetectImageFormat(std::string_view head);
 
+// What a named file looks like, by its first piece (DetectImageFormat); Auto when it cannot be read.
+ImageFormat DetectFileFormat(const std::string& fileName);
+
 struct ImageLoadResult {
     bool ok = false;
     // On failure: names the file and the cause, ready for a message box.
@@ -138,3 +141,9 @@ private:
     std::uint64_t m_nAfterEnd = 0;  // ':' after the end record
     LineTally m_checksum, m_badChar, m_cutShort, m_segment, m_otherType, m_malformed;
 };
+
+// The load's word to a user, one text for one message box: the format asked for against the one
+// the file looks like (when they differ), then the first `maxShown` warnings and how many there
+// are in all. Empty when there is nothing to say.
+std::string DescribeLoad(const std::string& fileName, ImageFormat asked, ImageFormat looks,
+                         const LoadDiagnostics& diagnostics, std::size_t maxShown = 5);

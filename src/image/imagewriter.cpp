@@ -8,10 +8,14 @@
 
 #include <unistd.h>
 
+#include "util/fileutil.h"
+
 namespace {
 
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr char kDigits[] = "0123456789ABCDEF";
+// Data bytes of one extended Tektronix record: its length field counts at most 255 characters.
+constexpr std::size_t kTekMaxBytes = 120;
 
 // Builds records in a buffer handed to the sink whenever it fills past kFlushSize; a record
 // (at most 530 characters) always fits in the room left.
@@ -157,6 +161,53 @@ bool WriteSRecord(std::span<const std::uint8_t> data, const ImageWriteOptions& o
     return w.Flush();
 }
 
+// Extended Tektronix: '%', the record's length in characters after the '%', the type, the
+// checksum (the sum of the values of every other digit) and the address with its digit count.
+// Eight address digits, as srec_cat writes them.
+void TekRecord(RecordWriter& w, char type, std::uint32_t address, const std::uint8_t* p, std::size_t n)
+{
+    constexpr unsigned kAddressDigits = 8;
+    char text[2 * kTekMaxBytes + 16];
+    std::size_t len = 0;
+    const unsigned length = static_cast<unsigned>(6 + kAddressDigits + 2 * n);
+    text[len++] = kDigits[length >> 4];
+    text[len++] = kDigits[length & 0xF];
+    text[len++] = type;
+    text[len++] = '0';  // the checksum, set below
+    text[len++] = '0';
+    text[len++] = kDigits[kAddressDigits];
+    for (unsigned i = kAddressDigits; i-- > 0;)
+        text[len++] = kDigits[(address >> (4 * i)) & 0xF];
+    for (std::size_t i = 0; i < n; ++i) {
+        text[len++] = kDigits[p[i] >> 4];
+        text[len++] = kDigits[p[i] & 0xF];
+    }
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < len; ++i)
+        if (i != 3 && i != 4)
+            sum += static_cast<unsigned>(text[i] <= '9' ? text[i] - '0' : text[i] - 'A' + 10);
+    text[3] = kDigits[(sum >> 4) & 0xF];
+    text[4] = kDigits[sum & 0xF];
+    w.Begin("%");
+    w.Begin(std::string_view(text, len));
+}
+
+bool WriteTekHex(std::span<const std::uint8_t> data, unsigned perRecord, const ImageSink& sink)
+{
+    RecordWriter w(sink);
+    for (std::size_t a = 0; a < data.size();) {
+        const std::size_t n = std::min(std::size_t{perRecord}, data.size() - a);
+        TekRecord(w, '6', static_cast<std::uint32_t>(a), data.data() + a, n);
+        if (!w.End("\n"))
+            return false;
+        a += n;
+    }
+    // The termination record, with entry point 0.
+    TekRecord(w, '8', 0, nullptr, 0);
+    w.End("\n");
+    return w.Flush();
+}
+
 bool WriteBinary(std::span<const std::uint8_t> data, const ImageSink& sink)
 {
     for (std::size_t a = 0; a < data.size(); a += kFlushSize) {
@@ -218,6 +269,12 @@ std::string CheckWriteOptions(std::span<const std::uint8_t> data, const ImageWri
         if (data.size() > (std::uint64_t{1} << 32))
             return "S-records reach 4 GiB at most.";
         return {};
+    case ImageFormat::TekHex:
+        if (o.bytesPerRecord < 1 || o.bytesPerRecord > kTekMaxBytes)
+            return "Extended Tektronix records hold 1 to 120 data bytes.";
+        if (data.size() > (std::uint64_t{1} << 32))
+            return "Extended Tektronix reaches 4 GiB at most.";
+        return {};
     case ImageFormat::Binary: return {};
     default: return std::string("Images cannot be written as ") + ImageFormatTitle(o.format) + ".";
     }
@@ -231,6 +288,7 @@ bool EncodeImage(std::span<const std::uint8_t> data, const ImageWriteOptions& op
     switch (options.format) {
     case ImageFormat::IntelHex: return WriteIntelHex(data, options.bytesPerRecord, sink);
     case ImageFormat::SRecord: return WriteSRecord(data, options, sink);
+    case ImageFormat::TekHex: return WriteTekHex(data, options.bytesPerRecord, sink);
     default: return WriteBinary(data, sink);
     }
 }
@@ -275,6 +333,37 @@ ImageWriteResult WriteImageToFd(int fd, const std::string& displayName,
         result.message = err == ENOSPC ? "There is no space left to write " + displayName + "."
                          : err == EPIPE ? "The reader of " + displayName + " went away before the image was written."
                                         : "Could not write " + displayName + " (" + std::strerror(err) + ").";
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+ImageWriteResult WriteImageFile(const std::string& path, std::span<const std::uint8_t> data,
+                                const ImageWriteOptions& options)
+{
+    ImageWriteResult result;
+    const std::string quoted = "\"" + path + "\"";
+    if (const std::string problem = CheckWriteOptions(data, options); !problem.empty()) {
+        result.message = "Could not write " + quoted + ": " + problem;
+        return result;
+    }
+    std::string error;
+    const bool ok = util::UpdateFile(path, util::FileWriteOptions{},
+                                     [&](std::string& content, std::string&) {
+                                         content.clear();
+                                         EncodeImage(data, options, [&content](std::string_view piece) {
+                                             content += piece;
+                                             return true;
+                                         });
+                                         return true;
+                                     },
+                                     error);
+    if (!ok) {
+        // The writer names the path bare ("cannot write PATH: cause"): the window quotes it.
+        const std::string prefix = "cannot write " + path + ": ";
+        result.message = "Could not write " + quoted + ": " +
+                         (error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error);
         return result;
     }
     result.ok = true;

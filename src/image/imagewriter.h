@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Image file writing: the ROM image (or part of it) as Intel HEX, Motorola S-record or binary.
+// Image file writing: the ROM image (or part of it) as Intel HEX, Motorola S-record, extended
+// Tektronix or binary.
 #pragma once
 
 #include "image/imageloader.h"
@@ -11,9 +12,10 @@
 #include <string_view>
 
 struct ImageWriteOptions {
-    // IntelHex, SRecord or Binary; the others are refused.
+    // IntelHex, SRecord, TekHex or Binary; Auto is refused.
     ImageFormat format = ImageFormat::IntelHex;
-    // Data bytes per record (1 to 255 for Intel HEX, 1 to 250 for S-records); 16 or 32 usual.
+    // Data bytes per record (1 to 255 for Intel HEX, 1 to 250 for S-records, 1 to 120 for
+    // extended Tektronix); 16 or 32 usual.
     unsigned bytesPerRecord = 16;
     // S-record address bytes: 0 picks the fewest that reach the last address (S1/S9 up to
     // 64 KiB, S2/S8 up to 16 MiB, else S3/S7); 2, 3 or 4 ask for at least that many.
@@ -49,3 +51,8 @@ struct ImageWriteResult {
 // Writes to an open descriptor (a file, a pipe, standard output). The descriptor stays open.
 ImageWriteResult WriteImageToFd(int fd, const std::string& displayName,
                                 std::span<const std::uint8_t> data, const ImageWriteOptions& options);
+
+// Puts the encoded data at path with the atomic writer of util/fileutil.h: readers see the old file
+// or the new one, never a part. Devices and FIFOs are refused. The message quotes the path.
+ImageWriteResult WriteImageFile(const std::string& path, std::span<const std::uint8_t> data,
+                                const ImageWriteOptions& options);

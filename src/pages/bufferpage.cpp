@@ -5,9 +5,16 @@
 #include "settings/buffersettings.h"
 #include "settings/inifile.h"
 #include "hexedit/hexedit.h"
+#include "image/imagediff.h"
+#include "image/imagewriter.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,6 +32,40 @@ namespace {
 QString Hex8(std::uint64_t n)
 {
     return QString::fromStdString(FormatBytesRead(n));
+}
+
+// The format buttons in order; any other value reads and writes as binary.
+ImageFormat FormatOfButton(int nFileFormat)
+{
+    switch (nFileFormat) {
+    case 0: return ImageFormat::IntelHex;
+    case 2: return ImageFormat::SRecord;
+    case 3: return ImageFormat::TekHex;
+    default: return ImageFormat::Binary;
+    }
+}
+
+// Hex bytes or a text, in a small dialog.
+std::optional<SFindRequest> AskFind(QWidget* pOwner, const SFindRequest& last)
+{
+    QDialog dialog(pOwner);
+    dialog.setWindowTitle(QStringLiteral("Find"));
+    auto* pText = new QLineEdit(last.text, &dialog);
+    pText->selectAll();
+    auto* pHex = new QRadioButton(QStringLiteral("&Hex bytes (12 AB 3F)"), &dialog);
+    auto* pAscii = new QRadioButton(QStringLiteral("&Text"), &dialog);
+    (last.bHex ? pHex : pAscii)->setChecked(true);
+    auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(pButtons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(pButtons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* pLayout = new QFormLayout(&dialog);
+    pLayout->addRow(QStringLiteral("Find &what:"), pText);
+    pLayout->addRow(pHex);
+    pLayout->addRow(pAscii);
+    pLayout->addRow(pButtons);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return SFindRequest{pText->text(), pHex->isChecked()};
 }
 
 } // namespace
@@ -85,7 +126,6 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     for (int i = 0; i < 4; ++i) {
         m_pFormat[i] = new QRadioButton(QString::fromLatin1(s_formats[i]), this);
         place(m_pFormat[i], s_formatX[i], 33, s_formatCx[i], 10);
-        m_pFormat[i]->setEnabled(i < 2);
     }
 
     m_wndProgress = new QProgressBar(this);
@@ -176,14 +216,25 @@ CPageEmu0::CPageEmu0(CFrameLink* pFrame, QWidget* pParent)
     connect(m_pReset, &QPushButton::clicked, this, &CPageEmu0::OnReset);
     connect(m_pWrite, &QPushButton::clicked, this, &CPageEmu0::OnWrite);
     connect(m_pRead, &QPushButton::clicked, this, &CPageEmu0::OnRead);
-    // Save, Save As, Verify, Find and Fill Data have no action.
+    connect(m_pSave, &QPushButton::clicked, this, &CPageEmu0::OnSave);
+    connect(m_pSaveAs, &QPushButton::clicked, this, &CPageEmu0::OnSaveAs);
+    connect(m_pVerify, &QPushButton::clicked, this, &CPageEmu0::OnVerify);
+    connect(m_pFind, &QPushButton::clicked, this, &CPageEmu0::OnFind);
+    connect(m_pFillData, &QPushButton::clicked, this, &CPageEmu0::OnFillData);
+    connect(m_wndHexEdit, &CHexEdit::edited, this, &CPageEmu0::UpdateBytesRead);
 
-    m_chooseFile = [](QWidget* pOwner) {
-        return QFileDialog::getOpenFileName(pOwner, QString(), QStringLiteral("*.hex"),
+    m_chooseFile = [](QWidget* pOwner, const QString& strFolder) {
+        return QFileDialog::getOpenFileName(pOwner, QString(),
+                                            strFolder.isEmpty() ? QStringLiteral("*.hex") : strFolder + QStringLiteral("/*.hex"),
                                             // Linux matches patterns by case and "*.*" needs a dot: list upper-case
                                             // hex files too, and show files without an extension.
                                             QStringLiteral("Program File (*.hex *.HEX);;All Files (*)"));
     };
+    m_chooseSaveFile = [](QWidget* pOwner, const QString& strCurrent) {
+        return QFileDialog::getSaveFileName(pOwner, QStringLiteral("Save As"), strCurrent,
+                                            QStringLiteral("Program File (*.hex *.HEX);;All Files (*)"));
+    };
+    m_askFind = AskFind;
 
     m_session.SetProgress([this](std::uint32_t nPos, std::uint32_t nRange) { ShowProgress(nPos, nRange); });
     ExchangeSettings(true);
@@ -279,14 +330,18 @@ void CPageEmu0::ShowEditorData()
 
 void CPageEmu0::UpdateRomSize()
 {
+    // Only the size field: the others keep what the user typed and has not used yet.
     m_csRomSize = Hex8(m_session.RomSize());
-    UpdateData(false);
+    CDataExchange dx(false);
+    DDX_Text(dx, m_pRomSize, m_csRomSize);
     ShowEditorData();
 }
 
 void CPageEmu0::OnFileFind()
 {
-    const QString strFile = m_chooseFile(window());
+    // The chooser starts in the folder of the file named, where the user most likely looks next.
+    const QString strNamed = m_pFileName->text();
+    const QString strFile = m_chooseFile(window(), strNamed.isEmpty() ? QString() : QFileInfo(strNamed).absolutePath());
     if (strFile.isEmpty())
         return;
     UpdateData(true);
@@ -294,14 +349,38 @@ void CPageEmu0::OnFileFind()
     UpdateData(false);
 }
 
+bool CPageEmu0::LoadOptions(ImageLoadOptions& options)
+{
+    options = ImageLoadOptions{};
+    options.format = FormatOfButton(m_nFileFormat);
+    options.fill = ParseFillByte(m_csFillValue.toStdString());
+    options.romSize = m_session.RomSize();
+    // File byte (binary) or file address (records) F lands at Buffer Offset + (F - File Offset).
+    const std::uint64_t nFileOffset = ParseHexCount(m_csFileOffset.toStdString());
+    const std::uint64_t nBufferOffset = ParseHexCount(m_csBufferOffset.toStdString());
+    if (nBufferOffset >= kRomImageSize) {
+        TarvexMessageBox(this, QStringLiteral("Buffer Offset %1 lies beyond the buffer, which ends at 000fffff.")
+                                   .arg(m_csBufferOffset));
+        FocusFailedControl(m_pBufferOffset);
+        return false;
+    }
+    if (options.format == ImageFormat::Binary)
+        options.map.skip = nFileOffset;
+    else
+        options.map.base = nFileOffset;
+    options.map.at = static_cast<std::uint32_t>(nBufferOffset);
+    return true;
+}
+
 bool CPageEmu0::LoadFile()
 {
     UpdateData(true);
     ImageLoadOptions options;
-    // Format 0 reads Intel HEX; every other value a binary image from offset 0.
-    options.format = m_nFileFormat == 0 ? ImageFormat::IntelHex : ImageFormat::Binary;
-    options.fill = ParseFillByte(m_csFillValue.toStdString());
-    const ImageLoadResult result = m_session.Load(m_sFileName.toStdString(), options);
+    if (!LoadOptions(options))
+        return false;
+    const std::string strFile = m_sFileName.toStdString();
+    const ImageFormat looks = DetectFileFormat(strFile);
+    const ImageLoadResult result = m_session.Load(strFile, options);
     if (!result.ok) {
         TarvexMessageBox(this, QString::fromStdString(result.message));
         return false;
@@ -309,12 +388,182 @@ bool CPageEmu0::LoadFile()
     m_csBytesRead = Hex8(m_session.Image().BytesRead());
     ShowEditorData();
     UpdateData(false);
+    // The buffer holds the file as the format asked for read it; one box says what looked wrong.
+    const std::string strReport = DescribeLoad(strFile, options.format, looks, m_session.Image().Diagnostics());
+    if (!strReport.empty())
+        TarvexMessageBox(this, QString::fromStdString(strReport));
     return true;
 }
 
 void CPageEmu0::OnLoad()
 {
     LoadFile();
+}
+
+void CPageEmu0::OpenImage(const QString& strPath)
+{
+    UpdateData(true);
+    m_sFileName = strPath;
+    switch (DetectFileFormat(strPath.toStdString())) {
+    case ImageFormat::IntelHex: m_nFileFormat = 0; break;
+    case ImageFormat::Binary: m_nFileFormat = 1; break;
+    case ImageFormat::SRecord: m_nFileFormat = 2; break;
+    case ImageFormat::TekHex: m_nFileFormat = 3; break;
+    case ImageFormat::Auto: break;  // unreadable: Load says why
+    }
+    UpdateData(false);
+    LoadFile();
+}
+
+void CPageEmu0::UpdateBytesRead()
+{
+    CRomImage& image = m_session.Image();
+    const std::uint64_t nCount = m_wndHexEdit->Model().CoveredCount(image.BytesRead());
+    if (nCount == image.BytesRead())
+        return;
+    image.SetBytesRead(nCount);
+    m_csBytesRead = Hex8(nCount);
+    m_pBytesRead->setText(m_csBytesRead);
+}
+
+void CPageEmu0::TakeBackEdits()
+{
+    UpdateBytesRead();
+    const auto nTake = static_cast<std::size_t>(std::min<std::uint64_t>(m_session.Image().BytesRead(), kRomImageSize));
+    if (nTake > 0)
+        EditorData(m_session.Buffer(), nTake);
+}
+
+void CPageEmu0::OnFillData()
+{
+    if (!UpdateData(true))
+        return;
+    const std::uint64_t nStart = ParseHexCount(m_csBufferStart.toStdString());
+    const std::uint64_t nStop = ParseHexCount(m_csBufferStop.toStdString());
+    const std::uint8_t value = ParseFillByte(m_csFillValue.toStdString());
+    QLineEdit* pRefused = nullptr;
+    QString strWhy;
+    switch (m_session.FillRange(nStart, nStop, value)) {
+    case EFillCheck::kOk:
+        break;
+    case EFillCheck::kStartBeyondImage:
+        pRefused = m_pBufferStart;
+        strWhy = QStringLiteral("Start Address %1 lies beyond the buffer, which ends at 000fffff.").arg(m_csBufferStart);
+        break;
+    case EFillCheck::kStopBelowStart:
+        pRefused = m_pBufferStop;
+        strWhy = QStringLiteral("Stop Address %1 lies below Start Address %2: nothing was filled.")
+                     .arg(m_csBufferStop, m_csBufferStart);
+        break;
+    case EFillCheck::kStopBeyondImage:
+        pRefused = m_pBufferStop;
+        strWhy = QStringLiteral("Stop Address %1 lies beyond the buffer, which ends at 000fffff: nothing was filled.")
+                     .arg(m_csBufferStop);
+        break;
+    }
+    if (pRefused) {
+        TarvexMessageBox(this, strWhy);
+        FocusFailedControl(pRefused);
+        return;
+    }
+    // The editor's copy too, so that what was typed elsewhere in it stays.
+    m_wndHexEdit->FillRange(int(nStart), int(std::min<std::uint64_t>(nStop + 1, kRomImageSize)), value);
+    m_csBytesRead = Hex8(m_session.Image().BytesRead());
+    m_pBytesRead->setText(m_csBytesRead);
+}
+
+void CPageEmu0::OnVerify()
+{
+    if (!AttachTransport())
+        return;
+    TakeBackEdits();
+    const SVerifyResult result = m_session.Verify();
+    // A failed read-back has said why; the message line says how far it got.
+    ReportTransfer(true);
+    if (result.eResult != EEmuResult::kOk)
+        return;
+    if (!result.diff.Identical() && !result.diff.ranges.empty())
+        m_wndHexEdit->GoTo(int(result.diff.ranges.front().nStart));
+    TarvexMessageBox(this, QString::fromStdString(DescribeImageDiff(result.diff, m_session.RomSize())));
+}
+
+void CPageEmu0::OnFind()
+{
+    const std::optional<SFindRequest> request = m_askFind(window(), m_lastFind);
+    if (!request)
+        return;
+    std::vector<std::uint8_t> pattern;
+    std::string strError;
+    if (!ParseFindPattern(request->text.toStdString(), request->bHex, pattern, strError)) {
+        TarvexMessageBox(this, QString::fromStdString(strError));
+        return;
+    }
+    m_lastFind = *request;
+    m_findPattern = std::move(pattern);
+    FindPattern();
+}
+
+void CPageEmu0::OnFindNext()
+{
+    if (m_findPattern.empty())
+        OnFind();
+    else
+        FindPattern();
+}
+
+void CPageEmu0::FindPattern()
+{
+    const CHexEditModel::FindResult found = m_wndHexEdit->FindNext(m_findPattern);
+    if (!found.found) {
+        TarvexMessageBox(this, QStringLiteral("\"%1\" is not in the buffer.").arg(m_lastFind.text));
+        return;
+    }
+    m_wndHexEdit->setFocus(Qt::OtherFocusReason);
+}
+
+bool CPageEmu0::SaveTo(const QString& strPath)
+{
+    TakeBackEdits();
+    // No format button chosen (a stored value outside the group): the name's extension decides.
+    ImageWriteOptions options = WriteOptionsForFileName(strPath.toStdString());
+    if (m_nFileFormat >= 0 && m_nFileFormat <= 3)
+        options = ImageWriteOptions{FormatOfButton(m_nFileFormat)};
+    const ImageWriteResult result = WriteImageFile(strPath.toStdString(), m_session.Window(), options);
+    if (!result.ok) {
+        TarvexMessageBox(this, QString::fromStdString(result.message));
+        return false;
+    }
+    return true;
+}
+
+void CPageEmu0::OnSave()
+{
+    UpdateData(true);
+    if (m_sFileName.isEmpty()) {
+        OnSaveAs();
+        return;
+    }
+    const QFileInfo target(m_sFileName);
+    if (target.exists()) {
+        const QString strSource = QString::fromStdString(m_session.Image().Source());
+        const bool bLoadedFrom = !strSource.isEmpty() && QFileInfo(strSource).canonicalFilePath() == target.canonicalFilePath();
+        const QString strAsk =
+            bLoadedFrom ? QStringLiteral("\"%1\" is the file the buffer was loaded from. Replace it with the buffer's %2 bytes?")
+                        : QStringLiteral("\"%1\" already exists. Replace it with the buffer's %2 bytes?");
+        if (!TarvexQuestion(this, strAsk.arg(m_sFileName).arg(m_session.RomSize())))
+            return;
+    }
+    SaveTo(m_sFileName);
+}
+
+void CPageEmu0::OnSaveAs()
+{
+    UpdateData(true);
+    const QString strPath = m_chooseSaveFile(window(), m_sFileName);
+    if (strPath.isEmpty() || !SaveTo(strPath))
+        return;
+    m_sFileName = strPath;
+    UpdateData(false);
 }
 
 bool CPageEmu0::AttachTransport()
@@ -338,13 +587,23 @@ std::size_t CPageEmu0::EditorData(std::uint8_t* pDest, std::size_t nMax) const
     return std::min<std::size_t>(nMax, std::size_t(std::max(nLength, 0)));
 }
 
+void CPageEmu0::ReportTransfer(bool bRead)
+{
+    if (!m_pFrame)
+        return;
+    const SOperationReport& report = m_session.LastReport();
+    m_pFrame->ShowStatus(report.Failed() ? DescribeProgress(report, bRead) : std::string());
+}
+
 void CPageEmu0::Download()
 {
     if (!AttachTransport())
         return;
     UpdateData(true);
+    UpdateBytesRead();
     m_session.Download(m_session.Image().BytesRead(),
                        [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
+    ReportTransfer(false);
     // Every download that ran enables the frame's Run command, whatever became of it.
     if (m_pFrame)
         m_pFrame->EnableRun();
@@ -360,6 +619,7 @@ void CPageEmu0::OnRead()
     if (!AttachTransport())
         return;
     m_session.Upload();
+    ReportTransfer(true);
     ShowEditorData();
 }
 
@@ -400,6 +660,8 @@ void CPageEmu0::OnAuto()
         return;
     const SAutoResult result = m_session.Auto([this] { return LoadFile(); }, [this] { return m_session.Image().BytesRead(); },
                                               [this](std::uint8_t* pDest, std::size_t nMax) { return EditorData(pDest, nMax); });
+    if (result.bDownloaded)
+        ReportTransfer(false);
     if (result.bDownloaded && m_pFrame)
         m_pFrame->EnableRun();
 }

@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QLineEdit;
 class QProgressBar;
@@ -33,6 +35,15 @@ public:
     virtual CUsbTransport* Transport() = 0;
     // The settings file; empty for the one beside the executable.
     virtual std::string SettingsPath() const { return {}; }
+    // How an operation on the emulator ended, for the message line; empty gives the line back
+    // to the banner.
+    virtual void ShowStatus(const std::string& text) { (void)text; }
+};
+
+// What Find asks for: hex bytes or a text.
+struct SFindRequest {
+    QString text;
+    bool bHex = true;
 };
 
 class CPageEmu0 : public CPropertyPage {
@@ -45,6 +56,20 @@ public:
 
     void OnFileFind();
     void OnLoad();
+    void OnSave();
+    void OnSaveAs();
+    void OnFillData();
+    void OnVerify();
+    void OnFind();
+    // Finds the last pattern again from the caret on; asks for one when there is none yet.
+    void OnFindNext();
+    // A file the user opened with the program (the command line, File > Open): it goes in the
+    // File Name field with the format it looks like, and is loaded.
+    void OpenImage(const QString& strPath);
+    // What Load passes to the loader for the fields as they stand (read them first): the format
+    // of the buttons, the fill byte, the ROM size, and File Offset and Buffer Offset as the
+    // address map. False, having said so, for a Buffer Offset beyond the buffer.
+    bool LoadOptions(ImageLoadOptions& options);
     void OnWrite();
     void OnRead();
     void OnRun();
@@ -61,8 +86,13 @@ public:
     std::uint8_t* RomBuffer() { return m_session.Buffer(); }
     std::uint32_t RomSize() const { return m_session.RomSize(); }
 
-    // The file chooser of "File Find"; replaceable so tests need no dialog. Empty means Cancel.
-    std::function<QString(QWidget* pOwner)> m_chooseFile;
+    // The file chooser of "File Find", starting in strFolder (empty: the working folder);
+    // replaceable so tests need no dialog. Empty means Cancel.
+    std::function<QString(QWidget* pOwner, const QString& strFolder)> m_chooseFile;
+    // The file chooser of "Save As", proposing the current name.
+    std::function<QString(QWidget* pOwner, const QString& strCurrent)> m_chooseSaveFile;
+    // Asks what Find looks for, proposing the last request; nullopt means Cancel.
+    std::function<std::optional<SFindRequest>(QWidget* pOwner, const SFindRequest& last)> m_askFind;
 
     // The exchanged fields and the controls, as the dialog binds them.
     QProgressBar* m_wndProgress = nullptr;
@@ -110,6 +140,15 @@ private:
     void UpdateRomSize();
     // Load's work; false when the file could not be read (the user has been told).
     bool LoadFile();
+    // The count grows to cover what was typed into the editor, and the field shows it.
+    void UpdateBytesRead();
+    // The editor's bytes, as far as the count covers them, go back into the image.
+    void TakeBackEdits();
+    // Writes the ROM window to strPath in the chosen format; false, having said why, on failure.
+    bool SaveTo(const QString& strPath);
+    void FindPattern();
+    // After a download or an upload: how far a failed one got, on the message line.
+    void ReportTransfer(bool bRead);
     void Download();
     void ShowEditorData();
     void ExchangeSettings(bool bLoad);
@@ -124,4 +163,6 @@ private:
     CMessageBoxSink m_sink;
     CRomSession m_session;
     bool m_bDestroyed = false;
+    SFindRequest m_lastFind;
+    std::vector<std::uint8_t> m_findPattern;
 };

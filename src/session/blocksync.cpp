@@ -20,6 +20,17 @@ std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::
     return changed;
 }
 
+std::vector<std::uint32_t> BlocksHolding(std::uint32_t start, std::uint32_t count)
+{
+    std::vector<std::uint32_t> blocks;
+    if (count == 0)
+        return blocks;
+    const std::uint64_t last = (static_cast<std::uint64_t>(start) + count - 1) / kDataBlockSize;
+    for (std::uint64_t b = start / kDataBlockSize; b <= last; ++b)
+        blocks.push_back(static_cast<std::uint32_t>(b));
+    return blocks;
+}
+
 CBlockSync::CBlockSync(std::uint32_t romSize)
     : m_nRomSize(std::min<std::uint32_t>(romSize, kRomImageSize)),
       m_pSent(std::make_unique<std::uint8_t[]>(kRomImageSize))

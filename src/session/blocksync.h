@@ -10,6 +10,10 @@
 // (both at least that long), ascending. Bytes of a block past the ROM's end do not count.
 std::vector<std::uint32_t> ChangedBlocks(const std::uint8_t* before, const std::uint8_t* after, std::uint32_t romSize);
 
+// The 32 KiB blocks that hold the `count` bytes from `start` on (none for no bytes), ascending:
+// what a change of those bytes alone must send.
+std::vector<std::uint32_t> BlocksHolding(std::uint32_t start, std::uint32_t count);
+
 // What one emulator was last sent, so that the next download sends only the blocks that differ.
 // Unknown at first and after any failure: then every block is sent.
 class CBlockSync {

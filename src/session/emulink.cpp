@@ -125,3 +125,9 @@ EEmuResult CEmuLink::ReadBlocks(uint8_t* image, std::span<const uint32_t> blocks
 {
     return MoveBlocks(image, blocks, true);
 }
+
+std::string DescribeProgress(const SOperationReport& report, bool bRead)
+{
+    return std::to_string(report.nBlocksDone) + " of " + std::to_string(report.nBlocks) +
+           (report.nBlocks == 1 ? " block was " : " blocks were ") + (bRead ? "read." : "written.");
+}

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "emulink/emuprotocol.h"
@@ -86,6 +87,9 @@ private:
     ProgressFn m_progress;
     SOperationReport m_report;
 };
+
+// How far a download (`bRead` false) or an upload got: "2 of 32 blocks were written."
+std::string DescribeProgress(const SOperationReport& report, bool bRead);
 
 // The blocks 0 .. BlockCount(romSize) - 1.
 std::vector<uint32_t> BlocksOf(uint32_t romSize);

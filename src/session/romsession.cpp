@@ -17,6 +17,21 @@ ImageLoadResult CRomSession::LoadFromFd(int fd, const std::string& name, const I
     return LoadImageFromFd(fd, name, options, m_image);
 }
 
+EFillCheck CRomSession::FillRange(std::uint64_t start, std::uint64_t stop, std::uint8_t value)
+{
+    if (start >= kRomImageSize)
+        return EFillCheck::kStartBeyondImage;
+    if (stop < start)
+        return EFillCheck::kStopBelowStart;
+    if (stop >= kRomImageSize)
+        return EFillCheck::kStopBeyondImage;
+    const auto count = static_cast<std::size_t>(stop - start + 1);
+    std::memset(m_image.Data() + start, value, count);
+    m_image.MarkSet(static_cast<std::uint32_t>(start), count);
+    m_image.SetBytesRead(std::max<std::uint64_t>(m_image.BytesRead(), stop + 1));
+    return EFillCheck::kOk;
+}
+
 template <typename Op>
 auto CRomSession::Run(Op op)
 {
@@ -55,6 +70,13 @@ EEmuResult CRomSession::Upload()
     if (!m_pTransport)
         return EEmuResult::kNoDevice;
     return Run([&](CEmuLink& link) { return link.Upload(m_image.Data(), m_nRomSize); });
+}
+
+EEmuResult CRomSession::ReadBlocks(std::span<const std::uint32_t> blocks)
+{
+    if (!m_pTransport)
+        return EEmuResult::kNoDevice;
+    return Run([&](CEmuLink& link) { return link.ReadBlocks(m_image.Data(), blocks); });
 }
 
 SVerifyResult CRomSession::ReadBack(std::span<const std::uint32_t> blocks)

@@ -31,6 +31,9 @@ struct SAutoResult {
     bool bChecked = true;     // false: the check after the download refused, run and reset were skipped
 };
 
+// Why FillRange refused its range.
+enum class EFillCheck { kOk, kStopBelowStart, kStartBeyondImage, kStopBeyondImage };
+
 // What a read-back found: the emulator's bytes and where they differ from the image.
 struct SVerifyResult {
     EEmuResult eResult = EEmuResult::kOk;  // the read-back's; the comparison counts only when kOk
@@ -60,6 +63,9 @@ public:
 
     // All of the image becomes `fill`; nothing counts as loaded.
     void Fill(std::uint8_t fill) { m_image.Reset(fill); }
+    // Bytes start to stop, both included, become `value` and count as set; the "Bytes were read"
+    // count grows to cover them. A range that is reversed or leaves the image changes nothing.
+    EFillCheck FillRange(std::uint64_t start, std::uint64_t stop, std::uint8_t value);
     // Loads a file into the image; on failure the image is untouched and the message names the cause.
     ImageLoadResult Load(const std::string& fileName, const ImageLoadOptions& options);
     // The same from an open descriptor (standard input), named `name` in messages.
@@ -83,6 +89,8 @@ public:
     EEmuResult WriteBlocks(std::span<const std::uint32_t> blocks);
     // Reads the blocks that cover the ROM size into the image.
     EEmuResult Upload();
+    // Reads only these blocks into the image.
+    EEmuResult ReadBlocks(std::span<const std::uint32_t> blocks);
     // Reads the blocks that cover the ROM size back (the image stays as it is) and compares the ROM
     // window with the image.
     SVerifyResult Verify();

@@ -85,14 +85,31 @@ void CTarvexView::OnInitialUpdate()
 
     m_wndMessageLine.PreSubclassWindow();
     m_wndMessageLine.SetBackgroundColor(Qt::black);
-    m_wndMessageLine.clear();
-    {
-        CRichTextWriter writer;
-        writer << rtfFontSize(42) << rtfBold(true) << rtfGreen << "Tarvex Emulator program"
-               << rtfWriteTo(m_wndMessageLine);
-    }
+    WriteBanner();
     m_pPropertySheet->SetActivePage(0);
     m_pPropertySheet->SetActivePage(1);
+}
+
+void CTarvexView::WriteBanner()
+{
+    m_wndMessageLine.clear();
+    CRichTextWriter writer;
+    writer << rtfFontSize(42) << rtfBold(true) << rtfGreen << "Tarvex Emulator program" << rtfWriteTo(m_wndMessageLine);
+}
+
+void CTarvexView::ShowStatus(const std::string& text)
+{
+    if (text == m_strStatus)
+        return;
+    m_strStatus = text;
+    if (text.empty()) {
+        WriteBanner();
+        return;
+    }
+    // Smaller than the banner, so that a whole sentence fits the line.
+    m_wndMessageLine.clear();
+    CRichTextWriter writer;
+    writer << rtfFontSize(28) << rtfBold(true) << rtfGreen << text.c_str() << rtfWriteTo(m_wndMessageLine);
 }
 
 void CTarvexView::OnFilePrint()

@@ -6,6 +6,9 @@
 
 #include <QWidget>
 
+#include <memory>
+#include <string>
+
 class CFrameLink;
 class CMyPropertySheet;
 class QFrame;
@@ -19,6 +22,8 @@ public:
     // First update with a document: builds the sheet in the placeholder, writes the banner and
     // activates page 0, then page 1. A repeated call (File New, File Open) keeps the sheet.
     void OnInitialUpdate();
+    // A line about the last operation in place of the banner; empty writes the banner again.
+    void ShowStatus(const std::string& text);
     // Print, Print Preview: the pages come out blank.
     void OnFilePrint();
     void OnFilePrintPreview();
@@ -33,6 +38,7 @@ public:
 
 private:
     void ResizeParentToFit();
+    void WriteBanner();
     // Grows the placeholder (and the form under it) to hold the sheet's pages whole.
     void FitPlaceholderToSheet();
 
@@ -40,4 +46,5 @@ private:
     QFrame* m_pPlaceholder = nullptr;
     QSize m_growth{0, 0}; // beyond the form's reference size
     std::unique_ptr<CMyPropertySheet> m_pSheetOwner;
+    std::string m_strStatus;  // what the message line shows instead of the banner
 };

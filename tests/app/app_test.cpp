@@ -19,6 +19,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <QApplication>
+#include <QMessageBox>
+#include <QRadioButton>
 
 #include <sys/stat.h>
 
@@ -72,12 +74,18 @@ TEST_F(AppTest, FileNewAsksNothingAndKeepsTheSheet)
     EXPECT_EQ(Frame().BufferPage()->m_pFillValue->text(), QStringLiteral("AA"));
 }
 
-TEST_F(AppTest, OpenReadsNothingAndEntersTheRecentList)
+TEST_F(AppTest, OpenLoadsTheFileIntoBufferZeroAndEntersTheRecentList)
 {
     m_dir.Write("doc.tvx", "anything at all");
     const QString path = QString::fromStdString(m_dir.Path("doc.tvx"));
     ASSERT_TRUE(m_pApp->InitInstance({path}));
     EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("doc.tvx"));
+    // The file is in the File Name field and in the buffer, read as what it looks like.
+    CPageEmu0& page = *Frame().BufferPage();
+    EXPECT_EQ(page.m_pFileName->text(), path);
+    EXPECT_TRUE(page.m_pFormat[1]->isChecked());
+    EXPECT_EQ(page.m_pBytesRead->text(), QStringLiteral("0000000f"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(page.RomBuffer()), 15), "anything at all");
     EXPECT_EQ(m_pApp->RecentFiles(), QStringList({path}));
     // The caption stays the fixed title, whatever document is open.
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Tarvex Emulator by the Tarvex developers "));
@@ -93,6 +101,8 @@ TEST_F(AppTest, OpenReadsNothingAndEntersTheRecentList)
     Frame().Action(ID_FILE_OPEN)->trigger();
     EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("second.tvx"));
     EXPECT_EQ(m_pApp->RecentFiles(), QStringList({second, path}));
+    EXPECT_EQ(page.m_pFileName->text(), second);
+    EXPECT_EQ(page.m_pBytesRead->text(), QStringLiteral("00000000"));
     // A recent entry opens its file.
     Frame().Action(ID_FILE_MRU_FILE1 + 1)->trigger();
     EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("doc.tvx"));
@@ -114,57 +124,59 @@ TEST_F(AppTest, StartWithAFileThatCannotBeOpenedEnds)
     EXPECT_FALSE(m_pApp->InitInstance({missing}));
     EXPECT_EQ(m_pApp->MainFrame(), nullptr);
     ASSERT_GE(m_log.Count(), 1);
-    EXPECT_EQ(m_log.Last(), missing + QStringLiteral(" was not found."));
+    EXPECT_EQ(m_log.Last(), QStringLiteral("\"%1\" was not found.").arg(missing));
     EXPECT_TRUE(m_pApp->RecentFiles().isEmpty());
 }
 
-TEST_F(AppTest, SaveWritesAnEmptyFile)
+TEST_F(AppTest, CommandLineHexFileIsLoadedAsIntelHex)
 {
-    ASSERT_TRUE(m_pApp->InitInstance({}));
-    m_dir.Write("out.tvx", "old contents");
-    const QString out = QString::fromStdString(m_dir.Path("out.tvx"));
-    int nAsked = 0;
-    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString& proposed) {
-        ++nAsked;
-        EXPECT_EQ(proposed, QStringLiteral("Untitled"));
-        return out;
-    };
-    // An untitled document asks for a name first.
-    Frame().Action(ID_FILE_SAVE)->trigger();
-    EXPECT_EQ(nAsked, 1);
-    EXPECT_EQ(QFileInfo(out).size(), 0);
-    EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("out.tvx"));
-    // Now it has one; Save asks nothing and, the document being unmodified, leaves the file.
-    m_dir.Write("out.tvx", "x");
-    Frame().Action(ID_FILE_SAVE)->trigger();
-    EXPECT_EQ(nAsked, 1);
-    EXPECT_EQ(m_dir.Read("out.tvx"), "x");
-    // Save As to a folder that does not exist says so and writes nothing.
-    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return out + QStringLiteral(".d/x"); };
-    Frame().Action(ID_FILE_SAVE_AS)->trigger();
-    ASSERT_EQ(m_log.Count(), 1);
-    EXPECT_EQ(m_log.m_messages[0].pOwner, &Frame());
-    EXPECT_TRUE(m_log.Last().contains(QStringLiteral(".d/x")));
+    m_dir.Write("fw.hex", ":040010001122334442\r\n:00000001FF\r\n");
+    const QString path = QString::fromStdString(m_dir.Path("fw.hex"));
+    // A stored format that does not fit the file gives way to what the file looks like.
+    m_dir.Write("tarvex.ini", "[BUFFERPAGE]\nm_nFileFormat=1\n");
+    ASSERT_TRUE(m_pApp->InitInstance({path}));
+    CPageEmu0& page = *Frame().BufferPage();
+    EXPECT_TRUE(page.m_pFormat[0]->isChecked());
+    EXPECT_EQ(page.RomBuffer()[0x10], 0x11);
+    EXPECT_EQ(page.RomBuffer()[0x13], 0x44);
+    EXPECT_EQ(page.m_pBytesRead->text(), QStringLiteral("00000014"));
+    EXPECT_EQ(m_log.Count(), 0);
 }
 
-TEST_F(AppTest, SaveNeverEmptiesAnOpenedFile)
+TEST_F(AppTest, FileSaveWritesTheBuffer)
+{
+    ASSERT_TRUE(m_pApp->InitInstance({}));
+    CPageEmu0& page = *Frame().BufferPage();
+    page.m_pFillValue->setText(QStringLiteral("00"));
+    page.RomBuffer()[0] = 0x42;
+    page.ChangeRomType(0);
+    const QString out = QString::fromStdString(m_dir.Path("out.hex"));
+    int nAsked = 0;
+    page.m_chooseSaveFile = [&](QWidget*, const QString&) { return ++nAsked, out; };
+    // No file named yet: Save asks for one, then writes the ROM window as Intel HEX.
+    Frame().Action(ID_FILE_SAVE)->trigger();
+    EXPECT_EQ(nAsked, 1);
+    EXPECT_EQ(page.m_pFileName->text(), out);
+    const std::string text = m_dir.Read("out.hex");
+    EXPECT_EQ(text.rfind(":1000000042", 0), 0u) << text.substr(0, 40);
+    EXPECT_NE(text.find(":00000001FF"), std::string::npos);
+    // Save As always asks.
+    Frame().Action(ID_FILE_SAVE_AS)->trigger();
+    EXPECT_EQ(nAsked, 2);
+    EXPECT_EQ(m_log.Count(), 0);
+}
+
+TEST_F(AppTest, SaveNeverReplacesAnOpenedFileUnasked)
 {
     m_dir.Write("image.hex", ":00000001FF\n");
     const QString path = QString::fromStdString(m_dir.Path("image.hex"));
     ASSERT_TRUE(m_pApp->InitInstance({path}));
-    int nAsked = 0;
-    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return ++nAsked, QString(); };
+    CMessageBoxHook no([&](QWidget*, const QString& text) { m_log.m_messages.push_back({nullptr, text}); });
+    no.SetAnswer(false);
     Frame().Action(ID_FILE_SAVE)->trigger();
     EXPECT_EQ(m_dir.Read("image.hex"), ":00000001FF\n");
-    EXPECT_EQ(nAsked, 0);
-    EXPECT_EQ(m_log.Count(), 0);
-    // Save As to a name the user gives writes the empty document there.
-    const QString copy = QString::fromStdString(m_dir.Path("copy.tvx"));
-    m_pApp->m_chooseSaveFile = [&](QWidget*, const QString&) { return copy; };
-    Frame().Action(ID_FILE_SAVE_AS)->trigger();
-    EXPECT_TRUE(QFileInfo::exists(copy));
-    EXPECT_EQ(QFileInfo(copy).size(), 0);
-    EXPECT_EQ(m_dir.Read("image.hex"), ":00000001FF\n");
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_TRUE(m_log.Last().contains(QStringLiteral("is the file the buffer was loaded from")));
 }
 
 TEST_F(AppTest, RecentListKeepsTheFourNewest)
@@ -197,7 +209,7 @@ TEST_F(AppTest, RecentEntryWhoseFileIsGoneLeavesTheList)
     QFile::remove(a);
     Frame().Action(ID_FILE_MRU_FILE1 + 1)->trigger();
     ASSERT_EQ(m_log.Count(), 1);
-    EXPECT_EQ(m_log.Last(), a + QStringLiteral(" was not found."));
+    EXPECT_EQ(m_log.Last(), QStringLiteral("\"%1\" was not found.").arg(a));
     EXPECT_EQ(m_pApp->RecentFiles(), QStringList({b}));
     EXPECT_EQ(Frame().Action(ID_FILE_MRU_FILE1 + 1), nullptr);
     EXPECT_EQ(m_pApp->Document().GetTitle(), QStringLiteral("b.tvx"));
@@ -275,6 +287,30 @@ TEST_F(AppTest, PrintCommandsOpenTheirDialogs)
     Frame().Action(ID_APP_ABOUT)->trigger();
     EXPECT_EQ(closer.m_seen, QStringList({"CAboutBox"}));
     EXPECT_EQ(m_log.Count(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A signal ends the program while a box is open: the box closes at once, later ones are not
+// shown, and a question is answered No, so nothing waits for a click.
+TEST(MessageBoxes, EndedBoxesCloseAndWaitForNoClick)
+{
+    ASSERT_FALSE(MessageBoxesEnded());
+    QStringList seen;
+    QTimer::singleShot(0, [&seen] {
+        if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            seen << pBox->text();
+        SetMessageBoxesEnded(true);
+    });
+    TarvexMessageBox(nullptr, QStringLiteral("Could not open the Device"));
+    EXPECT_EQ(seen, QStringList({QStringLiteral("Could not open the Device")}));
+    EXPECT_TRUE(MessageBoxesEnded());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    TarvexMessageBox(nullptr, QStringLiteral("not shown"));
+    EXPECT_FALSE(TarvexQuestion(nullptr, QStringLiteral("Replace it?")));
+    SetMessageBoxesEnded(false);
 }
 
 } // namespace

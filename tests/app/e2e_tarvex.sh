@@ -141,4 +141,14 @@ status=$?
 set -e
 APID=""
 [ "$status" -ne 0 ] || fail "a failed start returned 0"
+
+echo "== SIGTERM while a message box is open ends the program without a click"
+"$SIM" -n 1 -- "$WORK/tarvex" "$WORK/missing.doc" &
+APID=$!
+wait_window '^Tarvex$' >/dev/null || fail "no message for the missing document"
+kill -TERM "$APID"  # tarvex-sim passes it on to tarvex
+set +e
+wait_exit
+set -e
+APID=""
 echo "PASS"

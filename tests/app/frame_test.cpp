@@ -165,7 +165,7 @@ TEST_F(FrameTest, RomTypeChange)
     EXPECT_EQ(Commands(*m_pSim), (std::vector<std::pair<int, int>>{{3, 0x3F}}));
     EXPECT_EQ(m_pSim->Firmware(0).m_nMask, 0x3F);
     EXPECT_EQ(Page().m_pRomSize->text(), QStringLiteral("00080000"));
-    EXPECT_EQ(Page().m_pFileName->text(), QString()); // the stored name is back
+    EXPECT_EQ(Page().m_pFileName->text(), QStringLiteral("typed, not loaded")); // kept, not reverted
 
     // A download now covers the new size: 16 blocks.
     m_pSim->ClearLog();
@@ -201,21 +201,25 @@ TEST_F(FrameTest, MenusKeysAndToolBar)
     QStringList menus;
     for (QAction* a : m_pFrame->menuBar()->actions())
         menus << a->text();
-    EXPECT_EQ(menus, QStringList({"File (&F)", "Action (&A)", "Help (&H)"}));
+    EXPECT_EQ(menus, QStringList({"File (&F)", "Edit (&E)", "Action (&A)", "Help (&H)"}));
 
     QStringList file;
     for (QAction* a : m_pFrame->menuBar()->actions()[0]->menu()->actions())
         file << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(file, QStringList({"New(&N)\tCtrl+N", "Open(&O)...\tCtrl+O", "Save(&S)\tCtrl+S", "Save As(&A)...", "-",
+    EXPECT_EQ(file, QStringList({"New(&N)\tCtrl+N", "Open(&O)...\tCtrl+O", "Save(&S)\tCtrl+S", "Save As(&A)...\tCtrl+Shift+S", "-",
                                  "Print(&P)...\tCtrl+P", "Print Preview(&V)", "Print Setup(&R)...", "-",
                                  QStringLiteral("최근 파일"), "-", "Exit(&X)"}));
     EXPECT_FALSE(m_pFrame->Action(ID_FILE_MRU_FILE1)->isEnabled());
-    QStringList action;
+    QStringList edit;
     for (QAction* a : m_pFrame->menuBar()->actions()[1]->menu()->actions())
+        edit << a->text();
+    EXPECT_EQ(edit, QStringList({"Find(&F)...\tCtrl+F", "Find Next(&N)\tF3"}));
+    QStringList action;
+    for (QAction* a : m_pFrame->menuBar()->actions()[2]->menu()->actions())
         action << (a->isSeparator() ? QStringLiteral("-") : a->text());
     EXPECT_EQ(action, QStringList({"Find(&F) \tEmulator", "-", "Set Up(&S) \tEmulator", "Run(&R) \tEmulator",
                                    "Stop(&T) \tEmulator", "Reset(&E) \tTarget"}));
-    EXPECT_EQ(m_pFrame->menuBar()->actions()[2]->menu()->actions()[0]->text(), QStringLiteral("About (&A) Tarvex ..."));
+    EXPECT_EQ(m_pFrame->menuBar()->actions()[3]->menu()->actions()[0]->text(), QStringLiteral("About (&A) Tarvex ..."));
 
     std::vector<int> tools;
     for (QAction* a : m_pFrame->m_wndToolBar->actions())
@@ -231,6 +235,20 @@ TEST_F(FrameTest, MenusKeysAndToolBar)
     EXPECT_TRUE(keys(ID_EDIT_COPY).contains(QKeySequence(Qt::CTRL | Qt::Key_Insert)));
     EXPECT_TRUE(keys(ID_EDIT_PASTE).contains(QKeySequence(Qt::SHIFT | Qt::Key_Insert)));
     EXPECT_TRUE(keys(ID_NEXT_PANE).contains(QKeySequence(Qt::Key_F6)));
+    EXPECT_EQ(keys(ID_FILE_SAVE), QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    EXPECT_EQ(keys(ID_FILE_SAVE_AS), QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
+    EXPECT_EQ(keys(ID_EDIT_FIND), QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::Key_F)}));
+    EXPECT_EQ(keys(ID_EDIT_REPEAT), QList<QKeySequence>({QKeySequence(Qt::Key_F3)}));
+    // No key is bound to two commands.
+    QMap<QString, int> owners;
+    for (QAction* a : m_pFrame->findChildren<QAction*>()) {
+        for (const QKeySequence& key : a->shortcuts()) {
+            const QString name = key.toString();
+            EXPECT_FALSE(owners.contains(name)) << name.toStdString() << " of " << a->data().toInt() << " and "
+                                                << owners.value(name);
+            owners.insert(name, a->data().toInt());
+        }
+    }
 
     // Prompts and tips from the string table; the emulator commands have none.
     EXPECT_EQ(m_pFrame->Action(ID_FILE_NEW)->statusTip(), QStringLiteral("Open new file"));
@@ -308,6 +326,7 @@ TEST_F(FrameTest, FormViewSheetAndBanner)
     EXPECT_EQ(pView->m_pPropertySheet, pSheet);
     EXPECT_EQ(pView->Placeholder()->findChildren<CMyPropertySheet*>().size(), 1);
     EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+    EXPECT_EQ(m_pFrame->statusBar()->currentMessage(), QString());
 }
 
 // A field that fails its check as the program ends says so over the main window while that
@@ -532,6 +551,142 @@ TEST_F(FrameTest, EmulatorBarAndFormFitTheirFonts)
     EXPECT_EQ(pArea->viewport()->size(), m_pFrame->View()->FormSize());
     EXPECT_FALSE(pArea->verticalScrollBar()->isVisible());
     EXPECT_FALSE(pArea->horizontalScrollBar()->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FrameTest, StartWithABusyEmulatorSaysItIsBusy)
+{
+    SSimOptions busy = SimEmulators(1);
+    busy.bBusy = true;
+    m_pSim = std::make_unique<CSimulator>(busy);
+    Open();
+    // One message, and the true one: an emulator is there but held by another program.
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_TRUE(m_log.Last().startsWith(QStringLiteral("Could not open the Device\nbusy: another program is using Ezusb-0")))
+        << m_log.Last().toStdString();
+    EXPECT_FALSE(m_log.Last().contains(QStringLiteral("Could not find Driver")));
+    EXPECT_EQ(m_pFrame->m_wndEmulatorBar->m_pTarget->count(), 0);
+    // Each operation then says it once, not once a block.
+    Page().OnWrite();
+    EXPECT_EQ(m_log.Count(), 2);
+    EXPECT_TRUE(m_log.Last().startsWith(QStringLiteral("Could not open the Device\n")));
+}
+
+TEST_F(FrameTest, FailedDownloadSaysOnTheMessageLineHowFarItGot)
+{
+    Attach(1);
+    Open();
+    m_pFrame->m_wndEmulatorBar->m_pRomType->setCurrentIndex(3); // 27C512: two blocks
+    CMessageLine& line = m_pFrame->View()->m_wndMessageLine;
+    // Transfer 3 is the second block's command: the first block went through.
+    m_pSim->ClearLog();
+    m_pSim->SetFaults(3, 0, 0, 0);
+    Page().OnWrite();
+    ASSERT_EQ(m_log.Count(), 1);
+    EXPECT_TRUE(m_log.Last().startsWith(QStringLiteral("The transfer to the Device failed\n"))) << m_log.Last().toStdString();
+    EXPECT_TRUE(m_log.Last().contains(QStringLiteral("check the target's power")));
+    EXPECT_EQ(line.toPlainText(), QStringLiteral("1 of 2 blocks were written."));
+    EXPECT_EQ(m_pFrame->statusBar()->currentMessage(), QStringLiteral("1 of 2 blocks were written."));
+    // The next download that goes through gives the line back to the banner.
+    m_pSim->ClearLog();
+    m_pSim->SetFaults(0, 0, 0, 0);
+    Page().OnWrite();
+    EXPECT_EQ(m_log.Count(), 1);
+    EXPECT_EQ(line.toPlainText(), QStringLiteral("Tarvex Emulator program"));
+    EXPECT_EQ(m_pFrame->statusBar()->currentMessage(), QString());
+}
+
+TEST_F(FrameTest, FindAndSaveKeysWorkOnTheBuffer)
+{
+    Attach(1);
+    Open();
+    m_pFrame->show();
+    m_pFrame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_pFrame.get()));
+    CPageEmu0& p = Page();
+    p.RomBuffer()[0x40] = 0xC3;
+    p.RomBuffer()[0x1040] = 0xC3;
+    p.ChangeRomType(0); // the editor shows the buffer
+    int nAsked = 0;
+    p.m_askFind = [&](QWidget*, const SFindRequest&) {
+        ++nAsked;
+        return std::optional<SFindRequest>(SFindRequest{QStringLiteral("C3"), true});
+    };
+    CHexEdit* pEditor = p.m_wndHexEdit;
+    pEditor->setFocus();
+    QTest::keyClick(pEditor, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(nAsked, 1);
+    EXPECT_EQ(pEditor->Model().SelLow(), 0x40);
+    QTest::keyClick(pEditor, Qt::Key_F3);
+    EXPECT_EQ(nAsked, 1);
+    EXPECT_EQ(pEditor->Model().SelLow(), 0x1040);
+    // Neither key typed into the buffer.
+    std::vector<std::uint8_t> bytes(8192);
+    pEditor->GetData(bytes.data(), 8192);
+    EXPECT_EQ(bytes[0], 0x00);
+
+    // Ctrl+S saves the buffer to the named file; Ctrl+Shift+S asks for a name first.
+    const QString out = QString::fromStdString(m_dir.Path("keys.hex"));
+    p.m_pFileName->setText(out);
+    QTest::keyClick(pEditor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_NE(m_dir.Read("keys.hex").find(":00000001FF"), std::string::npos);
+    int nChosen = 0;
+    p.m_chooseSaveFile = [&](QWidget*, const QString& current) {
+        ++nChosen;
+        EXPECT_EQ(current, out);
+        return QString();
+    };
+    QTest::keyClick(pEditor, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(nChosen, 1);
+    EXPECT_EQ(m_log.Count(), 0) << m_log.Last().toStdString();
+}
+
+// On a 1366x768 screen with a title bar and a panel, the whole window fits, status bar
+// included: the emulator bar joins the tool bar's row and the page area scrolls. A large screen
+// changes nothing.
+TEST_F(FrameTest, FitsALaptopScreenAndLeavesALargeOneAlone)
+{
+    Attach(1);
+    Open();
+    const QSize natural = m_pFrame->size();
+    ASSERT_EQ(m_pFrame->NeededSize(), natural);
+    // A panel of 26 pixels at the bottom, a title bar of 24 and borders of 5, as icewm draws them.
+    const QRect area(0, 0, 1366, 768 - 26);
+    const QMargins frame(5, 24, 5, 5);
+    ASSERT_GT(natural.height() + frame.top() + frame.bottom(), area.height()) << "nothing to fit";
+    m_pFrame->FitToScreen(area, frame);
+    m_pFrame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pFrame.get()));
+    QApplication::processEvents();
+    EXPECT_TRUE(m_pFrame->EmulatorBarBesideToolBar());
+    const QRect outer(m_pFrame->pos(), m_pFrame->size().grownBy(frame)); // a window's position is its frame's
+    EXPECT_TRUE(area.contains(outer)) << outer.x() << "," << outer.y() << " " << outer.width() << "x" << outer.height();
+    EXPECT_LT(m_pFrame->height(), natural.height());
+    // Both bars in one row, whole; the status bar inside the window.
+    EXPECT_EQ(m_pFrame->m_wndToolBar->y(), m_pFrame->m_wndReBar->y());
+    EXPECT_LE(m_pFrame->m_wndReBar->geometry().right(), m_pFrame->width());
+    EXPECT_GE(m_pFrame->m_wndReBar->width(), m_pFrame->m_wndReBar->sizeHint().width());
+    EXPECT_TRUE(m_pFrame->statusBar()->isVisible());
+    EXPECT_LE(m_pFrame->statusBar()->geometry().bottom(), m_pFrame->height() - 1);
+    // The page area scrolls up and down only, and its bottom is in reach.
+    auto* pArea = qobject_cast<QScrollArea*>(m_pFrame->centralWidget());
+    ASSERT_NE(pArea, nullptr);
+    EXPECT_TRUE(pArea->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(pArea->horizontalScrollBar()->isVisible());
+    pArea->verticalScrollBar()->setValue(pArea->verticalScrollBar()->maximum());
+    const CMessageLine& line = m_pFrame->View()->m_wndMessageLine;
+    const QRect lineRect(line.mapTo(pArea->viewport(), QPoint(0, 0)), line.size());
+    EXPECT_TRUE(pArea->viewport()->rect().contains(lineRect)) << lineRect.y() << " " << lineRect.height();
+
+    // A full-HD screen: the window keeps its size and its two rows of bars.
+    m_pFrame.reset();
+    Open();
+    m_pFrame->FitToScreen(QRect(0, 0, 1920, 1080 - 26), frame);
+    EXPECT_EQ(m_pFrame->size(), natural);
+    EXPECT_FALSE(m_pFrame->EmulatorBarBesideToolBar());
 }
 
 } // namespace

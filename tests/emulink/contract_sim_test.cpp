@@ -24,8 +24,6 @@ public:
         o.nShortReadAt = f.nShortReadAt;
         o.nUnplugDuring = f.nUnplugDuring;
         m_pSim = std::make_unique<CSimulator>(o);
-        if (f.bDenyAccess)
-            m_pModes = std::make_unique<CFileModesApply>();
         const CUsbTransport::InitFn failing = [](libusb_context**) { return static_cast<int>(LIBUSB_ERROR_OTHER); };
         m_pTransport = std::make_unique<CUsbTransport>(std::vector<SUsbId>{{0x0547, 0x2131}},
                                                        std::chrono::milliseconds(250), f.bNoLibusb ? failing : nullptr);
@@ -39,11 +37,9 @@ private:
     void Stop()
     {
         m_pTransport.reset();
-        m_pModes.reset();
         m_pSim.reset();
     }
     std::unique_ptr<CSimulator> m_pSim;
-    std::unique_ptr<CFileModesApply> m_pModes;
     std::unique_ptr<CUsbTransport> m_pTransport;
 };
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -135,6 +136,33 @@ inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
 }
 
 inline std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+// `data` (a multiple of 16 bytes) as Intel HEX from address 0, with type-04 records past 64 KiB,
+// with or without its end record.
+inline std::string IntelHexOf(const std::vector<uint8_t>& data, bool bEnd = true)
+{
+    std::string text;
+    char line[64];
+    for (size_t a = 0; a < data.size(); a += 16) {
+        if (a % 65536 == 0 && a > 0) {
+            const unsigned upper = static_cast<unsigned>(a >> 16);
+            std::snprintf(line, sizeof line, ":02000004%04X%02X\n", upper,
+                          (0x100 - ((2 + 4 + (upper >> 8) + (upper & 0xFF)) & 0xFF)) & 0xFF);
+            text += line;
+        }
+        unsigned sum = 16 + ((a >> 8) & 0xFF) + (a & 0xFF);
+        std::snprintf(line, sizeof line, ":10%04X00", static_cast<unsigned>(a & 0xFFFF));
+        text += line;
+        for (size_t i = 0; i < 16; ++i) {
+            std::snprintf(line, sizeof line, "%02X", data[a + i]);
+            text += line;
+            sum += data[a + i];
+        }
+        std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        text += line;
+    }
+    return bEnd ? text + ":00000001FF\n" : text;
+}
 
 // The log of one cycle from transfer `seq` on: stop, each block's command and data, run, reset.
 inline std::vector<std::string> CycleLog(unsigned seq, const std::vector<uint8_t>& image, const std::vector<uint32_t>& blocks,

@@ -302,3 +302,104 @@ TEST(TarvexctlWatch, StrictRefusesAFileWithWarningsUntilItIsFixed)
     EXPECT_EQ(run.Log(), CycleLog(1, block, {0}));
     EXPECT_EQ(run.End(SIGTERM), 0) << run.Err();
 }
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text, int flags)
+{
+    WriteWhole(path, std::vector<uint8_t>(text.begin(), text.end()), flags);
+}
+
+}  // namespace
+
+// A linker, an editor or a shell caught half way: nothing incomplete reaches the emulator, and
+// the target is not run on it.
+TEST(TarvexctlWatch, AFileCaughtWhileItIsWrittenIsWaitedFor)
+{
+    const std::vector<uint8_t> before = Pattern(2 * kBlock, 1);
+    const std::vector<uint8_t> after = Pattern(2 * kBlock, 2);
+    const std::string whole = IntelHexOf(after);
+    const std::string cut = whole.substr(0, whole.size() / 2 + 7);  // ends inside a record
+    struct SWay {
+        const char* name;
+        std::function<void(const std::string&)> write;
+    };
+    const std::vector<SWay> ways = {
+        {"in place, in pieces with pauses",
+         [&](const std::string& p) {
+             const int fd = ::open(p.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+             ASSERT_GE(fd, 0);
+             for (size_t at = 0; at < whole.size(); at += whole.size() / 3 + 1) {
+                 const size_t n = std::min(whole.size() / 3 + 1, whole.size() - at);
+                 ASSERT_EQ(::write(fd, whole.data() + at, n), static_cast<ssize_t>(n));
+                 std::this_thread::sleep_for(300ms);
+             }
+             ::close(fd);
+         }},
+        {"truncated, then written",
+         [&](const std::string& p) {
+             WriteText(p, "", O_TRUNC);  // what '> fw.hex' leaves
+             std::this_thread::sleep_for(500ms);
+             WriteText(p, whole, O_TRUNC);
+         }},
+        {"closed without its end record, then finished",
+         [&](const std::string& p) {
+             WriteText(p, IntelHexOf(after, false), O_TRUNC);
+             std::this_thread::sleep_for(500ms);
+             WriteText(p, whole, O_TRUNC);
+         }},
+        {"cut inside a record, then finished",
+         [&](const std::string& p) {
+             WriteText(p, cut, O_TRUNC);
+             std::this_thread::sleep_for(500ms);
+             WriteText(p, whole, O_TRUNC);
+         }},
+        {"deleted, then created in two closes",
+         [&](const std::string& p) {
+             ASSERT_EQ(::unlink(p.c_str()), 0);
+             WriteText(p, cut, O_CREAT | O_EXCL);
+             std::this_thread::sleep_for(500ms);
+             WriteText(p, whole, O_TRUNC);
+         }},
+        {"renamed over", [&](const std::string& p) {
+             WriteText(p + ".new", whole, O_CREAT | O_TRUNC);
+             ASSERT_EQ(::rename((p + ".new").c_str(), p.c_str()), 0);
+         }},
+    };
+    for (const SWay& way : ways) {
+        SCOPED_TRACE(way.name);
+        const TempDir dir;
+        const std::string file = dir / "fw.hex";
+        WriteText(file, IntelHexOf(before), O_CREAT | O_TRUNC);
+        CWatchRun run(dir, {}, {file, "--rom", "27C512", "--strict"});
+        ASSERT_TRUE(run.OutLines(1)) << run.Err();
+        const size_t logBefore = run.Log().size();
+        way.write(file);
+        ASSERT_TRUE(run.OutLines(2)) << run.Err();
+        // One cycle, with the whole new image: no data block of a half-written file went out.
+        EXPECT_EQ(Tail(run.Log(), logBefore), CycleLog(static_cast<unsigned>(logBefore + 1), after, {0, 1}));
+        EXPECT_NE(run.Out()[1].find(" blocks 0,1 bytes 65536 crc32 " + CrcOf(after, 2 * kBlock)), std::string::npos)
+            << run.Out()[1];
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(run.Out().size(), 2u) << run.Err();
+        EXPECT_EQ(run.End(SIGTERM), 0) << run.Err();
+    }
+}
+
+TEST(TarvexctlWatch, AFileThatStaysIncompleteIsReportedAndNothingIsSent)
+{
+    const TempDir dir;
+    const std::string file = dir / "fw.hex";
+    const std::vector<uint8_t> before = Pattern(kBlock, 1);
+    WriteText(file, IntelHexOf(before), O_CREAT | O_TRUNC);
+    CWatchRun run(dir, {}, {file, "--rom", "27C256"});
+    ASSERT_TRUE(run.OutLines(1)) << run.Err();
+    const size_t logBefore = run.Log().size();
+    WriteText(file, IntelHexOf(Pattern(kBlock, 9), false), O_TRUNC);
+    ASSERT_TRUE(WaitFor([&] { return run.Err().find("is not complete") != std::string::npos; })) << run.Err();
+    EXPECT_NE(run.Err().find("no end record"), std::string::npos) << run.Err();
+    EXPECT_NE(run.Err().find("nothing was sent"), std::string::npos) << run.Err();
+    EXPECT_EQ(run.Log().size(), logBefore);
+    EXPECT_EQ(run.Out().size(), 1u);
+    EXPECT_EQ(run.End(SIGTERM), 0) << run.Err();
+}

@@ -2,7 +2,9 @@
 // Transport and emulator search against the simulated emulator.
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <libusb.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "emulink/findemulators.h"
 #include "emulink/usbtransport.h"
@@ -190,6 +193,16 @@ public:
         std::strncpy(dc.driver, driver, sizeof dc.driver - 1);
         return Ioctl(USBDEVFS_DISCONNECT_CLAIM, &dc);
     }
+    // A bulk read the emulator leaves waiting when it has nothing to send.
+    int SubmitRead(usbdevfs_urb& urb, std::vector<uint8_t>& buffer) const
+    {
+        urb = {};
+        urb.type = USBDEVFS_URB_TYPE_BULK;
+        urb.endpoint = 0x81;
+        urb.buffer = buffer.data();
+        urb.buffer_length = static_cast<int>(buffer.size());
+        return Ioctl(USBDEVFS_SUBMITURB, &urb);
+    }
     int DriverRequest(int code) const
     {
         usbdevfs_ioctl ctl{};
@@ -264,6 +277,262 @@ TEST_F(SimTest, WithoutAKernelDriverClaimsSucceedAndThereIsNothingToAttach)
     Start(o);
     CUsbfsFile old;
     EXPECT_EQ(old.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER, "usbfs"), -ENOTTY);
+}
+
+namespace {
+
+// A libusb context of the test's own, with the first emulator's handles opened on it.
+class CLibusb {
+public:
+    CLibusb()
+    {
+        if (libusb_init(&m_pContext) != LIBUSB_SUCCESS)
+            return;
+        const ssize_t n = libusb_get_device_list(m_pContext, &m_pList);
+        for (ssize_t i = 0; i < n && !m_pEmulator; ++i) {
+            libusb_device_descriptor desc{};
+            if (libusb_get_device_descriptor(m_pList[i], &desc) == LIBUSB_SUCCESS && desc.idVendor == 0x0547)
+                m_pEmulator = m_pList[i];
+        }
+    }
+    ~CLibusb()
+    {
+        for (libusb_device_handle* h : m_handles)
+            libusb_close(h);
+        if (m_pList)
+            libusb_free_device_list(m_pList, 1);
+        if (m_pContext)
+            libusb_exit(m_pContext);
+    }
+    CLibusb(const CLibusb&) = delete;
+    CLibusb& operator=(const CLibusb&) = delete;
+
+    libusb_device_handle* Open()
+    {
+        libusb_device_handle* h = nullptr;
+        if (!m_pEmulator || libusb_open(m_pEmulator, &h) != LIBUSB_SUCCESS)
+            return nullptr;
+        m_handles.push_back(h);
+        return h;
+    }
+    // Closes `h` as it is, claimed or not.
+    void Close(libusb_device_handle* h)
+    {
+        m_handles.erase(std::remove(m_handles.begin(), m_handles.end(), h), m_handles.end());
+        libusb_close(h);
+    }
+    libusb_device* Emulator() const { return m_pEmulator; }
+
+private:
+    libusb_context* m_pContext = nullptr;
+    libusb_device** m_pList = nullptr;
+    libusb_device* m_pEmulator = nullptr;
+    std::vector<libusb_device_handle*> m_handles;
+};
+
+// A reset command block on the OUT endpoint; libusb's answer.
+int SendReset(libusb_device_handle* h)
+{
+    uint8_t reset[64] = {4, 0};
+    int moved = 0;
+    return libusb_bulk_transfer(h, 0x02, reset, sizeof reset, &moved, 250);
+}
+
+// emulink_claim_holder as a second program, holding its claim until its standard input closes.
+class CClaimHolder {
+public:
+    CClaimHolder()
+    {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        char* argv[] = {const_cast<char*>(CLAIM_HOLDER_PATH), nullptr};
+        if (posix_spawn(&m_pid, CLAIM_HOLDER_PATH, &actions, nullptr, argv, environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        m_toChild = in[1];
+        m_fromChild = out[0];
+    }
+    ~CClaimHolder()
+    {
+        End();
+        ::close(m_fromChild);
+    }
+    CClaimHolder(const CClaimHolder&) = delete;
+    CClaimHolder& operator=(const CClaimHolder&) = delete;
+
+    std::string Line() const
+    {
+        std::string line;
+        char c = 0;
+        while (::read(m_fromChild, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+    // Closes its standard input and waits for its end; its exit status.
+    int End()
+    {
+        if (m_toChild >= 0)
+            ::close(std::exchange(m_toChild, -1));
+        int status = -1;
+        if (m_pid > 0 && ::waitpid(std::exchange(m_pid, -1), &status, 0) > 0 && WIFEXITED(status))
+            return WEXITSTATUS(status);
+        return -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_toChild = -1;
+    int m_fromChild = -1;
+};
+
+size_t OpenDescriptors()
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(SimTest, AClaimBelongsToTheOpenFileThatMadeIt)
+{
+    Start();
+    CLibusb usb;
+    libusb_device_handle* first = usb.Open();
+    libusb_device_handle* second = usb.Open();
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(libusb_claim_interface(first, 0), LIBUSB_SUCCESS);
+    EXPECT_EQ(libusb_claim_interface(second, 0), LIBUSB_ERROR_BUSY);
+    EXPECT_NE(SendReset(second), LIBUSB_SUCCESS);  // its transfers do not slip in either
+    EXPECT_TRUE(m_pSim->Transfers().empty());
+    {
+        // Nothing another file can do breaks the claim; the driver is usbfs for everyone.
+        CUsbfsFile other;
+        ASSERT_TRUE(other.IsOpen());
+        EXPECT_EQ(other.Release(), -EINVAL);
+        EXPECT_EQ(other.DisconnectClaim(0, ""), -EBUSY);
+        EXPECT_EQ(other.DisconnectClaim(USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER, "usbfs"), -EBUSY);
+        EXPECT_EQ(other.DriverRequest(USBDEVFS_DISCONNECT), -EBUSY);
+        EXPECT_EQ(other.DriverRequest(USBDEVFS_CONNECT), -EBUSY);
+        EXPECT_EQ(other.Driver(), "usbfs");
+    }
+    EXPECT_EQ(SendReset(first), LIBUSB_SUCCESS);
+    EXPECT_EQ(m_pSim->Firmware(0).m_nResets, 1u);
+
+    // Released: the other handle gets it. Closed without a release: it is free again.
+    ASSERT_EQ(libusb_release_interface(first, 0), LIBUSB_SUCCESS);
+    ASSERT_EQ(libusb_claim_interface(second, 0), LIBUSB_SUCCESS);
+    EXPECT_EQ(libusb_claim_interface(first, 0), LIBUSB_ERROR_BUSY);
+    usb.Close(second);
+    EXPECT_EQ(libusb_claim_interface(first, 0), LIBUSB_SUCCESS);
+    EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbfs");
+    usb.Close(first);
+    EXPECT_EQ(CUsbfsFile().Claim(), 0);
+}
+
+TEST_F(SimTest, AClosedFileTakesItsWaitingUrbsAlong)
+{
+    Start();
+    std::vector<uint8_t> buffer(64);
+    usbdevfs_urb urb{};
+    {
+        CUsbfsFile f;
+        ASSERT_EQ(f.Claim(), 0);
+        ASSERT_EQ(f.SubmitRead(urb, buffer), 0);  // no read command came: it waits
+        EXPECT_EQ(m_pSim->UrbsHeld(), 1u);
+    }
+    CUsbfsFile next;
+    EXPECT_EQ(next.Claim(), 0);
+    EXPECT_EQ(m_pSim->UrbsHeld(), 0u);
+    EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbfs");
+}
+
+TEST_F(SimTest, AnotherProgramsClaimEndsWhenItEnds)
+{
+    Start();
+    CClaimHolder holder;
+    ASSERT_EQ(holder.Line(), "claimed");
+    CLibusb usb;
+    libusb_device_handle* h = usb.Open();
+    ASSERT_TRUE(h);
+    EXPECT_EQ(libusb_claim_interface(h, 0), LIBUSB_ERROR_BUSY);
+    EXPECT_EQ(m_pSim->InterfaceDriver(0), "usbfs");
+    EXPECT_EQ(holder.End(), 0);  // it ended without releasing
+    EXPECT_EQ(libusb_claim_interface(h, 0), LIBUSB_SUCCESS);
+    EXPECT_EQ(SendReset(h), LIBUSB_SUCCESS);
+}
+
+TEST_F(SimTest, UnplugOnAHeldHandleFailsTheTransfersAfterIt)
+{
+    uint8_t reset[64] = {4, 0};
+    for (const bool during : {false, true}) {
+        SCOPED_TRACE(during ? "during" : "after");
+        SSimOptions o;
+        (during ? o.nUnplugDuring : o.nUnplugAfter) = 3;
+        Start(o);
+        CDeviceHandle h;
+        ASSERT_TRUE(m_pTransport->Open(SDeviceSelector::Index(0), h).Ok());
+        for (int k = 1; k <= 2; ++k)
+            EXPECT_TRUE(h.Move(CUsbTransport::kWritePipe, reset, sizeof reset, kTestTimeout).Ok()) << k;
+        const STransferStatus third = h.Move(CUsbTransport::kWritePipe, reset, sizeof reset, kTestTimeout);
+        if (during) {
+            EXPECT_EQ(third.eError, ETransferError::kGone);
+            EXPECT_EQ(third.nMoved, 32u);
+        } else {
+            EXPECT_TRUE(third.Ok());
+        }
+        EXPECT_EQ(m_pSim->EmulatorCount(), 0);
+        const STransferStatus fourth = h.Move(CUsbTransport::kWritePipe, reset, sizeof reset, kTestTimeout);
+        EXPECT_EQ(fourth.eError, ETransferError::kGone);
+        EXPECT_EQ(fourth.nLibusbError, LIBUSB_ERROR_NO_DEVICE);
+        EXPECT_EQ(m_pSim->Transfers().size(), 3u);
+        EXPECT_EQ(m_pSim->Firmware(0).m_nResets, during ? 2u : 3u);
+        h.Close();
+        EXPECT_TRUE(m_pTransport->ListEmulators().emulators.empty());
+        EXPECT_EQ(m_pTransport->Open(SDeviceSelector::Index(0), h).eError, ETransferError::kNoDevice);
+    }
+}
+
+TEST_F(SimTest, RefusedOpensLeaveNoDescriptorBehind)
+{
+    SSimOptions o;
+    o.bDenyAccess = true;
+    Start(o);
+    CDeviceHandle h;
+    ASSERT_EQ(m_pTransport->Open(SDeviceSelector::Index(0), h).eError, ETransferError::kAccessDenied);
+    const size_t before = OpenDescriptors();
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(m_pTransport->Open(SDeviceSelector::Index(0), h).nLibusbError, LIBUSB_ERROR_ACCESS) << i;
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    // The node of an emulator that went away is absent, and costs nothing to try either.
+    o.bDenyAccess = false;
+    o.nUnplugAfter = 1;
+    Start(o);
+    CLibusb usb;
+    libusb_device_handle* held = usb.Open();
+    ASSERT_TRUE(held);
+    ASSERT_EQ(libusb_claim_interface(held, 0), LIBUSB_SUCCESS);
+    ASSERT_EQ(SendReset(held), LIBUSB_SUCCESS);
+    EXPECT_EQ(libusb_release_interface(held, 0), LIBUSB_ERROR_NO_DEVICE);
+    usb.Close(held);
+    libusb_device_handle* again = nullptr;
+    EXPECT_EQ(libusb_open(usb.Emulator(), &again), LIBUSB_ERROR_NO_DEVICE);
+    const size_t gone = OpenDescriptors();
+    for (int i = 0; i < 300; ++i) {
+        CUsbfsFile f;
+        ASSERT_FALSE(f.IsOpen()) << i;
+        ASSERT_EQ(errno, ENOENT) << i;
+    }
+    EXPECT_EQ(OpenDescriptors(), gone);
 }
 
 TEST(DeviceSelector, ReadsNumbersPortPathsAndSerials)
@@ -386,7 +655,6 @@ TEST_F(SimTest, ListingGivesNumberPortIdSerialAndWhetherItOpens)
     o.bBusy = false;
     o.bDenyAccess = true;
     Start(o);
-    CFileModesApply modes;
     const SEmulatorList denied = m_pTransport->ListEmulators();
     ASSERT_EQ(denied.emulators.size(), 1u);
     EXPECT_EQ(denied.emulators[0].sPortPath, "1-1");
@@ -400,16 +668,16 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
     denied.bDenyAccess = true;
     Start(denied);
     std::vector<STransferStatus> refused;
-    {
-        CFileModesApply modes;
-        EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
-    }
+    EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0].eError, ETransferError::kAccessDenied);
     EXPECT_EQ(refused[1].sDevice, "1-2");
     EXPECT_EQ(NoDriverMessage(refused), std::string(kMsgNoDriver) + "\n" + DescribeCause(refused[0]) + "\n"
                                             + DescribeCause(refused[1]));
     EXPECT_NE(DescribeCause(refused[0]).find("USB 1-1"), std::string::npos);
+    // The window's search says what is true: emulators are there, but may not be opened.
+    EXPECT_EQ(SearchFailedMessage(refused), std::string(kMsgCouldNotOpen) + "\n" + DescribeCause(refused[0]) + "\n"
+                                                + DescribeCause(refused[1]));
 
     // Nothing attached: the fixed text alone. libusb not starting: said once, not per instance.
     Start(Emulators(0));
@@ -417,6 +685,7 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
     EXPECT_TRUE(FindEmulators(*m_pTransport, &refused).empty());
     EXPECT_TRUE(refused.empty());
     EXPECT_EQ(NoDriverMessage(refused), kMsgNoDriver);
+    EXPECT_EQ(SearchFailedMessage(refused), kMsgNoDriver);
 
     CUsbTransport noUsb(std::nullopt, kTestTimeout,
                         [](libusb_context**) { return static_cast<int>(LIBUSB_ERROR_NO_MEM); });
@@ -426,4 +695,5 @@ TEST_F(SimTest, SearchNamesTheEmulatorsItMayNotOpen)
               std::string(kMsgNoDriver) + "\nUSB is not usable: libusb could not start (LIBUSB_ERROR_NO_MEM). "
                                           "Check that /dev/bus/usb and /sys/bus/usb are there.");
     EXPECT_EQ(noUsb.ListEmulators().status.eError, ETransferError::kNoLibusb);
+    EXPECT_EQ(SearchFailedMessage(refused), NoDriverMessage(refused));
 }

@@ -371,3 +371,93 @@ TEST(ModelRandom, MatchesReferenceVectorAndKeepsInvariants)
 }
 
 } // namespace
+
+namespace {
+
+// What the page downloads: the count grows to cover every byte an edit changed, and no further.
+TEST_F(ModelTest, EditedEndCoversTypedBytesAndWhatAnInsertionMoves)
+{
+    Load(Bytes(512));
+    EXPECT_EQ(m.EditedEnd(), 0);
+    EXPECT_EQ(m.CoveredCount(16), 16u);
+    const unsigned before = m.EditCount();
+    m.GoTo(300);
+    m.OnChar('a', false); // the high digit of byte 300
+    EXPECT_EQ(Contents(m)[300] >> 4, 0xA);
+    EXPECT_EQ(m.EditedEnd(), 301);
+    EXPECT_GT(m.EditCount(), before);
+    EXPECT_EQ(m.CoveredCount(16), 301u);
+    EXPECT_EQ(m.CoveredCount(400), 400u);
+    // Moving the caret is no edit.
+    const unsigned moved = m.EditCount();
+    m.OnKeyDown(CHexEditModel::Key::Down, false, false);
+    EXPECT_EQ(m.EditCount(), moved);
+    // An insertion moves every byte after it: all of them count.
+    m.GoTo(10);
+    m.OnKeyDown(CHexEditModel::Key::Insert, false, false);
+    EXPECT_EQ(m.Length(), 513);
+    EXPECT_EQ(m.EditedEnd(), 513);
+    // New data forgets the edits.
+    Load(Bytes(512));
+    EXPECT_EQ(m.EditedEnd(), 0);
+    m.FillRange(500, 600, 0x5A); // clipped to the data
+    EXPECT_EQ(m.EditedEnd(), 512);
+    EXPECT_EQ(Contents(m)[499], Bytes(512)[499]);
+    EXPECT_EQ(Contents(m)[511], 0x5A);
+}
+
+TEST_F(ModelTest, FindSelectsFromTheCaretOnAndWrapsOnce)
+{
+    std::vector<std::uint8_t> data(4096, 0);
+    const std::vector<std::uint8_t> needle{0xDE, 0xAD, 0xBE};
+    for (int at : {100, 2000, 4000})
+        std::copy(needle.begin(), needle.end(), data.begin() + at);
+    Load(data);
+    m.GoTo(150);
+    CHexEditModel::FindResult r = m.FindNext(needle);
+    ASSERT_TRUE(r.found);
+    EXPECT_FALSE(r.wrapped);
+    EXPECT_EQ(r.position, 2000);
+    EXPECT_EQ(m.SelLow(), 2000);
+    EXPECT_EQ(m.SelHigh(), 2003);
+    EXPECT_EQ(m.Caret(), 2000);
+    // Scrolled so that the match shows.
+    EXPECT_LE(m.TopIndex(), 2000);
+    EXPECT_GT(m.TopIndex() + m.RowsPerPage() * m.BytesPerRow(), 2000);
+    // The next search goes past the selected match, then wraps to the first.
+    EXPECT_EQ(m.FindNext(needle).position, 4000);
+    r = m.FindNext(needle);
+    EXPECT_TRUE(r.wrapped);
+    EXPECT_EQ(r.position, 100);
+    EXPECT_FALSE(m.FindNext({0x01, 0x02}).found);
+    EXPECT_EQ(m.SelLow(), 100); // a failed search leaves the selection
+    // A match across the caret is found on the wrap.
+    m.GoTo(2001);
+    r = m.FindNext(needle);
+    EXPECT_EQ(r.position, 4000);
+    EXPECT_EQ(m.FindNext(needle).position, 100);
+    EXPECT_EQ(m.FindNext(needle).position, 2000);
+}
+
+TEST(FindPattern, HexBytesOrText)
+{
+    std::vector<std::uint8_t> p;
+    std::string error;
+    ASSERT_TRUE(ParseFindPattern("12 ab,3F 0x7f", true, p, error)) << error;
+    EXPECT_EQ(p, (std::vector<std::uint8_t>{0x12, 0xAB, 0x3F, 0x7F}));
+    ASSERT_TRUE(ParseFindPattern("DEADBEEF", true, p, error));
+    EXPECT_EQ(p, (std::vector<std::uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+    ASSERT_TRUE(ParseFindPattern("1 2", true, p, error));
+    EXPECT_EQ(p, (std::vector<std::uint8_t>{0x01, 0x02}));
+    EXPECT_FALSE(ParseFindPattern("12 G4", true, p, error));
+    EXPECT_NE(error.find("'G'"), std::string::npos) << error;
+    EXPECT_FALSE(ParseFindPattern("123", true, p, error));
+    EXPECT_FALSE(ParseFindPattern("  ", true, p, error));
+    EXPECT_FALSE(ParseFindPattern("", false, p, error));
+    ASSERT_TRUE(ParseFindPattern("Boot v1", false, p, error));
+    EXPECT_EQ(std::string(p.begin(), p.end()), "Boot v1");
+    ASSERT_TRUE(ParseFindPattern("\xC3\xA9", false, p, error)); // é: one Latin-1 byte, as typed
+    EXPECT_EQ(p, (std::vector<std::uint8_t>{0xE9}));
+}
+
+} // namespace

@@ -374,7 +374,7 @@ TEST_F(ImageLoaderTest, FailuresNameTheFileAndLeaveTheBufferAlone)
     const std::string missing = (m_dir / "no such.hex").string();
     auto r = Load(missing, 0, 0xFF);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.message, missing + " was not found.");
+    EXPECT_EQ(r.message, "\"" + missing + "\" was not found.");
     EXPECT_EQ(m_image, untouched);
 
     r = Load(m_dir.string(), 1, 0xFF);
@@ -411,7 +411,7 @@ TEST_F(ImageLoaderTest, UnreadableFileIsReportedAsAccessDenied)
     // Root reads any file, so root checks it as nobody.
     EXPECT_EQ(InChild(::geteuid() == 0, [&] {
                   const auto r = Load(path, 0, 0xFF);
-                  return !r.ok && r.message == "Access to " + path + " was denied." && m_image == Sentinel();
+                  return !r.ok && r.message == "Access to \"" + path + "\" was denied." && m_image == Sentinel();
               }),
               0);
 }

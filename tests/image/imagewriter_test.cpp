@@ -5,10 +5,14 @@
 #include "image/imageloader.h"
 #include "image/imagewriter.h"
 #include "image/srecord.h"
+#include "image/tekhex.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <sstream>
 #include <string>
@@ -56,9 +60,9 @@ Bytes LoadBack(const std::string& text, std::uint64_t& highest, LoadDiagnostics&
 
 TEST(ImageWriter, WrittenFilesLoadBackByteForByte)
 {
-    for (ImageFormat format : {ImageFormat::IntelHex, ImageFormat::SRecord}) {
-        for (unsigned perRecord : {16u, 32u, 255u}) {
-            if (format == ImageFormat::SRecord && perRecord > 250)
+    for (ImageFormat format : {ImageFormat::IntelHex, ImageFormat::SRecord, ImageFormat::TekHex}) {
+        for (unsigned perRecord : {16u, 32u, 120u, 255u}) {
+            if ((format == ImageFormat::SRecord && perRecord > 250) || (format == ImageFormat::TekHex && perRecord > 120))
                 continue;
             for (std::size_t size : {std::size_t{1}, std::size_t{8192}, std::size_t{0x10001}, std::size_t{0x5432F},
                                      kRomImageSize}) {
@@ -73,7 +77,8 @@ TEST(ImageWriter, WrittenFilesLoadBackByteForByte)
                 LoadDiagnostics d;
                 std::uint64_t highest = 0;
                 const Bytes image = format == ImageFormat::IntelHex ? LoadBack<CIntelHexScanner>(text, highest, d)
-                                                                    : LoadBack<CSRecordScanner>(text, highest, d);
+                                    : format == ImageFormat::SRecord ? LoadBack<CSRecordScanner>(text, highest, d)
+                                                                     : LoadBack<CTekHexScanner>(text, highest, d);
                 EXPECT_EQ(highest, size);
                 EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin()));
                 EXPECT_TRUE(std::all_of(image.begin() + static_cast<std::ptrdiff_t>(size), image.end(),
@@ -167,7 +172,8 @@ TEST(ImageWriter, UnusableOptionsAreRefusedBeforeAnyOutput)
         unsigned perRecord, addressBytes;
     } cases[] = {
         {ImageFormat::IntelHex, 0, 0}, {ImageFormat::IntelHex, 256, 0}, {ImageFormat::SRecord, 251, 0},
-        {ImageFormat::SRecord, 16, 1}, {ImageFormat::SRecord, 16, 5},   {ImageFormat::TekHex, 16, 0},
+        {ImageFormat::SRecord, 16, 1}, {ImageFormat::SRecord, 16, 5},   {ImageFormat::TekHex, 121, 0},
+        {ImageFormat::TekHex, 0, 0},
         {ImageFormat::Auto, 16, 0},
     };
     for (const auto& c : cases) {
@@ -251,3 +257,49 @@ TEST(Checksums, KnownValuesAndPieces)
 }
 
 }  // namespace
+
+namespace {
+
+// The window's Save: the file is replaced whole, in the format asked for, and a path that cannot
+// be written is named in quotes with the cause.
+TEST(ImageWriter, WriteImageFileReplacesTheFileWhole)
+{
+    char dirTemplate[] = "/tmp/tarvex-writer-XXXXXX";
+    ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string path = dir + "/out.tek";
+    {
+        std::FILE* f = std::fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(std::string(100000, 'x').c_str(), f);
+        std::fclose(f);
+    }
+    const Bytes data = Random(300, 5);
+    ImageWriteOptions o;
+    o.format = ImageFormat::TekHex;
+    const ImageWriteResult r = WriteImageFile(path, data, o);
+    ASSERT_TRUE(r.ok) << r.message;
+    const auto readAll = [&path] {
+        std::string text;
+        if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+            char buf[4096];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+                text.append(buf, n);
+            std::fclose(f);
+        }
+        return text;
+    };
+    EXPECT_EQ(readAll(), EncodeImageToString(data, o));
+
+    const ImageWriteResult bad = WriteImageFile(dir + "/no/such/folder/x.hex", data, ImageWriteOptions{});
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.message.rfind("Could not write \"" + dir + "/no/such/folder/x.hex\": ", 0), 0u) << bad.message;
+    ImageWriteOptions refused;
+    refused.format = ImageFormat::Auto;
+    EXPECT_FALSE(WriteImageFile(path, data, refused).ok);
+    EXPECT_EQ(readAll(), EncodeImageToString(data, o));  // left as it was
+    std::remove(path.c_str());
+    ::rmdir(dir.c_str());
+}
+
+} // namespace

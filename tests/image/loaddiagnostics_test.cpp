@@ -2,6 +2,7 @@
 // Tests of the load diagnostics and format detection: what the tool warns about, on which
 // line, and that warnings never change what is loaded.
 #include "image/imageloader.h"
+#include "image/imagediff.h"
 #include "loadinto.h"
 
 #include <gtest/gtest.h>
@@ -436,3 +437,38 @@ TEST(LoadFromFd, ADirectoryIsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DescribeLoad, NamesAMismatchedFormatAndTheFirstWarnings)
+{
+    LoadDiagnostics d;
+    EXPECT_EQ(DescribeLoad("fw.hex", ImageFormat::IntelHex, ImageFormat::IntelHex, d), "");
+    // Asked for Intel HEX, it looks binary: said before anything else.
+    const std::string mismatch = DescribeLoad("fw.bin", ImageFormat::IntelHex, ImageFormat::Binary, d);
+    EXPECT_EQ(mismatch.rfind("\"fw.bin\" was loaded as Intel HEX, but it looks like binary", 0), 0u) << mismatch;
+    for (int i = 1; i <= 7; ++i)
+        d.Add(LoadWarningKind::Checksum, static_cast<std::uint64_t>(i * 10), "warning " + std::to_string(i));
+    const std::string text = DescribeLoad("fw.hex", ImageFormat::IntelHex, ImageFormat::IntelHex, d, 3);
+    EXPECT_EQ(text, "\"fw.hex\" was loaded with warnings.\n7 warnings, the first 3:\nline 10: warning 1\n"
+                    "line 20: warning 2\nline 30: warning 3");
+    // A format the file's look could not tell (unreadable) is no mismatch.
+    LoadDiagnostics none;
+    EXPECT_EQ(DescribeLoad("x", ImageFormat::Binary, ImageFormat::Auto, none), "");
+}
+
+TEST(DescribeImageDiff, CountsAndTheFirstRanges)
+{
+    SImageDiff same;
+    EXPECT_EQ(DescribeImageDiff(same, 8192), "No byte differs: the emulator holds the 8192 bytes of the buffer.");
+    std::vector<std::uint8_t> wanted(0x100, 0), got(0x100, 0);
+    got[0x10] = got[0x11] = 1;
+    got[0x80] = 1;
+    const SImageDiff diff = CompareImages(wanted, got, 64);
+    EXPECT_EQ(DescribeImageDiff(diff, 0x100), "3 bytes differ from the buffer, in 2 ranges:\n00000010-00000011 (2 bytes)\n"
+                                              "00000080 (1 byte)");
+    EXPECT_EQ(DescribeImageDiff(diff, 0x100, 1), "3 bytes differ from the buffer, in 2 ranges:\n00000010-00000011 (2 bytes)\n"
+                                                 "and 1 more range.");
+}
+
+} // namespace

@@ -328,6 +328,8 @@ TEST_F(FormatDiffTest, FilesWeWriteReadBackInSrecCat)
         {"out.s19", make(ImageFormat::SRecord, 16, 2, true), "-Motorola"},
         {"out.s28", make(ImageFormat::SRecord, 32, 3, false), "-Motorola"},
         {"out.s37", make(ImageFormat::SRecord, 32, 4, true), "-Motorola"},
+        {"out16.tek", make(ImageFormat::TekHex, 16, 0, false), "-Tektronix_Extended"},
+        {"out120.tek", make(ImageFormat::TekHex, 120, 0, false), "-Tektronix_Extended"},
     };
     std::mt19937 rng(77);
     int compared = 0;
@@ -357,7 +359,32 @@ TEST_F(FormatDiffTest, FilesWeWriteReadBackInSrecCat)
             ++compared;
         }
     }
-    EXPECT_EQ(compared, 25);
+    EXPECT_EQ(compared, 35);
+}
+
+// Our extended Tektronix data records are the ones srec_cat writes for the same bytes, character
+// for character; ours end with a termination record where srec_cat, given no start address,
+// writes none.
+TEST_F(FormatDiffTest, TekHexRecordsAreTheOnesSrecCatWrites)
+{
+    std::mt19937 rng(91);
+    std::vector<std::uint8_t> data(0x10000 + 77);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(rng());
+    const std::string bin = m_dir / "tek-source.bin";
+    WriteFile(bin, std::string(data.begin(), data.end()));
+    const std::string theirs = m_dir / "tek-srec_cat.tek";
+    const auto r = RunProcess({"srec_cat", bin, "-binary", "-o", theirs, "-Tektronix_Extended", "-obs=32"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ImageWriteOptions o;
+    o.format = ImageFormat::TekHex;
+    o.bytesPerRecord = 32;
+    std::string mine = EncodeImageToString(data, o);
+    const std::size_t last = mine.rfind('%');
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(mine.substr(last), "%0E81E800000000\n");
+    mine.erase(last);
+    EXPECT_EQ(mine, ReadFile(theirs));
 }
 
 TEST_F(FormatDiffTest, ChecksumsAgreeWithPythonZlib)

@@ -259,7 +259,7 @@ TEST(Tarvexctl, UnreadableInputOrUnwritableImageExitsWithThree)
     auto r = Ctl({"load", missing, "--out", out});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "tarvexctl load: " + missing + " was not found.\n");
+    EXPECT_EQ(r.err, "tarvexctl load: \"" + missing + "\" was not found.\n");
     EXPECT_FALSE(std::filesystem::exists(out));
 
     r = Ctl({"load", dir.Path().string()});

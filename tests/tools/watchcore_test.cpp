@@ -232,6 +232,18 @@ TEST(WatchCycle, ChangedBlocksCountOnlyTheRomsBytes)
     }
 }
 
+TEST(WatchCycle, BlocksHoldingAreThoseTheBytesFallIn)
+{
+    EXPECT_EQ(BlocksHolding(0, 0), (std::vector<uint32_t>{}));
+    EXPECT_EQ(BlocksHolding(0, 1), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(BlocksHolding(32767, 1), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(BlocksHolding(32767, 2), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(BlocksHolding(32768, 32768), (std::vector<uint32_t>{1}));
+    EXPECT_EQ(BlocksHolding(32768, 32769), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(BlocksHolding(1048575, 1), (std::vector<uint32_t>{31}));
+    EXPECT_EQ(BlocksHolding(0, 1048576).size(), 32u);
+}
+
 TEST(WatchCycle, PairSplitsEvenAndOddBytesAndJoinsThemBack)
 {
     const std::vector<uint8_t> image = {0x10, 0x11, 0x20, 0x21, 0x30, 0x31, 0x40, 0x41, 0xEE};

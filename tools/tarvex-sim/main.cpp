@@ -27,27 +27,41 @@ constexpr uint64_t kFullSpeed = 1000000;  // about what a full-speed bulk pipe c
 const char kHelp[] =
     "Usage: tarvex-sim [options] -- PROGRAM [ARGS...]\n"
     "\n"
-    "Runs PROGRAM with simulated Tarvex emulators attached and returns its exit status.\n"
+    "Runs PROGRAM with simulated Tarvex emulators attached and returns its exit\n"
+    "status. As with the kernel, a claim of an emulator belongs to the open device\n"
+    "file that made it: others are refused (busy) until it is released, the file is\n"
+    "closed or its program ends.\n"
     "\n"
     "Options:\n"
     "  -n, --emulators N     number of emulators attached, 0 to 4 (default 1)\n"
-    "      --id VVVV:PPPP    USB vendor and product id they report (default 0547:2131)\n"
-    "      --log FILE        write every bulk transfer: seq device direction length first-bytes sha256 [fault]\n"
-    "      --memory FILE     initial contents of every emulator's 1 MiB memory (default all FF)\n"
+    "      --id VVVV:PPPP    USB vendor and product id they report\n"
+    "                        (default 0547:2131)\n"
+    "      --log FILE        write every bulk transfer: seq device direction length\n"
+    "                        first-bytes sha256 [fault]\n"
+    "      --memory FILE     initial contents of every emulator's 1 MiB memory\n"
+    "                        (default all FF)\n"
     "      --serial S1[,S2...]\n"
-    "                        serial-number strings of emulators 0, 1... (default none)\n"
-    "      --dump FILE       write emulator 0's memory to FILE when PROGRAM ends; a %d in FILE\n"
-    "                        writes every emulator's, %d replaced by its number\n"
-    "      --unplug-after K  every emulator goes away after the K-th transfer\n"
-    "      --unplug-during K the K-th transfer moves half its bytes, then every emulator goes away\n"
+    "                        serial-number strings of emulators 0, 1...\n"
+    "                        (default none)\n"
+    "      --dump FILE       write emulator 0's memory to FILE when PROGRAM ends;\n"
+    "                        a %d in FILE writes every emulator's, %d replaced by\n"
+    "                        its number\n"
+    "      --unplug-after K  every emulator goes away once PROGRAM has the result of\n"
+    "                        the K-th transfer: device files still open answer \"no\n"
+    "                        device\", and it is not found or opened again\n"
+    "      --unplug-during K the K-th transfer moves half its bytes and ends \"no\n"
+    "                        device\"; every emulator goes away with it\n"
     "      --stall K         the K-th transfer stalls\n"
     "      --timeout K       the K-th transfer is never answered\n"
     "      --short-read K    the K-th transfer, if a read, delivers half its bytes\n"
     "      --short-reads     every read delivers half its bytes\n"
-    "      --kernel-driver   a kernel driver (usbtest) holds interface 0 until a program detaches it\n"
-    "      --deny-access     the emulators' device nodes may not be opened (as without udev rules)\n"
+    "      --kernel-driver   a kernel driver (usbtest) holds interface 0 until a\n"
+    "                        program detaches it\n"
+    "      --deny-access     the emulators' device nodes may not be opened, as\n"
+    "                        without udev rules; root is refused too\n"
     "      --busy            another program holds the emulators' interface 0\n"
-    "      --swap-endpoints  interface 0 lists its bulk-OUT endpoint before its bulk-IN endpoint\n"
+    "      --swap-endpoints  interface 0 lists its bulk-OUT endpoint before its\n"
+    "                        bulk-IN endpoint\n"
     "      --full-speed      limit transfers to about 1 MB/s, as full-speed USB\n"
     "      --throughput B    limit transfers to B bytes per second\n"
     "  -h, --help            show this text\n"
@@ -92,7 +106,7 @@ std::vector<uint8_t> ReadMemoryImage(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    // Answered before the re-exec, so that they work where umockdev's preload library is missing.
+    // Answered before the re-exec, so that they work where the preload libraries are missing.
     if (argc >= 2 && (std::string_view(argv[1]) == "-h" || std::string_view(argv[1]) == "--help")) {
         std::cout << kHelp;
         return 0;
@@ -101,8 +115,8 @@ int main(int argc, char** argv)
         std::cout << "tarvex-sim " << TARVEX_VERSION << "\n";
         return 0;
     }
-    // Both this process (umockdev's uevents resolve device paths through the preload library)
-    // and the program it runs need umockdev's preload library.
+    // Both this process (umockdev's uevents resolve device paths through its preload library)
+    // and the program it runs need umockdev's preload library, and ours in front of it.
     ReexecUnderUmockdev(argv);
     // Termination is passed on to PROGRAM rather than ending us while it runs: we must outlive it
     // to remove the simulated devices and umockdev's temporary folder. Blocked before the
@@ -207,10 +221,6 @@ int main(int argc, char** argv)
             sigaction(SIGINT, &oldInt, nullptr);
             sigaction(SIGQUIT, &oldQuit, nullptr);
             sigprocmask(SIG_SETMASK, &oldMask, nullptr);
-            // Root opens any file whatever its mode: without this a denied node would still open.
-            if (options.bDenyAccess && !DropFileModeOverrideForExec())
-                std::fprintf(stderr, "tarvex-sim: cannot take away the right to open any file; "
-                                     "--deny-access may not deny\n");
             execvp(argv[i], argv + i);
             std::fprintf(stderr, "tarvex-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));
             _exit(127);

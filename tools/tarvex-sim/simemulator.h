@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,7 @@ struct SSimOptions {
     int nEmulators = 1;              // 0 (none attached) to 4
     uint16_t nVendor = 0x0547;       // AN2131 EZ-USB, one of the ids Tarvex looks for
     uint16_t nProduct = 0x2131;
-    unsigned nUnplugAfter = 0;       // every emulator goes away after this many transfers; 0: never
+    unsigned nUnplugAfter = 0;       // every emulator goes away once this transfer is reaped; 0: never
     unsigned nStallAt = 0;           // transfer number (from 1) that stalls; 0: none
     unsigned nTimeoutAt = 0;         // transfer number that is never answered; 0: none
     unsigned nShortReadAt = 0;       // IN transfer number that delivers only half its bytes; 0: none
@@ -29,8 +28,8 @@ struct SSimOptions {
     bool bKernelDriver = false;      // a kernel driver ("usbtest") holds interface 0 until detached
     bool bNoDisconnectClaim = false; // USBDEVFS_DISCONNECT_CLAIM is unknown (ENOTTY), as on old kernels
     unsigned nUnplugDuring = 0;      // transfer number that moves half its bytes, then every emulator goes
-    bool bDenyAccess = false;        // the device nodes may not be opened (see CFileModesApply)
-    bool bBusy = false;              // another program holds interface 0 through usbfs
+    bool bDenyAccess = false;        // the device nodes may not be opened, not even by root
+    bool bBusy = false;              // a program outside the simulation holds interface 0 through usbfs
     bool bSwapEndpoints = false;     // interface 0 lists its bulk-OUT endpoint first
     std::vector<std::string> serials; // serial-number string of emulator i; none when absent or empty
 };
@@ -51,37 +50,23 @@ std::string FormatTransfer(unsigned seq, int device, bool in, const uint8_t* dat
                            const std::string& fault = {});
 std::string FormatTransfer(const STransferRecord& record);
 
-// True when this process runs with umockdev's preload library (needed to reach a simulated device).
+// True when this process runs with umockdev's preload library and ours in front of it (needed to
+// reach a simulated device).
 bool InMockEnvironment();
 
-// Puts umockdev's preload library in front of LD_PRELOAD (and lets an ASan build start behind it)
-// for this process's children; does nothing when already there.
-void PreloadUmockdev();
+// Puts our preload library and umockdev's in front of LD_PRELOAD (and lets an ASan build start
+// behind them) for this process's children; does nothing when already there. False when our
+// preload library cannot be found.
+bool PreloadUmockdev();
 
-// Restarts this program under umockdev's preload library unless it already runs there.
+// Restarts this program under the preload libraries unless it already runs there.
 // Returns only when it runs there; exits with status 1 when the restart fails.
 void ReexecUnderUmockdev(char** argv);
 
-// A device node closed with chmod stays open to root, who may open any file (CAP_DAC_OVERRIDE).
-// This lowers that right for the calling thread while it lives, so that a denied node is denied
-// to root as well; it restores the right when destroyed. Without the right it does nothing.
-class CFileModesApply {
-public:
-    CFileModesApply();
-    ~CFileModesApply();
-    CFileModesApply(const CFileModesApply&) = delete;
-    CFileModesApply& operator=(const CFileModesApply&) = delete;
-
-private:
-    bool m_bLowered = false;
-};
-
-// The same for good, for a child about to exec the program: the right is dropped from the bounding
-// set, so exec does not give it back. False when it could not be dropped.
-bool DropFileModeOverrideForExec();
-
 // A umockdev testbed with the simulated emulators attached. Devices exist from construction until
 // destruction or an unplug. The handlers run on umockdev's own thread, so every accessor locks.
+// Each open of a device file is a file of its own, as in the kernel: a claim of interface 0
+// belongs to the file that made it and ends with its release or with the file's close.
 class CSimulator {
 public:
     explicit CSimulator(const SSimOptions& options);  // throws std::runtime_error
@@ -96,6 +81,8 @@ public:
     // The driver bound to interface 0 of emulator `device`: kSimKernelDriver, "usbfs" while a
     // program has it claimed, or "" for none.
     std::string InterfaceDriver(int device) const;
+    // URBs submitted and not yet reaped, over every emulator and open file.
+    size_t UrbsHeld() const;
     std::vector<STransferRecord> Transfers() const;
     std::vector<std::string> LogLines() const;
     void ClearLog();
@@ -105,18 +92,19 @@ public:
     std::string PortPath(int device) const;
 
     struct SDevice;
+    struct SCore;
 
 private:
     friend struct SHandlerAccess;
     void RemoveAll();
+    void Unplug();
 
-    mutable std::mutex m_mutex;
+    std::shared_ptr<SCore> m_pCore;  // the model's mutex, shared with umockdev's thread
     SSimOptions m_options;
     void* m_pTestbed = nullptr;      // UMockdevTestbed*
     std::vector<std::unique_ptr<SDevice>> m_devices;
     std::vector<STransferRecord> m_log;
     unsigned m_nTransfers = 0;
     bool m_bUnplugged = false;
-    bool m_bUnplugPending = false;   // a transfer was cut by an unplug; the devices go at its release
     std::FILE* m_pLogFile = nullptr;
 };
