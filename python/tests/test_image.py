@@ -195,7 +195,6 @@ def test_put_checksum_makes_the_sum_come_out():
     assert img.sums("27C64").sum8 == 0
 
 
-@pytest.mark.xfail(reason=MAP_PENDING, strict=True)
 def test_entry_point_from_a_start_record(tmp_path):
     path = write(tmp_path, "fw.hex", ihex(ihex_record(0, 0, b"\x00"), ihex_record(5, 0, b"\x00\x00\x01\x23")))
     assert tarvex.Image.load(path).entry_point == 0x123

@@ -168,13 +168,14 @@ TEST_F(AppTest, FileSaveWritesTheBuffer)
 
 TEST_F(AppTest, SaveNeverReplacesAnOpenedFileUnasked)
 {
-    m_dir.Write("image.hex", ":00000001FF\n");
+    // One data byte: a file that sets none draws a warning box of its own.
+    m_dir.Write("image.hex", ":0100000000FF\n:00000001FF\n");
     const QString path = QString::fromStdString(m_dir.Path("image.hex"));
     ASSERT_TRUE(m_pApp->InitInstance({path}));
     CMessageBoxHook no([&](QWidget*, const QString& text) { m_log.m_messages.push_back({nullptr, text}); });
     no.SetAnswer(false);
     Frame().Action(ID_FILE_SAVE)->trigger();
-    EXPECT_EQ(m_dir.Read("image.hex"), ":00000001FF\n");
+    EXPECT_EQ(m_dir.Read("image.hex"), ":0100000000FF\n:00000001FF\n");
     ASSERT_EQ(m_log.Count(), 1);
     EXPECT_TRUE(m_log.Last().contains(QStringLiteral("is the file the buffer was loaded from")));
 }
@@ -199,8 +200,9 @@ TEST_F(AppTest, RecentListKeepsTheFourNewest)
 
 TEST_F(AppTest, RecentEntryWhoseFileIsGoneLeavesTheList)
 {
-    m_dir.Write("a.tvx", "");
-    m_dir.Write("b.tvx", "");
+    // Not empty: an empty file draws a warning box of its own.
+    m_dir.Write("a.tvx", "a");
+    m_dir.Write("b.tvx", "b");
     const QString a = QString::fromStdString(m_dir.Path("a.tvx"));
     const QString b = QString::fromStdString(m_dir.Path("b.tvx"));
     ASSERT_TRUE(m_pApp->InitInstance({a}));

@@ -440,7 +440,8 @@ TEST_F(PagesTest, TooLongStoredFieldIsReportedAndStopsTheReadingThere)
 {
     std::string image(100, '\x11');
     m_dir.Write("image.bin", image);
-    Settings("m_csFileOffset=123456789\nm_nFileFormat=1\nm_sFileName=" + m_dir.Path("image.bin") + "\n");
+    // Nine characters, one too many, of an offset that moves nothing: the file offset is applied now.
+    Settings("m_csFileOffset=000000000\nm_nFileFormat=1\nm_sFileName=" + m_dir.Path("image.bin") + "\n");
     Open();
     CPageEmu0& p = Page();
     p.m_pFillValue->setText(QStringLiteral("FF")); // after the failing field: not read

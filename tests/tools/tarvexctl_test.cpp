@@ -93,8 +93,8 @@ TEST(Tarvexctl, MappingAndTransformErrorsAreUsageErrors)
     };
     const std::vector<Case> cases = {
         // Found out only once the file is read (--format auto), still exit 2.
-        {{"load", bin, "--base", "0xE000"}, "a.bin was read as binary: use --skip for a binary file"},
-        {{"sum", hex, "--skip", "4"}, "a.hex was read as Intel HEX: use --base for a record file"},
+        {{"load", bin, "--base", "0xE000"}, "a.bin\" was read as binary: use --skip for a binary file"},
+        {{"sum", hex, "--skip", "4"}, "a.hex\" was read as Intel HEX: use --base for a record file"},
         {{"write", bin, "--base", "1"}, "use --skip"},
         {{"watch", bin, "--base", "1"}, "use --skip"},
         {{"load", bin, "--format", "bin", "--base", "0"}, "not to --format bin: use --skip"},
