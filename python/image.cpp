@@ -6,11 +6,14 @@
 #include "image/checksum.h"
 #include "image/imageloader.h"
 #include "image/imagewriter.h"
+#include "image/loadmap.h"
 #include "image/romimage.h"
+#include "image/transform.h"
 #include "util/fileutil.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace tarvexpy {
 namespace {
@@ -56,6 +59,8 @@ CRomImage Load(py::handle path, const std::string& format, long long fill, py::h
         py::gil_scoped_release nogil;
         result = LoadImage(fileName, options, image);
     }
+    if (!result.ok && result.misuse)
+        RaiseValueError(result.message);
     if (!result.ok)
         RaiseLoadError(result.message, nullptr);
     const LoadDiagnostics& diagnostics = image.Diagnostics();
@@ -182,13 +187,59 @@ void Save(const CRomImage& image, py::handle path, py::handle format)
     }
 }
 
-// The transforms belong to the core's image; until it has them they are refused, never imitated.
-[[noreturn]] void NotInCore(const char* what)
+// The ROM window a transform works on: `rom` when given, else the ROM type the image was loaded
+// for, else (when `required` is false) the whole image.
+std::uint32_t WindowOf(const py::object& self, py::handle rom, const char* what, bool required)
 {
-    const std::string text = std::string("Image.") + what +
-                             ": the core has no such transform yet (it comes with the address map work)";
-    PyErr_SetString(PyExc_NotImplementedError, text.c_str());
-    throw py::error_already_set();
+    if (!rom.is_none())
+        return RomSizeOfIndex(RomIndexOf(rom));
+    if (py::hasattr(self, "_rom_size"))
+        return self.attr("_rom_size").cast<std::uint32_t>();
+    if (required)
+        RaiseValueError(std::string(what) + " needs the ROM window: give rom= here or to Image.load");
+    return static_cast<std::uint32_t>(kRomImageSize);
+}
+
+// A transform of the core on the image; what it refuses is a ValueError.
+void Transform(const py::object& self, std::uint32_t window, const std::function<std::string(CRomImage&, std::uint32_t)>& step)
+{
+    if (const std::string why = step(self.cast<CRomImage&>(), window); !why.empty())
+        RaiseValueError(why);
+}
+
+// The load map as tarvexctl load --map --json gives it, in Python's terms.
+py::dict LoadMapOf(const py::object& self, py::handle rom)
+{
+    const CRomImage& image = self.cast<const CRomImage&>();
+    const SLoadMap map = BuildLoadMap(image, WindowOf(self, rom, "load_map", false));
+    auto ranges = [](const std::vector<SLoadMapRange>& list) {
+        py::list out;
+        for (const SLoadMapRange& r : list) {
+            py::dict d;
+            d["start"] = r.start;
+            d["end"] = r.end;
+            d["file"] = r.file;
+            d["line"] = r.line ? py::object(py::int_(r.line)) : py::object(py::none());
+            d["from_file"] = r.fromFile;
+            out.append(d);
+        }
+        return out;
+    };
+    py::dict result;
+    result["window"] = map.window;
+    result["set"] = ranges(map.set);
+    py::list fill;
+    for (const SAddressRange& r : map.fill)
+        fill.append(Types().range(r.nStart, r.nEnd));
+    result["fill"] = fill;
+    result["beyond"] = ranges(map.beyond);
+    py::list passed;
+    for (const SPassedRun& r : map.passed)
+        passed.append(Types().range(r.fileStart, r.fileEnd));
+    result["passed"] = passed;
+    result["passed_bytes"] = map.passedBytes;
+    result["entry_point"] = map.entry ? py::object(py::int_(*map.entry)) : py::object(py::none());
+    return result;
 }
 
 std::string Repr(const CRomImage& image)
@@ -219,7 +270,7 @@ py::list RangeList(const std::vector<SDiffRange>& ranges)
 
 void BindImage(py::module_& m)
 {
-    py::class_<CRomImage>(m, "Image", py::buffer_protocol(), R"(The 1 MiB ROM image, as large as the largest ROM type.
+    py::class_<CRomImage>(m, "Image", py::buffer_protocol(), py::dynamic_attr(), R"(The 1 MiB ROM image, as large as the largest ROM type.
 
 Bytes no file set hold the fill byte. An Image supports the buffer protocol
 (bytes(img), memoryview(img)), indexing and slicing: img[0x100] is an int,
@@ -228,7 +279,17 @@ those bytes as set (a write through a memoryview changes the bytes alone).
 len(img) is always 1048576.)")
         .def(py::init([](long long fill) { return CRomImage(ByteOf(fill, "fill")); }), py::arg("fill") = 0,
              "An image with every byte `fill` and nothing set.")
-        .def_static("load", &Load, py::arg("path"), py::arg("format") = "auto", py::arg("fill") = 0,
+        .def_static("load",
+                    [](py::handle path, const std::string& format, long long fill, py::handle rom, py::handle base,
+                       py::handle skip, py::handle at, bool wrap, bool segments, bool strict) {
+                        py::object image =
+                            py::cast(Load(path, format, fill, rom, base, skip, at, wrap, segments, strict));
+                        // The transforms' window unless they are given another.
+                        if (!rom.is_none())
+                            image.attr("_rom_size") = RomSizeOfIndex(RomIndexOf(rom));
+                        return image;
+                    },
+                    py::arg("path"), py::arg("format") = "auto", py::arg("fill") = 0,
                     py::arg("rom") = py::none(), py::arg("base") = py::none(), py::arg("skip") = py::none(),
                     py::arg("at") = py::none(), py::arg("wrap") = false, py::arg("segments") = false,
                     py::arg("strict") = false,
@@ -236,7 +297,8 @@ len(img) is always 1048576.)")
 
 format: "auto" (from the first characters), "ihex", "bin", "srec" or "xtek".
 fill: the byte wherever the file sets nothing.
-rom: a ROM type ("27C256" or 0 to 7): data above its size draws a warning.
+rom: a ROM type ("27C256" or 0 to 7): data above its size draws a warning,
+and the transforms work on its window unless told another.
 base: record formats, ROM address = file address - base. skip: binary, the
 image starts at the file's byte `skip`. at: the data starts at this ROM
 address. wrap: addresses map modulo the ROM size. segments: Intel HEX type-02
@@ -256,6 +318,15 @@ The file is read without the GIL. Raises LoadError when it cannot be read.)")
                 return py::none();
             },
             "The start address a record named (Intel HEX 03/05, S-record S7-S9), or None.")
+        .def("load_map", &LoadMapOf, py::arg("rom") = py::none(),
+             R"(Where the load put the file's bytes, in ROM addresses, as `tarvexctl load --map --json` says it.
+
+A dict: "window" (the ROM window: rom=, or the ROM type given to load, else
+the whole image), "set" (the set ranges inside it, each a dict with "start",
+"end", "file" (the file address of its first byte), "line" (the record that
+started it, None for binary) and "from_file"), "fill" (Range list), "beyond"
+(set ranges past the window, not downloaded), "passed" (file addresses with no
+place, the first few, as Range) with "passed_bytes", and "entry_point".)")
         .def_property_readonly("ranges", &SetRanges,
                                "The addresses the file set, as Range(start, end) with both ends included, ascending.")
         .def_property_readonly(
@@ -272,13 +343,43 @@ The file is read without the GIL. Raises LoadError when it cannot be read.)")
         .def("sums", &Sums, py::arg("rom"),
              "Sums(sum8, sum16, crc32) over the first bytes of the image that a ROM of type `rom` holds.")
         .def(
-            "swap_bytes", [](CRomImage&) { NotInCore("swap_bytes"); }, "Not available yet.")
+            "swap_bytes",
+            [](const py::object& self, py::handle rom) {
+                Transform(self, WindowOf(self, rom, "swap_bytes", false), SwapBytes);
+            },
+            py::arg("rom") = py::none(),
+            "Swaps the two bytes of every 16-bit word of the ROM window (rom=, or the ROM type given to "
+            "load, else the whole image), as tarvexctl --swap-bytes does.")
         .def(
-            "swap_lines", [](CRomImage&, int, int) { NotInCore("swap_lines"); }, py::arg("a"), py::arg("b"),
-            "Not available yet.")
+            "swap_lines",
+            [](const py::object& self, unsigned a, unsigned b, py::handle rom) {
+                Transform(self, WindowOf(self, rom, "swap_lines", false),
+                          [a, b](CRomImage& image, std::uint32_t window) { return SwapAddressLines(image, window, a, b); });
+            },
+            py::arg("a"), py::arg("b"), py::arg("rom") = py::none(),
+            "Swaps address lines a and b (0 is A0) over the ROM window, as tarvexctl --swap-lines A,B does. "
+            "Raises ValueError for a line the window does not have.")
         .def(
-            "put_checksum", [](CRomImage&, const std::string&, std::uint32_t) { NotInCore("put_checksum"); },
-            py::arg("kind"), py::arg("addr"), "Not available yet.")
+            "put_checksum",
+            [](const py::object& self, const std::string& kind, std::uint32_t addr, py::handle rom) {
+                ChecksumKind parsed;
+                if (!ParseChecksumKind(kind, parsed))
+                    RaiseValueError("unknown checksum kind '" + kind + "' (use sum8, sum16le, sum16be, crc32le or "
+                                    "crc32be)");
+                std::uint32_t stored = 0;
+                Transform(self, WindowOf(self, rom, "put_checksum", true),
+                          [&](CRomImage& image, std::uint32_t window) {
+                              return PutChecksum(image, window, parsed, addr, &stored);
+                          });
+                return stored;
+            },
+            py::arg("kind"), py::arg("addr"), py::arg("rom") = py::none(),
+            R"(Stores a checksum at addr of the ROM window (rom=, or the ROM type given to load) and returns it.
+
+kind: "sum8" (the byte that makes the 8-bit sum of the whole window zero),
+"sum16le"/"sum16be" (the 16-bit sum of the bytes below addr), "crc32le"/
+"crc32be" (zlib's CRC-32 of the bytes below addr). Raises ValueError when the
+value would not fit in the window.)")
         .def("save", &Save, py::arg("path"), py::arg("format") = py::none(),
              R"(Writes the whole image to `path` as "ihex", "srec" or "bin".
 

@@ -9,7 +9,6 @@ import pytest
 
 import tarvex
 
-MAP_PENDING = "the core's loader does not apply the address map, the entry point or the transforms yet"
 
 
 def ihex_record(kind, address, data):
@@ -168,31 +167,38 @@ def test_base_places_record_data_below_it(tmp_path):
     path = write(tmp_path, "fw.hex", ihex(ihex_record(4, 0, b"\x08\x00"), ihex_record(0, 0x0004, b"\xC0\xDE")))
     plain = tarvex.Image.load(path)
     assert plain.count == 0  # at 0x08000004: above 1 MiB, dropped with a warning
-    if tarvex.Image.load(path, base=0x08000000).count == 0:
-        pytest.xfail(MAP_PENDING)
     img = tarvex.Image.load(path, base=0x08000000)
     assert img[4:6] == b"\xC0\xDE" and img.ranges == [(4, 5)] and img.warnings == []
 
 
-@pytest.mark.xfail(reason=MAP_PENDING, raises=NotImplementedError, strict=True)
-def test_swap_bytes_exchanges_each_pair():
+def test_swap_bytes_and_lines_move_the_bytes_as_tarvexctl_does():
     img = tarvex.Image.from_bytes(b"\x01\x02\x03\x04")
     img.swap_bytes()
     assert img[0:4] == b"\x02\x01\x04\x03"
-
-
-@pytest.mark.xfail(reason=MAP_PENDING, raises=NotImplementedError, strict=True)
-def test_swap_lines_exchanges_two_address_lines():
     img = tarvex.Image.from_bytes(bytes(range(4)))
     img.swap_lines(0, 1)
     assert img[0:4] == b"\x00\x02\x01\x03"
+    # A 27C64 has no line A13.
+    with pytest.raises(ValueError):
+        tarvex.Image.from_bytes(b"\x00").swap_lines(12, 13, rom="27C64")
 
 
-@pytest.mark.xfail(reason=MAP_PENDING, raises=NotImplementedError, strict=True)
-def test_put_checksum_makes_the_sum_come_out():
+def test_put_checksum_stores_what_zlib_and_the_sums_say(tmp_path):
     img = tarvex.Image.from_bytes(b"\x10\x20\x30", fill=0x00)
-    img.put_checksum("sum8", 0x1FFF)
+    img.put_checksum("sum8", 0x1FFF, rom="27C64")
     assert img.sums("27C64").sum8 == 0
+    # The ROM type given to load is the window when none is given here.
+    data = bytes(range(256)) * 32
+    path = tmp_path / "fw.bin"
+    path.write_bytes(data)
+    loaded = tarvex.Image.load(path, rom="27C64")
+    stored = loaded.put_checksum("crc32le", 0x1FFC)
+    assert stored == zlib.crc32(data[:0x1FFC])
+    assert loaded[0x1FFC:0x2000] == stored.to_bytes(4, "little")
+    with pytest.raises(ValueError, match="rom="):
+        tarvex.Image.from_bytes(b"\x00").put_checksum("sum8", 0)
+    with pytest.raises(ValueError, match="unknown checksum kind"):
+        loaded.put_checksum("md5", 0)
 
 
 def test_entry_point_from_a_start_record(tmp_path):
@@ -224,3 +230,14 @@ def test_the_stubs_name_what_the_module_has():
         members = {name for name in dir(getattr(tarvex, cls)) if not name.startswith("_")}
         assert members == stubbed[cls], cls
     assert tarvex.Image.load.__doc__ and tarvex.Emulator.write_changed.__doc__ and tarvex.__doc__
+
+
+def test_load_map_names_the_line_and_file_address_of_each_range(tmp_path):
+    path = write(tmp_path, "fw.hex", ihex(ihex_record(4, 0, b"\x08\x00"), ihex_record(0, 0x0010, b"\x01\x02"),
+                                         ihex_record(0, 0x0100, b"\x03")))
+    img = tarvex.Image.load(path, base=0x08000000, rom="27C64")
+    m = img.load_map()
+    assert m["window"] == 0x2000
+    assert [(r["start"], r["end"], r["line"], r["file"]) for r in m["set"]] == [
+        (0x10, 0x11, 2, 0x08000010), (0x100, 0x100, 3, 0x08000100)]
+    assert m["fill"][0] == (0, 0xF) and m["fill"][-1] == (0x101, 0x1FFF)
