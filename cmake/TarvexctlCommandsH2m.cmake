@@ -24,6 +24,7 @@ foreach(name IN LISTS names)
   string(REPLACE "\\" "\\e" help "${help}")
   string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
   string(REPLACE "-" "\\-" help "${help}")
-  string(APPEND text ".SS ${name}\n.nf\n${help}.fi\n")
+  # Flush left: the help texts keep to 80 columns themselves.
+  string(APPEND text ".SS ${name}\n.in 0\n.nf\n${help}.fi\n.in\n")
 endforeach()
 file(WRITE ${OUTPUT} "${text}")

@@ -511,7 +511,9 @@ TEST_F(SimTest, RefusedOpensLeaveNoDescriptorBehind)
     const size_t before = OpenDescriptors();
     for (int i = 0; i < 300; ++i)
         ASSERT_EQ(m_pTransport->Open(SDeviceSelector::Index(0), h).nLibusbError, LIBUSB_ERROR_ACCESS) << i;
-    EXPECT_EQ(OpenDescriptors(), before);
+    // A leak costs one descriptor per open, 300 here; on a busy machine a background thread of
+    // libusb or umockdev may open one of its own meanwhile.
+    EXPECT_LE(OpenDescriptors(), before + 2);
 
     // The node of an emulator that went away is absent, and costs nothing to try either.
     o.bDenyAccess = false;
@@ -532,7 +534,7 @@ TEST_F(SimTest, RefusedOpensLeaveNoDescriptorBehind)
         ASSERT_FALSE(f.IsOpen()) << i;
         ASSERT_EQ(errno, ENOENT) << i;
     }
-    EXPECT_EQ(OpenDescriptors(), gone);
+    EXPECT_LE(OpenDescriptors(), gone + 2);
 }
 
 TEST(DeviceSelector, ReadsNumbersPortPathsAndSerials)

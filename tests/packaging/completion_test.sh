@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The tarvexctl completion against the built tool: commands, each command's options, choices, files.
-#   completion_test.sh COMPLETION_FILE TARVEXCTL
+#   completion_test.sh COMPLETION_FILE TARVEXCTL [TARVEX_SIM]
 set -euo pipefail
 # shellcheck source=/dev/null
 source "$1"
@@ -61,4 +61,19 @@ expect "crc32be: crc32le:"             sum fw.hex --checksum crc
 expect "sum16be: sum16le: sum8:"       write fw.hex --checksum s
 expect ""                              load fw.hex --base ""
 expect ""                              verify fw.hex --swap-lines ""
+# Values of their own: ROM types, --then lists; operands by what the command takes.
+expect "27C010 27C020 27C040 27C080"   write fw.hex --rom 27C0
+expect "27C256"                        rom 27C2
+expect "stop stop,run,reset"           watch fw.hex --then st
+expect ""                              run ""
+expect ""                              load fw.hex fw
+expect "other.txt"                     read o
+expect "other.txt"                     load fw.hex --out o
+# --device offers what find lists: numbers, port: paths and serial: numbers.
+if [ -n "${3:-}" ]; then
+  printf '#!/bin/sh\nexec "%s" -n 2 --serial A1 -- "%s" "$@"\n' "$3" "$TARVEXCTL" > with-sim
+  chmod +x with-sim
+  TARVEXCTL=$PWD/with-sim
+  expect "0 1 port:1-1 port:1-2 serial:A1" run --device ""
+fi
 exit $((failures > 0))

@@ -2,8 +2,13 @@
 // tarvexctl's command frame: dispatch, help texts and option parsing.
 #include "cli.h"
 
+#include "toolload.h"
+
 #include "image/imageloader.h"
 #include "tarvex_version.h"
+
+#include <algorithm>
+#include <iterator>
 
 #include <cctype>
 #include <cerrno>
@@ -18,24 +23,42 @@ constexpr std::string_view kExitCodesHelp =
     "Exit codes:\n"
     "  0  success\n"
     "  2  usage error (unknown command or option, missing argument)\n"
-    "  3  a file cannot be read or written\n"
-    "  4  no emulator found\n"
-    "  5  a transfer to or from the emulator failed\n"
+    "  3  a file cannot be read, is refused (--strict), or cannot be written\n"
+    "  4  no emulator found (or none that may be opened)\n"
+    "  5  the emulator is busy, or a transfer to or from it failed\n"
     "  6  verify: the emulator does not hold what the file says\n";
 
 void PrintOverallHelp(std::ostream& os)
 {
-    os << "Usage: tarvexctl COMMAND [ARGS...]\n"
-          "  or:  tarvexctl COMMAND --help\n"
-          "  or:  tarvexctl --version\n\n"
+    os << "Usage: tarvexctl COMMAND [ARGS...] [-q] [-v] [-h]\n"
+          "  or:  tarvexctl help COMMAND\n"
+          "  or:  tarvexctl -V|--version\n\n"
           "Commands:\n";
     for (const Command& c : Commands()) {
         std::string name(c.name);
         name.resize(std::max<std::size_t>(name.size(), 10), ' ');
         os << "  " << name << "  " << c.summary << '\n';
     }
-    os << '\n' << kExitCodesHelp;
+    os << "\n"
+          "Every command takes:\n"
+          "  -q, --quiet        print nothing but errors\n"
+          "  -v, --verbose      say more: the format read, what was sent and its CRC-32\n"
+          "  -h, --help         show the command's usage and options\n"
+          "Short options combine (-qv). Addresses, sizes and bytes are hex numbers,\n"
+          "with or without 0x. FILE - is standard input, OUT - standard output.\n"
+          "\n"
+          "Examples:\n"
+          "  tarvexctl write build/fw.hex --rom 27C256 --verify\n"
+          "  tarvexctl watch build/fw.hex --rom 27C64 --base 0xE000\n"
+          "\n"
+       << kExitCodesHelp;
 }
+
+constexpr OptionDef kCommonOptions[] = {
+    {"quiet", {}, 'q'},
+    {"verbose", {}, 'v'},
+    {"help", {}, 'h'},
+};
 
 const Command* FindCommand(std::string_view name)
 {
@@ -62,7 +85,7 @@ int Run(int argc, const char* const* argv, Io io)
     if (IsHelp(first) || first == "help") {
         if (first == "help" && argc > 2) {
             if (const Command* c = FindCommand(argv[2])) {
-                io.out << c->help;
+                io.out << UsageOf(*c) << c->help;
                 return kExitOk;
             }
             io.err << "tarvexctl: unknown command '" << argv[2] << "'\n";
@@ -71,7 +94,7 @@ int Run(int argc, const char* const* argv, Io io)
         PrintOverallHelp(io.out);
         return kExitOk;
     }
-    if (first == "--version" || first == "version") {
+    if (first == "--version" || first == "-V" || first == "version") {
         io.out << "tarvexctl " << TARVEX_VERSION << '\n';
         return kExitOk;
     }
@@ -82,18 +105,24 @@ int Run(int argc, const char* const* argv, Io io)
         return kExitUsage;
     }
 
-    std::vector<std::string> args;
-    for (int i = 2; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--")
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    // Help wins over whatever else is wrong on the line.
+    for (const std::string& arg : args) {
+        if (arg == "--")
             break;
-        if (IsHelp(argv[i])) {
-            io.out << command->help;
+        if (IsHelp(arg)) {
+            io.out << UsageOf(*command) << command->help;
             return kExitOk;
         }
     }
-    args.assign(argv + 2, argv + argc);
     try {
-        const int code = command->run(args, io);
+        const std::vector<OptionDef> options = OptionsOf(*command);
+        const ArgParser parser(args, options);
+        if (parser.Has("help")) {
+            io.out << UsageOf(*command) << command->help;
+            return kExitOk;
+        }
+        const int code = command->run(parser, io);
         // What a script reads must have arrived: a full disk or a closed pipe is a failure.
         errno = 0;
         io.out.flush();
@@ -111,11 +140,40 @@ int Run(int argc, const char* const* argv, Io io)
     }
 }
 
-ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list<OptionDef> own,
-                     std::span<const OptionDef> shared)
+std::vector<OptionDef> OptionsOf(const Command& command)
 {
-    std::vector<OptionDef> options(own);
-    options.insert(options.end(), shared.begin(), shared.end());
+    std::vector<OptionDef> options(command.options.begin(), command.options.end());
+    if (command.bLoads)
+        options.insert(options.end(), LoadOptionDefs().begin(), LoadOptionDefs().end());
+    options.insert(options.end(), std::begin(kCommonOptions), std::end(kCommonOptions));
+    return options;
+}
+
+std::string UsageOf(const Command& command)
+{
+    constexpr std::size_t kWidth = 79;
+    std::string head = "Usage: tarvexctl " + std::string(command.name);
+    if (!command.operands.empty())
+        head += " " + std::string(command.operands);
+    const std::string indent(std::min<std::size_t>(head.size() + 1, 30), ' ');
+    std::string usage = head;
+    std::size_t lineStart = 0;
+    for (const OptionDef& o : OptionsOf(command)) {
+        const std::string item = o.shortName != 0 && !o.TakesValue()
+                                     ? "[-" + std::string(1, o.shortName) + "]"
+                                     : "[--" + std::string(o.name) + (o.TakesValue() ? " " + std::string(o.value) : "") + "]";
+        if (usage.size() - lineStart + 1 + item.size() > kWidth) {
+            usage += "\n";
+            lineStart = usage.size();
+            usage += indent.substr(1);
+        }
+        usage += " " + item;
+    }
+    return usage + "\n\n";
+}
+
+ArgParser::ArgParser(const std::vector<std::string>& args, std::span<const OptionDef> options)
+{
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -129,13 +187,17 @@ ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list
         }
         const OptionDef* def = nullptr;
         if (arg.rfind("--", 0) != 0) {
-            // Short flags, one at a time ("-q", "-v").
-            for (const OptionDef& s : options)
-                if (arg.size() == 2 && s.shortName != 0 && s.shortName == arg[1] && !s.takesValue)
-                    def = &s;
-            if (def == nullptr)
-                throw UsageError("unknown option '" + arg + "'");
-            m_options.emplace_back(std::string(def->name), std::string());
+            // Short flags, alone or combined ("-q", "-qv").
+            for (std::size_t k = 1; k < arg.size(); ++k) {
+                def = nullptr;
+                for (const OptionDef& s : options)
+                    if (s.shortName != 0 && s.shortName == arg[k] && !s.TakesValue())
+                        def = &s;
+                if (def == nullptr)
+                    throw UsageError("unknown option '" + (arg.size() == 2 ? arg : "-" + std::string(1, arg[k])) +
+                                     "'" + (arg.size() == 2 ? "" : " in '" + arg + "'"));
+                m_options.emplace_back(std::string(def->name), std::string());
+            }
             continue;
         }
         const std::size_t eq = arg.find('=');
@@ -145,7 +207,7 @@ ArgParser::ArgParser(const std::vector<std::string>& args, std::initializer_list
                 def = &s;
         if (def == nullptr)
             throw UsageError("unknown option '--" + name + "'");
-        if (!def->takesValue) {
+        if (!def->TakesValue()) {
             if (eq != std::string::npos)
                 throw UsageError("option '--" + name + "' takes no value");
             m_options.emplace_back(name, std::string());
@@ -252,15 +314,17 @@ std::uint64_t ParseHex(const std::string& text, std::uint64_t max, std::string_v
 std::uint8_t ParseFill(const std::optional<std::string>& text)
 {
     if (!text)
-        return ParseFillByte("00");
-    // The page's field takes two characters; here anything but one or two hex digits is
-    // refused rather than silently read as 00.
-    const bool ok = !text->empty() && text->size() <= 2 &&
-                    std::isxdigit(static_cast<unsigned char>((*text)[0])) &&
-                    (text->size() == 1 || std::isxdigit(static_cast<unsigned char>((*text)[1])));
+        return 0x00;
+    // The page's field takes two characters; here anything but one or two hex digits (0x
+    // allowed, as every number here) is refused rather than silently read as 00.
+    std::string_view digits = *text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits.remove_prefix(2);
+    const bool ok = !digits.empty() && digits.size() <= 2 &&
+                    std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
     if (!ok)
-        throw UsageError("fill value '" + *text + "' is not one or two hex digits");
-    return ParseFillByte(*text);
+        throw UsageError("fill value '" + *text + "' is not one or two hex digits (0x allowed)");
+    return ParseFillByte(std::string(digits));
 }
 
 }  // namespace tarvexctl

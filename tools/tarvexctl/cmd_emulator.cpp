@@ -21,56 +21,62 @@ namespace tarvexctl {
 
 #define TARVEXCTL_EMU_OPTIONS                                                                      \
     "  --rom TYPE         ROM type the transfers cover: 27C64, 27C128, 27C256,\n"                  \
-    "                     27C512, 27C020, 27C040, 27C080 or its index 0 to 7\n"                    \
+    "                     27C512, 27C010, 27C020, 27C040, 27C080 or its index 0 to 7\n"            \
     "                     (default: 27C64; a FILE with data beyond 8 KiB needs it)\n"
-#define TARVEXCTL_LOAD_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT
 #define TARVEXCTL_VERIFY_OPTION                                                                    \
     "  --verify           read the ROM back after the download and compare (exit 6\n"              \
     "                     if it differs)\n"
 #define TARVEXCTL_EMU_FOOTER                                                                       \
+    TARVEXCTL_DEVICE_OPTION                                                                        \
     "  -q, --quiet        no warnings, no progress bar\n"                                          \
     "  -v, --verbose      say which format FILE was read as, and the CRC-32 of the\n"              \
     "                     ROM\n"                                                                   \
-    TARVEXCTL_DEVICE_OPTION                                                                        \
     "  -h, --help         show this help\n"                                                        \
     "\n"                                                                                           \
     "See 'tarvexctl find' for the emulators attached. USB ids: TARVEX_USB_IDS.\n"
+#define TARVEXCTL_ONE_COMMAND_HELP(what)                                                           \
+    what "\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION                                                   \
+    "  -q, --quiet        print nothing but errors\n"                                              \
+    "  -v, --verbose      say which emulator it went to\n"                                         \
+    "  -h, --help         show this help\n"                                                        \
+    "\n"                                                                                           \
+    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n"
 
+const OptionDef kWriteOptions[] = {
+    {"rom", "TYPE"}, {"verify", {}}, {"device", "DEV"}, {"pair", "DEV1,DEV2"},
+};
 const std::string_view kWriteHelp =
-    "Usage: tarvexctl write FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
-    "                       [--verify] [--device DEV | --pair DEV1,DEV2]\n"
-    "\n"
     "Loads FILE as 'tarvexctl load' does and downloads the image to the emulator in\n"
     "32 KiB blocks, as many as cover the ROM type (the 8 KiB 27C64 still takes one\n"
     "whole block). The emulator is held from the first block to the last (and the\n"
     "read-back of --verify): no other program can send it anything in between.\n"
     "FILE - is standard input.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_PAIR_OPTION
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT TARVEXCTL_VERIFY_OPTION TARVEXCTL_PAIR_OPTION
         TARVEXCTL_EMU_FOOTER
     "\n"
     "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5\n"
     "busy or transfer failed, 6 the read-back differs (--verify).\n";
 
+const OptionDef kVerifyOptions[] = {
+    {"rom", "TYPE"}, {"json", {}}, {"device", "DEV"}, {"pair", "DEV1,DEV2"},
+};
 const std::string_view kVerifyHelp =
-    "Usage: tarvexctl verify FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
-    "                        [--json] [--device DEV | --pair DEV1,DEV2]\n"
-    "\n"
     "Loads FILE as 'tarvexctl write' would, reads back the 32 KiB blocks that cover\n"
     "the ROM type and compares the ROM type's size of bytes. Prints each range of\n"
     "differing bytes (first and last address, count, the first bytes wanted and\n"
     "got), at most 20, then the totals. FILE - is standard input.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT
     "  --json             print the result as one JSON object\n" TARVEXCTL_PAIR_OPTION TARVEXCTL_EMU_FOOTER
     "\n"
     "Exit codes: 0 identical, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5\n"
     "busy or transfer failed, 6 the emulator's ROM differs from FILE.\n";
 
+const OptionDef kReadOptions[] = {
+    {"rom", "TYPE"}, {"out-format", "ihex|srec|bin"}, {"device", "DEV"}, {"pair", "DEV1,DEV2"},
+};
 const std::string_view kReadHelp =
-    "Usage: tarvexctl read OUT [--rom TYPE] [--out-format ihex|srec|bin]\n"
-    "                      [--device DEV | --pair DEV1,DEV2]\n"
-    "\n"
     "Uploads the ROM from the emulator and writes its bytes (the ROM type's size,\n"
     "from address 0) to OUT. OUT is written only when every block arrived; OUT - is\n"
     "standard output. An OUT that cannot be written fails before any transfer.\n"
@@ -87,29 +93,20 @@ const std::string_view kReadHelp =
     "\nExit codes: 0 success, 2 usage error, 3 OUT cannot be written, 4 no emulator,\n"
     "5 busy or transfer failed.\n";
 
-const std::string_view kRunHelp =
-    "Usage: tarvexctl run [--device DEV]\n\nTells the emulator to run the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
-const std::string_view kStopHelp =
-    "Usage: tarvexctl stop [--device DEV]\n\nTells the emulator to stop the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
-const std::string_view kResetHelp =
-    "Usage: tarvexctl reset [--device DEV]\n\nTells the emulator to reset the target.\n\nOptions:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
-
-const std::string_view kRomHelp =
-    "Usage: tarvexctl rom TYPE [--device DEV]\n"
-    "\n"
+const OptionDef kDeviceOnlyOptions[] = {
+    {"device", "DEV"},
+};
+const std::string_view kRunHelp = TARVEXCTL_ONE_COMMAND_HELP("Tells the emulator to run the target.");
+const std::string_view kStopHelp = TARVEXCTL_ONE_COMMAND_HELP("Tells the emulator to stop the target.");
+const std::string_view kResetHelp = TARVEXCTL_ONE_COMMAND_HELP("Tells the emulator to reset the target.");
+const std::string_view kRomHelp = TARVEXCTL_ONE_COMMAND_HELP(
     "Sends the ROM size of TYPE (27C64 ... 27C080, or its index 0 to 7) to the\n"
-    "emulator.\n"
-    "\n"
-    "Options:\n" TARVEXCTL_DEVICE_OPTION "\n"
-    "Exit codes: 0 success, 2 usage error, 4 no emulator, 5 busy or transfer failed.\n";
+    "emulator.");
 
+const OptionDef kAutoOptions[] = {
+    {"rom", "TYPE"}, {"verify", {}}, {"device", "DEV"},
+};
 const std::string_view kAutoHelp =
-    "Usage: tarvexctl auto FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
-    "                      [--verify] [--device DEV]\n"
-    "\n"
     "Loads FILE, then stop, download, run, reset: the Auto button's sequence, with\n"
     "the emulator held from the first command to the last. A FILE that cannot be\n"
     "read (or that --strict refuses) ends it before anything is sent. A transfer\n"
@@ -117,7 +114,7 @@ const std::string_view kAutoHelp =
     "after the download, and run and reset are sent only when it matches. FILE - is\n"
     "standard input.\n"
     "\n"
-    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS TARVEXCTL_VERIFY_OPTION TARVEXCTL_EMU_FOOTER
+    "Options:\n" TARVEXCTL_EMU_OPTIONS TARVEXCTL_LOAD_OPTIONS_TEXT TARVEXCTL_VERIFY_OPTION TARVEXCTL_EMU_FOOTER
     "\n"
     "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read, 4 no emulator, 5\n"
     "busy or transfer failed, 6 the read-back differs (--verify).\n";
@@ -197,13 +194,15 @@ auto WithProgress(CRomSession& rom, bool bQuiet, Io& io, Op op)
     return result;
 }
 
-int SingleCommand(const std::vector<std::string>& args, Io& io, std::string_view name,
+int SingleCommand(const ArgParser& parser, Io& io, std::string_view name, const char* done,
                   EEmuResult (*send)(CRomSession&))
 {
-    const ArgParser parser(args, {{"device", true}});
     NoPositional(parser);
     SEmulator e(name, io, DeviceOf(parser), 0);
-    return e.Finish(send(e.rom));
+    const int code = e.Finish(send(e.rom));
+    if (code == kExitOk && parser.Has("verbose"))
+        e.link.Say(std::string(done) + " (" + e.device.selector.Describe() + ")");
+    return code;
 }
 
 // Reads back the ROM and compares it with the image; the result goes to `report` as text or JSON.
@@ -284,11 +283,8 @@ int ReportComparison(const SImageDiff& diff, std::span<const uint8_t> wanted, st
     return diff.Identical() ? kExitOk : kExitVerify;
 }
 
-int RunWrite(const std::vector<std::string>& args, Io& io)
+int RunWrite(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}, {"pair", true}},
-                           LoadOptionDefs());
     const std::string& file = OnePositional(parser, "FILE");
     const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
@@ -312,11 +308,8 @@ int RunWrite(const std::vector<std::string>& args, Io& io)
     return ReadBackAndCompare(e, "write", e.rom.Image().Source(), choice.bQuiet, false, io.err, io);
 }
 
-int RunVerify(const std::vector<std::string>& args, Io& io)
+int RunVerify(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}, {"pair", true}},
-                           LoadOptionDefs());
     const std::string& file = OnePositional(parser, "FILE");
     const SLoadChoice choice = LoadChoice(parser);
     if (const auto pair = PairOf(parser))
@@ -333,10 +326,8 @@ int RunVerify(const std::vector<std::string>& args, Io& io)
     return code;
 }
 
-int RunRead(const std::vector<std::string>& args, Io& io)
+int RunRead(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"out-format", true}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}, {"pair", true}});
     const std::string& out = OnePositional(parser, "OUT");
     const uint32_t romSize = parser.Value("rom") ? RomSizeOfIndex(RomIndex(*parser.Value("rom"))) : kDefaultRomSize;
     const ImageWriteOptions outFormat = OutputFormat(parser.Value("out-format"), out);
@@ -363,34 +354,31 @@ int RunRead(const std::vector<std::string>& args, Io& io)
     return kExitOk;
 }
 
-int RunRun(const std::vector<std::string>& args, Io& io)
+int RunRun(const ArgParser& parser, Io& io)
 {
-    return SingleCommand(args, io, "run", [](CRomSession& r) { return r.SetRunState(true); });
+    return SingleCommand(parser, io, "run", "the target runs", [](CRomSession& r) { return r.SetRunState(true); });
 }
 
-int RunStop(const std::vector<std::string>& args, Io& io)
+int RunStop(const ArgParser& parser, Io& io)
 {
-    return SingleCommand(args, io, "stop", [](CRomSession& r) { return r.SetRunState(false); });
+    return SingleCommand(parser, io, "stop", "the target is stopped",
+                         [](CRomSession& r) { return r.SetRunState(false); });
 }
 
-int RunReset(const std::vector<std::string>& args, Io& io)
+int RunReset(const ArgParser& parser, Io& io)
 {
-    return SingleCommand(args, io, "reset", [](CRomSession& r) { return r.Reset(); });
+    return SingleCommand(parser, io, "reset", "the target was reset", [](CRomSession& r) { return r.Reset(); });
 }
 
-int RunRom(const std::vector<std::string>& args, Io& io)
+int RunRom(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"device", true}});
     const int index = RomIndex(OnePositional(parser, "TYPE"));
     SEmulator e("rom", io, DeviceOf(parser), 0);
     return e.Finish(e.rom.SendRomType(index));
 }
 
-int RunAuto(const std::vector<std::string>& args, Io& io)
+int RunAuto(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"verify", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'},
-                                  {"device", true}},
-                           LoadOptionDefs());
     const std::string& file = OnePositional(parser, "FILE");
     const SLoadChoice choice = LoadChoice(parser);
 

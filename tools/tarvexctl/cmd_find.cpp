@@ -11,9 +11,10 @@
 
 namespace tarvexctl {
 
+const OptionDef kFindOptions[] = {
+    {"json", {}},
+};
 const std::string_view kFindHelp =
-    "Usage: tarvexctl find [--json]\n"
-    "\n"
     "Lists every attached emulator on one line: its number N (as --device N takes\n"
     "it), its USB port path (as --device BUS-PORT takes it), its USB id and its\n"
     "serial number, or - when it has none:\n"
@@ -28,6 +29,8 @@ const std::string_view kFindHelp =
     "                      \"serial\":\"A1B2\",\"usable\":true,\"error\":null}\n"
     "                     (\"serial\":null when it has none; \"error\" names why one\n"
     "                     cannot be used)\n"
+    "  -q, --quiet        list nothing: the exit code says whether one is usable\n"
+    "  -v, --verbose      also say which USB ids were looked for\n"
     "  -h, --help         show this help\n"
     "\n"
     "Exit codes: 0 at least one usable emulator found, 2 usage error, 3 standard\n"
@@ -44,19 +47,26 @@ std::string UsbIdText(const SUsbId& id)
 
 }  // namespace
 
-int RunFind(const std::vector<std::string>& args, Io& io)
+int RunFind(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"json", false}});
     if (!parser.Positional().empty())
         throw UsageError("unexpected argument '" + parser.Positional().front() + "'");
     const bool bJson = parser.Has("json");
+    const bool bQuiet = parser.Has("quiet");
     CToolLink link("find", io);
+    if (parser.Has("verbose")) {
+        std::string ids;
+        for (const SUsbId& id : link.Ids())
+            ids += (ids.empty() ? "" : ", ") + UsbIdText(id);
+        link.Say("looking for USB ids " + ids);
+    }
     const SEmulatorList list = CUsbTransport(link.Ids()).ListEmulators();
     bool bUsable = false;
     for (const SEmulatorInfo& e : list.emulators) {
         bUsable = bUsable || e.open.Ok();
         const std::string id = UsbIdText(e.id);
-        if (bJson) {
+        if (bQuiet) {
+        } else if (bJson) {
             io.out << "{\"index\":" << e.nIndex << ",\"port\":" << JsonString(e.sPortPath) << ",\"id\":\"" << id
                    << "\",\"serial\":" << (e.sSerial.empty() ? std::string("null") : JsonString(e.sSerial))
                    << ",\"usable\":" << (e.open.Ok() ? "true" : "false") << ",\"error\":"

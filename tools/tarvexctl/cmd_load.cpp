@@ -18,17 +18,14 @@
 
 namespace tarvexctl {
 
+const OptionDef kLoadOptions[] = {
+    {"rom", "TYPE"}, {"out", "OUT"}, {"out-format", "ihex|srec|bin"}, {"split", "even|odd"}, {"map", {}}, {"json", {}},
+};
 const std::string_view kLoadHelp =
-    "Usage: tarvexctl load FILE [--format FORMAT] [--fill HH] [--rom TYPE]\n"
-    "                      [--strict] [--base ADDR | --skip N] [--at ADDR] [--wrap]\n"
-    "                      [--segments] [--swap-bytes] [--swap-lines A,B]\n"
-    "                      [--checksum KIND:ADDR]\n"
-    "                      [--out OUT [--out-format FORMAT] [--split even|odd]]\n"
-    "                      [--map] [--json]\n"
-    "\n"
     "Loads FILE into a 1 MiB (0x100000-byte) ROM image that holds the fill byte\n"
-    "wherever the file sets nothing, and prints the \"Bytes were read\" count as eight\n"
-    "lower-case hex digits: for Intel HEX, S-record and Tektronix the highest ROM\n"
+    "wherever the file sets nothing, and prints the \"Bytes were read\" count alone\n"
+    "on its line, as eight lower-case hex digits, for scripts to read (--json says\n"
+    "more): for Intel HEX, S-record and Tektronix the highest ROM\n"
     "address written plus one, for a binary file where its data ends. Data at\n"
     "0x100000 and above is dropped. Warnings about FILE (bad checksums, records cut\n"
     "short, data dropped...) go to standard error as FILE:LINE: warning. FILE - is\n"
@@ -60,10 +57,10 @@ const std::string_view kLoadHelp =
     "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read (or is refused by\n"
     "--strict) or OUT cannot be written.\n";
 
+const OptionDef kSumOptions[] = {
+    {"rom", "TYPE"}, {"range", "START:END"}, {"json", {}},
+};
 const std::string_view kSumHelp =
-    "Usage: tarvexctl sum FILE [--rom TYPE] [--range START:END] [--format FORMAT]\n"
-    "                     [--fill HH] [--strict] [--json] [mapping and transforms]\n"
-    "\n"
     "Loads FILE as 'tarvexctl write' would (mapping and transforms included) and\n"
     "prints the 8-bit sum, the 16-bit sum and the CRC-32 (the zlib / IEEE 802.3 one)\n"
     "of the ROM type's first bytes, or of the addresses START up to but not\n"
@@ -75,6 +72,7 @@ const std::string_view kSumHelp =
     "  --range START:END  the addresses summed instead\n" TARVEXCTL_LOAD_OPTIONS_TEXT
     "  --json             print the result as one JSON object\n"
     "  -q, --quiet        no warnings\n"
+    "  -v, --verbose      say which format FILE was read as, and each transform\n"
     "  -h, --help         show this help\n"
     "\n"
     "Exit codes: 0 success, 2 usage error, 3 FILE cannot be read (or is refused by\n"
@@ -234,11 +232,8 @@ std::uint32_t RangeAddress(const std::string& text, const std::string& range)
 
 }  // namespace
 
-int RunLoad(const std::vector<std::string>& args, Io& io)
+int RunLoad(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"out", true}, {"out-format", true}, {"split", true}, {"map", false},
-                                  {"json", false}, {"quiet", false, 'q'}, {"verbose", false, 'v'}},
-                           LoadOptionDefs());
     const std::string& file = OneFile(parser);
     const SLoadChoice choice = LoadChoice(parser);
     const std::optional<std::string> out = parser.Value("out");
@@ -295,11 +290,8 @@ int RunLoad(const std::vector<std::string>& args, Io& io)
     return kExitOk;
 }
 
-int RunSum(const std::vector<std::string>& args, Io& io)
+int RunSum(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args, {{"rom", true}, {"range", true}, {"json", false}, {"quiet", false, 'q'},
-                                  {"verbose", false, 'v'}},
-                           LoadOptionDefs());
     const std::string& file = OneFile(parser);
     SLoadChoice choice = LoadChoice(parser);
     std::uint32_t start = 0, end = choice.romSize;

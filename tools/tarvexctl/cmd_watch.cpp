@@ -27,12 +27,11 @@
 
 namespace tarvexctl {
 
+const OptionDef kWatchOptions[] = {
+    {"rom", "TYPE"}, {"device", "DEV"}, {"pair", "DEV1,DEV2"}, {"then", "LIST"}, {"json", {}}, {"verify", {}},
+    {"keep-going", {}},
+};
 const std::string_view kWatchHelp =
-    "Usage: tarvexctl watch FILE [--rom TYPE] [--format FORMAT] [--fill HH]\n"
-    "                       [--strict] [--device DEV | --pair DEV1,DEV2]\n"
-    "                       [--then stop,run,reset | --then none] [--verify]\n"
-    "                       [--keep-going] [--json] [-q] [-v]\n"
-    "\n"
     "Downloads FILE as 'tarvexctl write' does, then waits for it to change and sends\n"
     "only the 32 KiB blocks whose ROM bytes differ from what was sent last, in\n"
     "ascending order. By default the target is stopped before the blocks and run and\n"
@@ -75,6 +74,7 @@ const std::string_view kWatchHelp =
     "  --keep-going       after a failed transfer or a mismatch say so and go on;\n"
     "                     the next change then sends the whole image\n"
     "  -q, --quiet        no notes on what the watch is doing; warnings still appear\n"
+    "  -v, --verbose      say which format FILE was read as, and each transform\n"
     "  --json             print each cycle as one JSON object per line:\n"
     "                     {\"time\":\"2026-12-09T12:03:04.123+0000\",\"full\":false,\n"
     "                      \"blocks\":[0,3],\"bytes\":65536,\"crc32\":\"1a2b3c4d\",\"ms\":47}\n"
@@ -306,19 +306,8 @@ bool ForcePolling()
 
 }  // namespace
 
-int RunWatch(const std::vector<std::string>& args, Io& io)
+int RunWatch(const ArgParser& parser, Io& io)
 {
-    const ArgParser parser(args,
-                           {{"rom", true},
-                            {"device", true},
-                            {"pair", true},
-                            {"then", true},
-                            {"json", false},
-                            {"verify", false},
-                            {"keep-going", false},
-                            {"quiet", false, 'q'},
-                            {"verbose", false, 'v'}},
-                           LoadOptionDefs());
     if (parser.Positional().size() != 1)
         throw UsageError(parser.Positional().empty() ? "missing FILE" : "more than one FILE given");
     SOptions o;

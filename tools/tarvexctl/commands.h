@@ -15,21 +15,24 @@
 namespace tarvexctl {
 
 extern const std::string_view kLoadHelp, kSumHelp;
-int RunLoad(const std::vector<std::string>& args, Io& io);
-int RunSum(const std::vector<std::string>& args, Io& io);
+extern const OptionDef kLoadOptions[6], kSumOptions[3];
+int RunLoad(const ArgParser& parser, Io& io);
+int RunSum(const ArgParser& parser, Io& io);
 
 // Emulator commands (cmd_emulator.cpp; find in cmd_find.cpp, watch in cmd_watch.cpp).
 extern const std::string_view kFindHelp, kWriteHelp, kReadHelp, kVerifyHelp, kRunHelp, kStopHelp, kResetHelp,
     kRomHelp, kAutoHelp;
-int RunFind(const std::vector<std::string>& args, Io& io);
-int RunWrite(const std::vector<std::string>& args, Io& io);
-int RunRead(const std::vector<std::string>& args, Io& io);
-int RunVerify(const std::vector<std::string>& args, Io& io);
-int RunRun(const std::vector<std::string>& args, Io& io);
-int RunStop(const std::vector<std::string>& args, Io& io);
-int RunReset(const std::vector<std::string>& args, Io& io);
-int RunRom(const std::vector<std::string>& args, Io& io);
-int RunAuto(const std::vector<std::string>& args, Io& io);
+extern const OptionDef kFindOptions[1], kWriteOptions[4], kVerifyOptions[4], kReadOptions[4],
+    kDeviceOnlyOptions[1], kAutoOptions[3];
+int RunFind(const ArgParser& parser, Io& io);
+int RunWrite(const ArgParser& parser, Io& io);
+int RunRead(const ArgParser& parser, Io& io);
+int RunVerify(const ArgParser& parser, Io& io);
+int RunRun(const ArgParser& parser, Io& io);
+int RunStop(const ArgParser& parser, Io& io);
+int RunReset(const ArgParser& parser, Io& io);
+int RunRom(const ArgParser& parser, Io& io);
+int RunAuto(const ArgParser& parser, Io& io);
 // Reports a read-back's comparison as verify does, as text or JSON: the first ranges of `diff`
 // with the bytes wanted and got. Returns 0 when identical, 6 when not.
 int ReportComparison(const SImageDiff& diff, std::span<const std::uint8_t> wanted, std::span<const std::uint8_t> got,
@@ -47,6 +50,7 @@ int VerifyPair(const std::pair<SDeviceChoice, SDeviceChoice>& devices, const std
 void CheckPairSize(std::uint32_t romSize);
 
 extern const std::string_view kWatchHelp;
-int RunWatch(const std::vector<std::string>& args, Io& io);
+extern const OptionDef kWatchOptions[7];
+int RunWatch(const ArgParser& parser, Io& io);
 
 }  // namespace tarvexctl

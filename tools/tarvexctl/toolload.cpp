@@ -19,12 +19,12 @@ int RomIndex(const std::string& text)
     throw UsageError("unknown ROM type '" + text + "' (use 27C64 ... 27C080 or 0 to 7)");
 }
 
-std::span<const ArgParser::OptionDef> LoadOptionDefs()
+std::span<const OptionDef> LoadOptionDefs()
 {
-    static const ArgParser::OptionDef kDefs[] = {
-        {"format", true},     {"fill", true},        {"strict", false},     {"base", true},
-        {"skip", true},       {"at", true},          {"wrap", false},       {"segments", false},
-        {"swap-bytes", false}, {"swap-lines", true}, {"checksum", true},
+    static const OptionDef kDefs[] = {
+        {"format", "FORMAT"}, {"fill", "HH"},       {"strict", {}},        {"base", "ADDR"},
+        {"skip", "N"},        {"at", "ADDR"},       {"wrap", {}},          {"segments", {}},
+        {"swap-bytes", {}},   {"swap-lines", "A,B"}, {"checksum", "KIND:ADDR"},
     };
     return kDefs;
 }

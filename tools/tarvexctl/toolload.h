@@ -66,7 +66,7 @@ struct SLoadChoice {
 };
 
 // The options LoadChoice reads besides --rom, -q and -v, for each loading command's parser.
-std::span<const ArgParser::OptionDef> LoadOptionDefs();
+std::span<const OptionDef> LoadOptionDefs();
 
 // --format, --fill, --rom, --strict, the mapping and the transforms, -q and -v from the command line.
 SLoadChoice LoadChoice(const ArgParser& parser);
