@@ -16,7 +16,7 @@ for p in tarvex tarvex-sim python3-tarvex; do
   fi
 done
 echo "== Debian packages"
-rm -f "$BUILD_DIR"/tarvex*_*.deb
+rm -f "$BUILD_DIR"/tarvex*_*.deb "$BUILD_DIR"/python3-tarvex_*.deb
 (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
 main=$(ls "$BUILD_DIR"/tarvex_*_*.deb)
 sim=$(ls "$BUILD_DIR"/tarvex-sim_*_*.deb)

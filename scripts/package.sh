@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the Debian packages tarvex and tarvex-sim with Debian's build flags, hardening
+# Builds the Debian packages (tarvex, tarvex-sim, python3-tarvex) with Debian's build flags, hardening
 # included, into BUILD_DIR (default: build-pkg).
 #   package.sh [CMAKE_OPTIONS...]
 set -euo pipefail
@@ -20,6 +20,6 @@ bash scripts/build.sh -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
   "-DCMAKE_C_FLAGS=$cflags" "-DCMAKE_CXX_FLAGS=$cxxflags" \
   "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" "-DCMAKE_SHARED_LINKER_FLAGS=$ldflags" \
   "-DCMAKE_MODULE_LINKER_FLAGS=$ldflags" "$@"
-rm -f "$BUILD_DIR"/tarvex*_*.deb
+rm -f "$BUILD_DIR"/tarvex*_*.deb "$BUILD_DIR"/python3-tarvex_*.deb
 (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
-ls "$BUILD_DIR"/tarvex*_*.deb
+ls "$BUILD_DIR"/*.deb

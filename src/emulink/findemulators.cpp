@@ -18,19 +18,28 @@ std::vector<int> FindEmulators(CUsbTransport& transport, std::vector<STransferSt
     return found;
 }
 
-std::string NoDriverMessage(const std::vector<STransferStatus>& refused)
+namespace {
+
+// `text`, then one line for each distinct cause: libusb failing to start refuses every
+// instance alike, and is said once.
+std::string WithCauses(std::string text, const std::vector<STransferStatus>& statuses)
 {
-    std::string message = kMsgNoDriver;
     std::vector<std::string> causes;
-    for (const STransferStatus& status : refused) {
+    for (const STransferStatus& status : statuses) {
         std::string cause = DescribeCause(status);
-        // libusb failing to start refuses every instance alike: say it once.
         if (!cause.empty() && std::find(causes.begin(), causes.end(), cause) == causes.end())
             causes.push_back(std::move(cause));
     }
     for (const std::string& cause : causes)
-        message += "\n" + cause;
-    return message;
+        text += "\n" + cause;
+    return text;
+}
+
+}  // namespace
+
+std::string NoDriverMessage(const std::vector<STransferStatus>& refused)
+{
+    return WithCauses(kMsgNoDriver, refused);
 }
 
 std::string SearchFailedMessage(const std::vector<STransferStatus>& refused)
@@ -42,14 +51,5 @@ std::string SearchFailedMessage(const std::vector<STransferStatus>& refused)
             attached.push_back(status);
     if (attached.empty())
         return NoDriverMessage(refused);
-    std::string message = kMsgCouldNotOpen;
-    std::vector<std::string> causes;
-    for (const STransferStatus& status : attached) {
-        std::string cause = DescribeCause(status);
-        if (!cause.empty() && std::find(causes.begin(), causes.end(), cause) == causes.end())
-            causes.push_back(std::move(cause));
-    }
-    for (const std::string& cause : causes)
-        message += "\n" + cause;
-    return message;
+    return WithCauses(kMsgCouldNotOpen, attached);
 }
