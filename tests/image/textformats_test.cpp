@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Tests of the S-record and extended Tektronix readers: placement, the Intel HEX loader's
 // rules (fill, count, 1 MiB limit, end record), warnings, streaming and malformed input.
+#include "records.h"
 #include "loadinto.h"
 #include "image/imageloader.h"
 #include "image/srecord.h"
@@ -20,16 +21,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Kind = LoadWarningKind;
 
-std::string HexBytes(const Bytes& b)
-{
-    std::string s;
-    char two[3];
-    for (std::uint8_t v : b) {
-        std::snprintf(two, sizeof two, "%02X", v);
-        s += two;
-    }
-    return s;
-}
+using records::HexBytes;
 
 // An S-record: count, address of addressBytes bytes, data, one's complement checksum (+ delta).
 std::string SRec(char type, std::uint64_t address, unsigned addressBytes, const Bytes& data, int delta = 0)
