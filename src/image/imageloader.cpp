@@ -635,7 +635,12 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, const std::string& s
         // --wrap every byte has one.
         const std::uint64_t placeEnd = map.skip + (kRomImageSize - map.at);
         const auto placed = [&](std::uint64_t offset) { return map.wrap || offset < placeEnd; };
+        // The first 4 KiB, for the check that a binary file is no text file by mistake.
         std::string start(chunk.get(), std::min<std::size_t>(headSize, 4096));
+        const auto keepStart = [&](std::uint64_t at, std::size_t got) {
+            if (start.size() < 4096 && at == start.size())
+                start.append(chunk.get(), std::min<std::size_t>(got, 4096 - start.size()));
+        };
         builder.Store(0, reinterpret_cast<const std::uint8_t*>(chunk.get()), headSize);
         std::uint64_t offset = headSize;
         if (!stream) {
@@ -654,8 +659,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, const std::string& s
                     return Failure(FileErrorText(errno, shown));
                 if (got == 0)
                     break;
-                if (start.size() < 4096 && offset == start.size())
-                    start.append(chunk.get(), std::min<std::size_t>(static_cast<std::size_t>(got), 4096 - start.size()));
+                keepStart(offset, static_cast<std::size_t>(got));
                 builder.Store(offset, reinterpret_cast<const std::uint8_t*>(chunk.get()), static_cast<std::size_t>(got));
                 offset += static_cast<std::uint64_t>(got);
             }
@@ -671,8 +675,7 @@ ImageLoadResult LoadOpened(int fd, const std::string& name, const std::string& s
                     return Failure(FileErrorText(errno, shown));
                 if (got == 0)
                     break;
-                if (start.size() < 4096 && offset == start.size())
-                    start.append(chunk.get(), std::min<std::size_t>(static_cast<std::size_t>(got), 4096 - start.size()));
+                keepStart(offset, static_cast<std::size_t>(got));
                 if (placed(offset))
                     builder.Store(offset, reinterpret_cast<const std::uint8_t*>(chunk.get()), static_cast<std::size_t>(got));
                 else
